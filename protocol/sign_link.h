@@ -1,0 +1,66 @@
+#pragma once
+// The sign link's vocabulary: addresses, read requests, write frames, the
+// check code, panel replies and panel records. Pure functions on bytes.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace sign_link {
+
+// Panel addresses 0..4 (first half) and 8..12 (second half).
+char AddressChar(uint8_t address);
+
+// "R", address character, "E".
+std::string ReadRequest(uint8_t address);
+
+// Two uppercase hexadecimal digits of the exclusive-or of all bytes, high
+// nibble first; the leading zero is kept.
+std::string CheckCode(std::string_view bytes);
+
+// Six characters: four price characters, grade code, inscription code.
+struct PanelRecord {
+  std::string price = "0000";
+  char grade = '1';
+  char inscription = '0';
+  bool operator==(const PanelRecord&) const = default;
+};
+
+// "W", address character, record, "E" (9 bytes).
+std::string WriteFrameBody(uint8_t address, const PanelRecord& record);
+// The body followed by its check code (11 bytes).
+std::string WriteFrame(uint8_t address, const PanelRecord& record);
+
+// Panel reply: offsets 12 and 13 equal the check code of offsets 0..11,
+// byte for byte (lowercase digits do not match). Short replies never match.
+bool ReplyCheckCodeMatches(std::string_view reply);
+// "T" at offset 0 and "OK" at offsets 10..11.
+bool ReplyIsPanel(std::string_view reply);
+// Record carried by a reply of at least 8 bytes (offsets 2..7).
+PanelRecord DecodeReply(std::string_view reply);
+// Price text of a reply: offsets 2, 3, ".", 4, 5.
+std::string ReplyPriceText(std::string_view reply);
+
+// One entry row's values as the window gives them.
+struct EntryRow {
+  bool notUsed = false;       // "Не исп." ticked
+  bool inscription1 = false;  // "Надпись 1"
+  bool inscription2 = false;  // "Надпись 2"
+  int gradeIndex = 0;         // -1 when no item is selected
+  std::string priceText = "  .  ";  // five characters, point in the third place
+};
+
+// The record an entry row sends: blanks as "0", "Не исп." as "----", grade
+// index + 0x31 (no selection "0"), inscriptions "0"/"1"/"2".
+PanelRecord RecordFromEntry(const EntryRow& row);
+
+// What a read shows of a record: grade index (code - 0x31, outside the list
+// for codes other than "1".."5"), inscription bits 0 and 1.
+struct PanelView {
+  int gradeIndex;
+  bool inscription1;
+  bool inscription2;
+};
+PanelView ViewFromRecord(const PanelRecord& record);
+
+}  // namespace sign_link
