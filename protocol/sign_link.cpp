@@ -1,0 +1,83 @@
+#include "protocol/sign_link.h"
+
+namespace sign_link {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr size_t kReplyLength = 14;
+
+}  // namespace
+
+char AddressChar(uint8_t address) { return static_cast<char>(0x30 + address); }
+
+std::string ReadRequest(uint8_t address) { return {'R', AddressChar(address), 'E'}; }
+
+std::string CheckCode(std::string_view bytes) {
+  uint8_t x = 0;
+  for (char c : bytes) x ^= static_cast<uint8_t>(c);
+  return {kHexDigits[x >> 4], kHexDigits[x & 0x0F]};
+}
+
+std::string WriteFrameBody(uint8_t address, const PanelRecord& record) {
+  std::string body = {'W', AddressChar(address)};
+  body += record.price;
+  body += record.grade;
+  body += record.inscription;
+  body += 'E';
+  return body;
+}
+
+std::string WriteFrame(uint8_t address, const PanelRecord& record) {
+  const std::string body = WriteFrameBody(address, record);
+  return body + CheckCode(body);
+}
+
+bool ReplyCheckCodeMatches(std::string_view reply) {
+  if (reply.size() < kReplyLength) return false;
+  const std::string code = CheckCode(reply.substr(0, 12));
+  return reply[12] == code[0] && reply[13] == code[1];
+}
+
+bool ReplyIsPanel(std::string_view reply) {
+  return reply.size() >= 12 && reply[0] == 'T' && reply[10] == 'O' && reply[11] == 'K';
+}
+
+PanelRecord DecodeReply(std::string_view reply) {
+  PanelRecord record;
+  if (reply.size() < 8) return record;
+  record.price = std::string(reply.substr(2, 4));
+  record.grade = reply[6];
+  record.inscription = reply[7];
+  return record;
+}
+
+std::string ReplyPriceText(std::string_view reply) {
+  if (reply.size() < 6) return {};
+  return {reply[2], reply[3], '.', reply[4], reply[5]};
+}
+
+PanelRecord RecordFromEntry(const EntryRow& row) {
+  PanelRecord record;
+  if (row.notUsed) {
+    record.price = "----";
+  } else {
+    const std::string& text = row.priceText;
+    record.price.clear();
+    for (size_t i : {0u, 1u, 3u, 4u}) {
+      const char c = i < text.size() ? text[i] : ' ';
+      record.price += c == ' ' ? '0' : c;
+    }
+  }
+  record.grade = row.gradeIndex < 0 ? '0' : static_cast<char>(0x31 + row.gradeIndex);
+  record.inscription = row.inscription2 ? '2' : row.inscription1 ? '1' : '0';
+  return record;
+}
+
+PanelView ViewFromRecord(const PanelRecord& record) {
+  const auto inscription = static_cast<uint8_t>(record.inscription);
+  return {static_cast<unsigned char>(record.grade) - 0x31, (inscription & 1) != 0,
+          (inscription & 2) != 0};
+}
+
+}  // namespace sign_link
