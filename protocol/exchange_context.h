@@ -1,0 +1,35 @@
+#pragma once
+// What the read and the write need of the window: the program-wide reply
+// buffer, the read delay, the exchange log and the progress bar. The lines
+// both procedures write after polling are made here, once.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace sign_exchange {
+
+struct ExchangeContext {
+  // The one buffer of the program that holds the sign's last answer and in
+  // which the write builds its frames.
+  std::string& replyBuffer;
+  // Asked at every use, because the window's slider is the source.
+  std::function<int()> readDelayMs;
+  // Appends one line to the exchange log.
+  std::function<void(const std::string&)> log;
+  // Sets the progress bar (range 0..8) and lets the window process its
+  // pending messages.
+  std::function<void(int position)> progress;
+};
+
+// Sleeps one read delay.
+void SleepReadDelay(const ExchangeContext& context);
+
+// "Принято символов:" and the count, run together.
+std::string QueuedLine(int32_t count);
+// "<polls> попыток чтения прошло. Задержка <delay>мс".
+std::string PollSummaryLine(int polls, int delayMs);
+// "Принял:" and the buffer, run together.
+std::string ReceivedLine(const std::string& buffer);
+
+}  // namespace sign_exchange
