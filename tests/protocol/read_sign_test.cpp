@@ -1,0 +1,255 @@
+// The read of one panel and of the whole sign against a scripted sign: the
+// exact trace in the exchange log, attempts, progress and decoding.
+#include "protocol/read_sign.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tests/protocol/exchange_recorder.h"
+#include "tests/protocol/scripted_sign_port.h"
+
+namespace {
+
+using sign_exchange::PanelReading;
+using sign_exchange::ReadPanel;
+using sign_exchange::ReadSign;
+using tarvo::test::ExchangeRecorder;
+using tarvo::test::ScriptedSignPort;
+using Answer = ScriptedSignPort::Answer;
+
+const std::string kBlanks16(16, ' ');
+
+// A panel reply for the address character and the six record characters.
+std::string Reply(char address, const std::string& record, const std::string& tail = "00",
+                  const std::string& ok = "OK") {
+  const std::string head = std::string("T") + address + record + tail + ok;
+  return head + sign_link::CheckCode(head);
+}
+
+// A sign that holds one record per read request and answers every request.
+ScriptedSignPort::Responder SignHolding(std::map<std::string, std::string> replies,
+                                        int afterCounts = 1) {
+  return [replies, afterCounts](const std::string& sent) -> std::optional<Answer> {
+    const auto it = replies.find(sent);
+    if (it == replies.end()) return std::nullopt;
+    return Answer{it->second, afterCounts};
+  };
+}
+
+std::vector<std::string> Slice(const std::vector<std::string>& lines, size_t from, size_t n) {
+  return {lines.begin() + static_cast<long>(from),
+          lines.begin() + static_cast<long>(std::min(lines.size(), from + n))};
+}
+
+TEST(ReadPanel, GoodReplyAtFirstPollIsOneAttemptTracedExactly) {
+  ScriptedSignPort port;
+  port.respond = SignHolding({{"R0E", "T0123421ZZOK67"}});
+  ExchangeRecorder window;
+  window.readDelayMs = 2;
+
+  EXPECT_TRUE(ReadPanel(port, 0, window.Context()));
+
+  EXPECT_EQ(window.replyBuffer, "T0123421ZZOK67");
+  EXPECT_EQ(window.log, (std::vector<std::string>{
+                            "--- Читаю панель0 ---",
+                            "Принято символов:14",
+                            "1 попыток чтения прошло. Задержка 2мс",
+                            "Принял:T0123421ZZOK67",
+                            "Контрольная сумма принятая 67",
+                            "Контрольная сумма расчитанная 67",
+                        }));
+  EXPECT_EQ(port.trace, (std::vector<std::string>{"purge", "send R0E", "count 14", "count 14",
+                                                  "read 14"}));
+}
+
+TEST(ReadPanel, SilentSignIsAskedSevenTimesAndLeavesBlanks) {
+  ScriptedSignPort port;
+  ExchangeRecorder window;
+  window.replyBuffer = "earlier answer";
+
+  EXPECT_FALSE(ReadPanel(port, 12, window.Context()));
+
+  EXPECT_EQ(port.Count("R<E"), 7);
+  EXPECT_EQ(port.sent.size(), 7u);
+  EXPECT_EQ(window.replyBuffer, kBlanks16);
+  ASSERT_EQ(window.log.size(), 7u * 10u);
+  EXPECT_EQ(Slice(window.log, 0, 11), (std::vector<std::string>{
+                                          "--- Читаю панель< ---",
+                                          "Принято символов:0",
+                                          "Принято символов:0",
+                                          "Принято символов:0",
+                                          "3 попыток чтения прошло. Задержка 1мс",
+                                          "Мало принял данных ",
+                                          "-----BigError Loop------ ",
+                                          "Принял:" + kBlanks16,
+                                          "Контрольная сумма принятая   ",
+                                          "Контрольная сумма расчитанная 00",
+                                          "--- Читаю панель< ---",  // the next attempt
+                                      }));
+}
+
+TEST(ReadPanel, ShortAnswerCountsAsMissing) {
+  ScriptedSignPort port;
+  port.respond = SignHolding({{"R3E", "T3123421ZZOK"}});  // 12 bytes, no check code
+  ExchangeRecorder window;
+
+  EXPECT_FALSE(ReadPanel(port, 3, window.Context()));
+  EXPECT_EQ(port.sent.size(), 7u);
+  EXPECT_EQ(window.LinesEqualTo("Мало принял данных "), 7);
+  EXPECT_EQ(window.replyBuffer, kBlanks16);
+}
+
+TEST(ReadPanel, WrongOrLowercaseCheckCodeIsRetriedAndThenDiscarded) {
+  // The right codes are 67 and 6F; each reply misses in one digit or its case.
+  for (const std::string& reply : {std::string("T0123421ZZOK66"), std::string("T0123421ZZOK57"),
+                                   std::string("T01234:100OK6f")}) {
+    ScriptedSignPort port;
+    port.respond = SignHolding({{"R0E", reply}});
+    ExchangeRecorder window;
+
+    EXPECT_FALSE(ReadPanel(port, 0, window.Context())) << reply;
+    EXPECT_EQ(port.sent.size(), 7u) << reply;
+    EXPECT_EQ(window.LinesEqualTo("Принял:" + reply), 7) << reply;
+    EXPECT_EQ(window.replyBuffer, kBlanks16) << reply;
+  }
+}
+
+TEST(ReadPanel, RetryThatSucceedsStopsAsking) {
+  ScriptedSignPort port;
+  int requests = 0;
+  port.respond = [&](const std::string&) -> std::optional<Answer> {
+    ++requests;
+    return Answer{requests < 3 ? "T0123421ZZOK76" : "T0123421ZZOK67", 1};
+  };
+  ExchangeRecorder window;
+
+  EXPECT_TRUE(ReadPanel(port, 0, window.Context()));
+  EXPECT_EQ(port.sent.size(), 3u);
+  EXPECT_EQ(window.replyBuffer, "T0123421ZZOK67");
+}
+
+TEST(ReadPanel, TakesFourteenBytesAndLeavesTheRestForThePurge) {
+  ScriptedSignPort port;
+  port.respond = SignHolding({{"R0E", "T0123421ZZOK67extra!"}});
+  ExchangeRecorder window;
+
+  EXPECT_TRUE(ReadPanel(port, 0, window.Context()));
+  EXPECT_EQ(window.replyBuffer, "T0123421ZZOK67");
+  EXPECT_EQ(port.Queued(), "extra!");
+  EXPECT_EQ(window.log[1], "Принято символов:20");
+}
+
+TEST(ReadPanel, ReplyCompletingAfterTheLastPollIsStillTaken) {
+  ScriptedSignPort port;
+  // Three polls count once each; the fourth count is the test before reading.
+  port.respond = SignHolding({{"R0E", "T0123421ZZOK67"}}, 4);
+  ExchangeRecorder window;
+
+  EXPECT_TRUE(ReadPanel(port, 0, window.Context()));
+  EXPECT_EQ(port.sent.size(), 1u);
+  EXPECT_EQ(window.log[3], "Принято символов:0");
+  EXPECT_EQ(window.log[4], "3 попыток чтения прошло. Задержка 1мс");
+  EXPECT_EQ(window.log[5], "Принял:T0123421ZZOK67");
+}
+
+TEST(ReadSign, WalksTheTenPanelsInOrderWithTheirProgressAndDecodesEach) {
+  std::map<std::string, std::string> replies;
+  for (const auto& step : sign_exchange::kReadSteps) {
+    const char a = sign_link::AddressChar(step.address);
+    replies[sign_link::ReadRequest(step.address)] = Reply(a, std::string("1") + a + "0" + "5" + "52");
+  }
+  replies["R8E"] = Reply('8', "----03");  // grade code "0", both inscriptions
+  ScriptedSignPort port;
+  port.respond = SignHolding(replies);
+  ExchangeRecorder window;
+  std::vector<std::string> shown;
+  std::vector<size_t> progressWhenShown;
+
+  const auto readings = ReadSign(port, window.Context(), [&](const PanelReading& r) {
+    shown.push_back(r.priceText);
+    progressWhenShown.push_back(window.progress.size());
+  });
+
+  EXPECT_EQ(port.sent, (std::vector<std::string>{"R0E", "R1E", "R2E", "R3E", "R4E", "R<E", "R;E",
+                                                 "R:E", "R9E", "R8E"}));
+  EXPECT_EQ(window.progress, (std::vector<int>{1, 2, 3, 4, 4, 5, 5, 6, 7, 8, 0}));
+  // Each panel is shown before the next one's progress step.
+  EXPECT_EQ(progressWhenShown, (std::vector<size_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"10.05", "11.05", "12.05", "13.05", "14.05",
+                                             "1<.05", "1;.05", "1:.05", "19.05", "--.--"}));
+  ASSERT_EQ(readings.size(), 10u);
+  EXPECT_TRUE(readings[0].good);
+  EXPECT_EQ(readings[0].view.gradeIndex, 4);
+  EXPECT_FALSE(readings[0].view.inscription1);
+  EXPECT_TRUE(readings[0].view.inscription2);
+  EXPECT_EQ(readings[5].step.entryRow, 1);
+  EXPECT_TRUE(readings[5].step.secondHalf);
+  EXPECT_FALSE(readings[5].step.setsGradeAndInscriptions);
+  EXPECT_TRUE(readings[9].good);
+  EXPECT_EQ(readings[9].view.gradeIndex, -1);
+  EXPECT_TRUE(readings[9].view.inscription1);
+  EXPECT_TRUE(readings[9].view.inscription2);
+  EXPECT_EQ(window.replyBuffer, replies["R8E"]);
+  EXPECT_EQ(window.LinesEqualTo("Принятые данные ошибочные:" + kBlanks16), 0);
+}
+
+TEST(ReadSign, ReplyWithoutTOrOkIsRejectedWithoutAnotherAttempt) {
+  const std::string notT = "X0123421ZZOK6B";
+  const std::string notOk = Reply('1', "123421", "00", "NO");
+  ScriptedSignPort port;
+  port.respond = SignHolding({{"R0E", notT}, {"R1E", notOk}, {"R2E", Reply('2', "999951")}});
+  ExchangeRecorder window;
+
+  const auto readings = ReadSign(port, window.Context(), [](const PanelReading&) {});
+
+  EXPECT_EQ(port.Count("R0E"), 1);
+  EXPECT_EQ(port.Count("R1E"), 1);
+  EXPECT_FALSE(readings[0].good);
+  EXPECT_FALSE(readings[1].good);
+  EXPECT_TRUE(readings[2].good);
+  EXPECT_EQ(readings[2].priceText, "99.99");
+  EXPECT_EQ(window.LinesEqualTo("Принятые данные ошибочные:" + notT), 1);
+  EXPECT_EQ(window.LinesEqualTo("Принятые данные ошибочные:" + notOk), 1);
+  // The seven silent panels each give one such line with the blanks.
+  EXPECT_EQ(window.LinesEqualTo("Принятые данные ошибочные:" + kBlanks16), 7);
+  EXPECT_EQ(port.sent.size(), 3u + 7u * 7u);
+}
+
+TEST(ReadSign, PortErrorMidwayStopsTheReadAfterShowingEarlierPanels) {
+  ScriptedSignPort port;
+  port.respond = [&](const std::string& sent) -> std::optional<Answer> {
+    if (sent == "R2E") port.closed = true;  // unplugged while panel 2 is asked
+    return Answer{Reply(sent[1], "123421"), 1};
+  };
+  ExchangeRecorder window;
+  std::vector<uint8_t> shown;
+
+  try {
+    ReadSign(port, window.Context(), [&](const PanelReading& r) { shown.push_back(r.step.address); });
+    FAIL() << "expected the port's error to end the read";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorCode(), kErrClearError);
+  }
+  EXPECT_EQ(shown, (std::vector<uint8_t>{0, 1}));
+  EXPECT_EQ(window.progress, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(ReadSign, ClosedPortFailsAtTheFirstPurgeBeforeAnyRequest) {
+  ScriptedSignPort port;
+  port.closed = true;
+  ExchangeRecorder window;
+  bool shown = false;
+
+  try {
+    ReadSign(port, window.Context(), [&](const PanelReading&) { shown = true; });
+    FAIL() << "expected the purge error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorCode(), kErrPurge);
+  }
+  EXPECT_TRUE(port.sent.empty());
+  EXPECT_FALSE(shown);
+  EXPECT_TRUE(window.log.empty());
+}
+
+}  // namespace
