@@ -1,0 +1,229 @@
+// The write of all ten panels and the acknowledgement wait against a scripted
+// sign: frames and their order, transmissions per frame, the exact trace in
+// the exchange log, progress, and port errors.
+#include "protocol/write_sign.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tests/protocol/exchange_recorder.h"
+#include "tests/protocol/scripted_sign_port.h"
+
+namespace {
+
+using sign_exchange::FrameOutcome;
+using sign_exchange::WaitWriteAck;
+using sign_exchange::WriteSign;
+using sign_link::EntryRow;
+using tarvo::test::ExchangeRecorder;
+using tarvo::test::ScriptedSignPort;
+using Answer = ScriptedSignPort::Answer;
+
+const std::string kBlanks14(14, ' ');
+
+// Five rows that between them use every rule of the panel record. Their
+// frames were worked out by hand.
+std::map<int, EntryRow> MixedRows() {
+  return {
+      {5, {false, true, false, 1, "12.34"}},   // 92, "Надпись 1"
+      {4, {false, true, true, 3, "4 .5 "}},    // 40.50 as the field gives it, both boxes
+      {3, {true, false, false, 2, "12.34"}},   // "Не исп.", 95
+      {2, {false, true, false, -1, "  .  "}},  // no grade selected, empty price
+      {1, {false, false, false, 4, "--.--"}},  // a price read back as --.--, ДТ
+  };
+}
+const std::vector<std::string> kMixedFrames = {
+    "W0123421E25", "W8123421E2D", "W1405042E24", "W9405042E2C", "W2----30E23",
+    "W:----30E2B", "W3000001E20", "W;000001E28", "W4----50E23", "W<----50E2B",
+};
+
+ScriptedSignPort::Responder AcknowledgesEveryFrame(const std::string& answer = "WOK") {
+  return [answer](const std::string&) -> std::optional<Answer> { return Answer{answer, 1}; };
+}
+
+std::vector<std::string> Twice(const std::vector<std::string>& frames, int times) {
+  std::vector<std::string> out;
+  for (const std::string& f : frames) out.insert(out.end(), static_cast<size_t>(times), f);
+  return out;
+}
+
+TEST(WriteSign, SendsEachRowToBothPanelsBottomUpTwiceWhenAcknowledgedAtOnce) {
+  ScriptedSignPort port;
+  port.respond = AcknowledgesEveryFrame();
+  ExchangeRecorder window;
+  auto rows = MixedRows();
+
+  const auto outcomes = WriteSign(port, [&](int row) { return rows.at(row); }, window.Context());
+
+  EXPECT_EQ(port.sent, Twice(kMixedFrames, 2));
+  EXPECT_EQ(window.progress, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 8, 8}));
+  ASSERT_EQ(outcomes.size(), 10u);
+  for (size_t i = 0; i < outcomes.size(); ++i) {
+    EXPECT_EQ(outcomes[i].frame, kMixedFrames[i]);
+    EXPECT_TRUE(outcomes[i].acknowledged) << kMixedFrames[i];
+    EXPECT_EQ(window.LinesEqualTo("Запишу " + std::to_string(i) + " панель:" + kMixedFrames[i]), 1)
+        << "label of frame " << i;
+  }
+  EXPECT_EQ(outcomes[9].address, 12);
+  EXPECT_EQ(window.LinesEqualTo("--- Жду ответ после записи данных ---"), 10);
+  // The queues are discarded once before the first frame and after each
+  // frame's second transmission.
+  EXPECT_EQ(std::vector<std::string>(port.trace.begin(), port.trace.begin() + 4),
+            (std::vector<std::string>{"purge", "send W0123421E25", "send W0123421E25", "purge"}));
+  EXPECT_EQ(window.replyBuffer, "W<----50E2B");
+}
+
+TEST(WriteSign, SilentSignGetsEveryFrameFourTimesAndNoOutcomeStopsTheWrite) {
+  ScriptedSignPort port;
+  ExchangeRecorder window;
+  auto rows = MixedRows();
+
+  const auto outcomes = WriteSign(port, [&](int row) { return rows.at(row); }, window.Context());
+
+  EXPECT_EQ(port.sent, Twice(kMixedFrames, 4));
+  EXPECT_EQ(window.LinesEqualTo("Ошибка чтения!!! "), 30);
+  for (const FrameOutcome& o : outcomes) EXPECT_FALSE(o.acknowledged) << o.frame;
+  std::vector<std::string> attempt = {"--- Жду ответ после записи данных ---"};
+  attempt.insert(attempt.end(), 8, "Принято символов:0");
+  attempt.insert(attempt.end(), {"8 попыток чтения прошло. Задержка 1мс", "Ошибка чтения!!! ",
+                                 "Принял:" + kBlanks14});
+  ASSERT_GE(window.log.size(), 1 + 3 * attempt.size() + 1);
+  EXPECT_EQ(window.log[0], "Запишу 0 панель:W0123421E25");
+  for (size_t a = 0; a < 3; ++a) {
+    const auto begin = window.log.begin() + static_cast<long>(1 + a * attempt.size());
+    EXPECT_EQ(std::vector<std::string>(begin, begin + static_cast<long>(attempt.size())), attempt)
+        << "attempt " << a + 1;
+  }
+  EXPECT_EQ(window.log[1 + 3 * attempt.size()], "Запишу 1 панель:W8123421E2D");
+}
+
+TEST(WriteSign, RowIsTakenFromItsControlsWhenItsTurnComes) {
+  ScriptedSignPort port;
+  auto rows = MixedRows();
+  std::vector<int> asked;
+  port.respond = [&](const std::string& sent) -> std::optional<Answer> {
+    if (sent.rfind("W3", 0) == 0) rows[1].priceText = "77.77";  // typed during the write
+    return Answer{"WOK", 1};
+  };
+  ExchangeRecorder window;
+
+  const auto outcomes = WriteSign(
+      port,
+      [&](int row) {
+        asked.push_back(row);
+        return rows.at(row);
+      },
+      window.Context());
+
+  EXPECT_EQ(asked, (std::vector<int>{5, 4, 3, 2, 1}));
+  EXPECT_EQ(outcomes[8].frame.substr(0, 9), "W4777750E");
+  EXPECT_EQ(outcomes[9].frame.substr(0, 9), "W<777750E");
+}
+
+TEST(WriteSign, PortErrorEndsTheWriteAtTheFailingOperation) {
+  auto rows = MixedRows();
+  const auto source = [&](int row) { return rows.at(row); };
+  {
+    ScriptedSignPort port;
+    port.closed = true;
+    ExchangeRecorder window;
+    bool asked = false;
+    try {
+      WriteSign(port, [&](int row) { asked = true; return rows.at(row); }, window.Context());
+      FAIL() << "expected the purge error on a closed port";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.ErrorCode(), kErrPurge);
+    }
+    EXPECT_TRUE(port.sent.empty());
+    EXPECT_FALSE(asked);
+  }
+  {
+    ScriptedSignPort port;
+    port.respond = [&](const std::string& sent) -> std::optional<Answer> {
+      if (sent.rfind("W9", 0) == 0) port.closed = true;  // unplugged during frame 4
+      return Answer{"WOK", 1};
+    };
+    ExchangeRecorder window;
+    EXPECT_THROW(WriteSign(port, source, window.Context()), EComPort);
+    EXPECT_EQ(port.sent.back().substr(0, 2), "W9");
+    EXPECT_EQ(port.sent.size(), 7u);
+  }
+}
+
+TEST(WaitWriteAck, AcknowledgedAttemptIsTracedExactly) {
+  ScriptedSignPort port;
+  int answers = 0;
+  port.respond = [&](const std::string&) -> std::optional<Answer> {
+    if (answers++ > 0) return std::nullopt;
+    return Answer{"WOK12", 1};
+  };
+  ExchangeRecorder window;
+  window.replyBuffer = "W0123421E25";
+  window.readDelayMs = 3;
+
+  EXPECT_TRUE(WaitWriteAck(port, window.Context()));
+
+  EXPECT_EQ(port.trace, (std::vector<std::string>{"send W0123421E25", "purge", "count 5", "count 5",
+                                                  "read 5"}));
+  EXPECT_EQ(window.log, (std::vector<std::string>{
+                            "--- Жду ответ после записи данных ---",
+                            "Принято символов:5",
+                            "1 попыток чтения прошло. Задержка 3мс",
+                            "Принял:WOK12",
+                            "Принятые данные верные:WOK12",
+                        }));
+}
+
+TEST(WaitWriteAck, AcceptsOnlyAnswersThatBeginWithWok) {
+  for (const std::string answer : {"WOK", "WOK12", "WOK1234"}) {
+    ScriptedSignPort port;
+    port.respond = AcknowledgesEveryFrame(answer);
+    ExchangeRecorder window;
+    window.replyBuffer = "W0123421E25";
+    EXPECT_TRUE(WaitWriteAck(port, window.Context())) << answer;
+    EXPECT_EQ(port.sent.size(), 1u) << answer;
+    EXPECT_EQ(window.LinesEqualTo("Принял:" + answer.substr(0, 5)), 1) << answer;
+  }
+  for (const std::string answer : {"xWOK1", "wok12", "WOX", "WO"}) {
+    ScriptedSignPort port;
+    port.respond = AcknowledgesEveryFrame(answer);
+    ExchangeRecorder window;
+    window.replyBuffer = "W0123421E25";
+    EXPECT_FALSE(WaitWriteAck(port, window.Context())) << answer;
+    EXPECT_EQ(port.sent.size(), 3u) << answer;
+    EXPECT_EQ(window.LinesEqualTo("Принятые данные верные:" + answer), 0) << answer;
+  }
+}
+
+TEST(WaitWriteAck, AnswerThatOnlyTheEighthPollFindsIsNotRead) {
+  // Each poll counts twice: once for the log, once for the test. An answer
+  // arriving at count 14 is seen by the seventh poll's test; at 15 or 16 only
+  // by the eighth poll.
+  for (const int arrival : {14, 15, 16}) {
+    ScriptedSignPort port;
+    int sends = 0;
+    port.respond = [&](const std::string&) -> std::optional<Answer> {
+      return Answer{"WOK", ++sends == 1 ? arrival : 1};
+    };
+    ExchangeRecorder window;
+    window.replyBuffer = "W0123421E25";
+
+    EXPECT_TRUE(WaitWriteAck(port, window.Context())) << "arrival at count " << arrival;
+    const bool readAtSeventh = arrival == 14;
+    EXPECT_EQ(port.sent.size(), readAtSeventh ? 1u : 2u) << "arrival at count " << arrival;
+    EXPECT_EQ(window.LinesEqualTo(readAtSeventh ? "7 попыток чтения прошло. Задержка 1мс"
+                                                : "8 попыток чтения прошло. Задержка 1мс"),
+              1)
+        << "arrival at count " << arrival;
+    EXPECT_EQ(window.LinesEqualTo("Ошибка чтения!!! "), readAtSeventh ? 0 : 1)
+        << "arrival at count " << arrival;
+  }
+}
+
+TEST(MakeCheckCode, CoversTheFrameBodyOnly) {
+  EXPECT_EQ(sign_exchange::MakeCheckCode("W0123421E"), "25");
+  EXPECT_EQ(sign_exchange::MakeCheckCode("W0123421E25"), "25");
+}
+
+}  // namespace
