@@ -1,0 +1,95 @@
+// The two brightness commands against a scripted sign: what is sent, which
+// echo counts, and the message the window shows.
+#include "app/brightness.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/protocol/scripted_sign_port.h"
+
+namespace {
+
+using tarvo::test::ScriptedSignPort;
+using Answer = ScriptedSignPort::Answer;
+using namespace std::chrono_literals;
+
+const std::string kNotSet = "Яркость не установлена.";
+
+// A sign that answers every command with the given bytes (or echoes it).
+ScriptedSignPort::Responder Answers(const std::optional<std::string>& bytes = std::nullopt) {
+  return [bytes](const std::string& sent) -> std::optional<Answer> {
+    return Answer{bytes.value_or(sent), 1};
+  };
+}
+
+TEST(AutomaticBrightness, EchoOfLaSetsItAndFurtherBytesStayQueued) {
+  ScriptedSignPort port;
+  port.respond = Answers("LA+junk");
+  std::string reply;
+
+  EXPECT_EQ(SetAutomaticBrightness(port, reply, 0ms), "Установлена автоматическая яркость.");
+  EXPECT_EQ(port.trace, (std::vector<std::string>{"purge", "send LA", "count 7", "read 2"}));
+  EXPECT_EQ(reply, "LA");
+  EXPECT_EQ(port.Queued(), "+junk");
+}
+
+TEST(AutomaticBrightness, WrongShortOrMissingEchoIsNotSet) {
+  for (const std::string answer : {"LM", "la", "L"}) {
+    ScriptedSignPort port;
+    port.respond = Answers(answer);
+    std::string reply;
+    EXPECT_EQ(SetAutomaticBrightness(port, reply, 0ms), kNotSet) << answer;
+  }
+  // A silent sign after a success: the earlier echo in the buffer does not count.
+  ScriptedSignPort port;
+  port.respond = Answers();
+  std::string reply;
+  ASSERT_EQ(SetAutomaticBrightness(port, reply, 0ms), "Установлена автоматическая яркость.");
+  port.respond = [](const std::string&) { return std::nullopt; };
+  EXPECT_EQ(SetAutomaticBrightness(port, reply, 0ms), kNotSet);
+  EXPECT_EQ(port.sent, (std::vector<std::string>{"LA", "LA"}));
+}
+
+TEST(ManualBrightness, LevelComesFromTheFieldAndBlankIsZero) {
+  for (const auto& [text, command] : std::vector<std::pair<std::string, std::string>>{
+           {" ", "LM0"}, {"", "LM0"}, {"0", "LM0"}, {"7", "LM7"}, {"9", "LM9"}}) {
+    ScriptedSignPort port;
+    port.respond = Answers();
+    std::string reply;
+    EXPECT_EQ(SetManualBrightness(port, text, reply, 0ms),
+              "Установлена ручная яркость: " + command.substr(2))
+        << "field \"" << text << "\"";
+    EXPECT_EQ(port.sent, std::vector<std::string>{command}) << "field \"" << text << "\"";
+    EXPECT_EQ(reply, command);
+  }
+}
+
+TEST(ManualBrightness, EchoWithAnotherDigitOrTooShortIsNotSet) {
+  for (const std::string answer : {"LM6", "LA7", "LM"}) {
+    ScriptedSignPort port;
+    port.respond = Answers(answer);
+    std::string reply;
+    EXPECT_EQ(SetManualBrightness(port, "7", reply, 0ms), kNotSet) << answer;
+  }
+  ScriptedSignPort port;
+  port.respond = Answers();
+  std::string reply;
+  ASSERT_NE(SetManualBrightness(port, "7", reply, 0ms), kNotSet);
+  port.respond = [](const std::string&) { return std::nullopt; };
+  EXPECT_EQ(SetManualBrightness(port, "7", reply, 0ms), kNotSet);
+}
+
+TEST(Brightness, ClosedPortRaisesThePurgeErrorAndSendsNothing) {
+  ScriptedSignPort port;
+  port.closed = true;
+  std::string reply;
+  try {
+    SetAutomaticBrightness(port, reply, 0ms);
+    FAIL() << "expected the purge error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorCode(), kErrPurge);
+  }
+  EXPECT_THROW(SetManualBrightness(port, "5", reply, 0ms), EComPort);
+  EXPECT_TRUE(port.sent.empty());
+}
+
+}  // namespace
