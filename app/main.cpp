@@ -1,1 +1,13 @@
-int main() { return 0; }
+// tarvo: the control program of the TARVO Z408 fuel-price sign.
+#include <QApplication>
+
+#include "app/feedback.h"
+#include "app/main_window.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+  TForm1 form1;
+  form1.show();
+  return QApplication::exec();
+}
