@@ -24,13 +24,11 @@
 #include <vector>
 
 #include "protocol/sign_link.h"
+#include "sim/brightness.h"
 #include "sim/sign_faults.h"
 #include "sim/transcript.h"
 
 namespace sign_sim {
-
-// Brightness() value of a sign in automatic brightness; manual levels are 0..9.
-inline constexpr int kBrightnessAutomatic = -1;
 
 // One simulated sign: ten panels (addresses 0..4 and 8..12), a brightness and
 // its faults. Owned by the simulator; references stay valid until it is destroyed.

@@ -18,7 +18,7 @@ struct TranscriptLine {
   std::string note;  // why a message got no answer, or what else happened; may be empty
 };
 
-// Printable ASCII as it is, every other byte as <hh> (two uppercase hex digits).
+// Printable ASCII as it is, every other byte (and "\\") as \xHH.
 std::string ShowBytes(std::string_view bytes);
 
 // "hh:mm:ss.mmm COM3 <- R0E" (received) or "... -> T0..." (sent), then the
