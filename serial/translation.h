@@ -1,0 +1,18 @@
+#pragma once
+// Run-time translation of the port component's texts (error texts, the setup
+// dialog's captions) through GNU gettext, text domain "cport". Without a
+// catalogue every text stays as it is written in the code.
+
+#include <string>
+
+inline constexpr const char kTextDomain[] = "cport";
+
+// Sets the locale from the environment and binds the text domain: to the
+// folder "locale" in `applicationDir` when it holds a cport.mo for some
+// language (locale/<lang>/LC_MESSAGES/cport.mo), else to the installed
+// share/locale. Catalogues are read as UTF-8.
+// The program passes its own folder (QCoreApplication::applicationDirPath()).
+void InitTranslation(const std::string& applicationDir);
+
+// The text's translation in the text domain, or the text itself.
+std::string Translated(const std::string& text);
