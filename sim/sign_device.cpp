@@ -65,15 +65,13 @@ std::vector<Exchange> SignDevice::Receive(std::string_view bytes) {
 
 std::vector<Exchange> SignDevice::DropStaleByte() {
   if (pending_.empty()) return {};
-  std::vector<Exchange> out{{pending_.substr(0, 1), "", "dropped: the message never completed"}};
+  std::string dropped(1, pending_[0]);
   pending_.erase(0, 1);
-  for (Exchange& e : TakeMessages()) out.push_back(std::move(e));
-  return out;
+  return TakeMessages(std::move(dropped));
 }
 
-std::vector<Exchange> SignDevice::TakeMessages() {
+std::vector<Exchange> SignDevice::TakeMessages(std::string dropped) {
   std::vector<Exchange> out;
-  std::string dropped;
   auto flushDropped = [&] {
     if (dropped.empty()) return;
     out.push_back({dropped, "", "dropped: fits no message"});

@@ -49,7 +49,9 @@ class SignDevice {
   const SignFaults& Faults() const { return faults_; }
 
  private:
-  std::vector<Exchange> TakeMessages();
+  // Takes the whole messages at the front of the input; `dropped` starts the
+  // run of bytes that fit no message.
+  std::vector<Exchange> TakeMessages(std::string dropped = {});
   Exchange Answer(const std::string& message);
   Exchange AnswerRead(const std::string& message);
   Exchange AnswerWrite(const std::string& message);

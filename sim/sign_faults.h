@@ -13,7 +13,7 @@ struct SignFaults {
   int answerDelayMs = 0;         // pause before the first byte of each answer
   int dribbleGapMs = 0;          // > 0: answers go out one byte at a time, this far apart
   int nulsBetweenBytes = 0;      // this many 0x00 bytes between two answer bytes
-  std::string extraAfterAnswer;  // bytes sent right after each answer
+  std::string extraAfterAnswer = {};  // bytes sent right after each answer
 
   // Panel replies only. The two counters count down with each reply.
   int wrongFirstCheckDigit = 0;   // the next N replies carry a wrong first check digit
