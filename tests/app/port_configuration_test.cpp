@@ -45,6 +45,11 @@ struct WindowPort : TComPort {
     OnAfterOpen = [this](TCustomComPort&) { ++opened; };
     OnAfterClose = [this](TCustomComPort&) { ++closed; };
   }
+  // The base destructor closes the port, after the counters are gone.
+  ~WindowPort() override {
+    OnAfterOpen = nullptr;
+    OnAfterClose = nullptr;
+  }
 };
 
 int CommandError(WindowPort& port, const SetupDialogStep& dialog) {
