@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -219,6 +220,8 @@ using TComErrorEvent = std::function<void(TCustomComPort& sender, TComErrors err
 // Stores of the settings (defined with the settings persistence).
 class TRegistryKey;
 class TIniFile;
+// The open device, in the implementation.
+class SerialLine;
 
 // ------------------------------------------------------------ the component
 
@@ -330,6 +333,15 @@ class TCustomComPort {
   void ApplyDeviceState();
   void ApplyDeviceTimeouts();
   void ApplyDeviceBuffers();
+  bool Applying() const;
+  // The open device; on a closed port raises errorCode with EBADF, as the
+  // reference platform does for its invalid handle.
+  SerialLine& Line(int errorCode) const;
+  uint32_t ModemStatus() const;  // raises 11
+  // The event handling of one event word, in the window thread (or in the
+  // event thread with smNone).
+  void HandleEvents(TComEvents word);
+  void StopEventThread();
 
   std::string name_;
   std::string port_ = "COM1";
@@ -347,6 +359,9 @@ class TCustomComPort {
   TSyncMethod syncMethod_ = smThreadSync;
   TStoredProps persistedGroups_{pgBasic};
   int updateCount_ = 0;
+  bool connected_ = false;
+  std::map<int, std::function<void()>> freeNotifications_;
+  int lastNotificationId_ = 0;
   std::unique_ptr<Device> device_;
 };
 

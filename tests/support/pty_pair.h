@@ -24,6 +24,9 @@ class PtyPair {
   std::string ReadAtLeast(size_t count, int boundMs = 5000) const;
   // Closes the device end: the terminal end sees a hang-up (unplug).
   void CloseMaster();
+  // The test's own descriptor of the terminal end: it shares the line the
+  // program opened, so the test can read its termios or stop its output.
+  int TerminalFd() const { return keepSlave_; }
 
  private:
   int master_ = -1;

@@ -1,0 +1,36 @@
+// Rates without a termios constant reach the terminal through termios2.
+// <asm/termbits.h> clashes with <termios.h>, so this test reads the line
+// alone in its own file.
+#include <asm/termbits.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include "serial/CPort.h"
+#include "tests/support/hermetic_env.h"
+#include "tests/support/pty_pair.h"
+
+namespace {
+
+speed_t OutputSpeed(int fd) {
+  termios2 t{};
+  EXPECT_EQ(ioctl(fd, TCGETS2, &t), 0);
+  EXPECT_EQ(t.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER)) << "the rate is not a constant";
+  return t.c_ospeed;
+}
+
+TEST(CustomSpeed, NonStandardAndCustomRatesReachTheTerminal) {
+  tarvo::test::HermeticEnv env;
+  tarvo::test::PtyPair pty;
+  env.Publish("COM1", pty.TerminalPath());
+  TComPort port;
+  port.SetBaudRate(br56000);
+  port.OpenPort();
+  EXPECT_EQ(OutputSpeed(pty.TerminalFd()), 56000u);
+  port.SetBaudRate(br256000);
+  EXPECT_EQ(OutputSpeed(pty.TerminalFd()), 256000u);
+  port.SetCustomBaudRate(31250);
+  port.SetBaudRate(brCustom);
+  EXPECT_EQ(OutputSpeed(pty.TerminalFd()), 31250u);
+}
+
+}  // namespace
