@@ -1,7 +1,7 @@
 #include "serial/ini_file.h"
 
 #include "serial/registry_text.h"
-#include "serial/value_texts.h"
+#include "serial/ascii_case.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "serial/CPort.h"
+#include "serial/ascii_case.h"
 #include "serial/port_names.h"
 
 namespace {
@@ -56,20 +57,11 @@ std::vector<std::string> PortsInTable() {
   }
 }
 
-std::string Lowered(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return out;
-}
-
 }  // namespace
 
 void ListSerialPorts(std::vector<std::string>& list) {
   const std::optional<std::string> folder = PortFolder();
   std::vector<std::string> names = folder ? PortsInFolder(*folder) : PortsInTable();
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    const std::string la = Lowered(a), lb = Lowered(b);
-    return la != lb ? la < lb : a < b;
-  });
+  std::sort(names.begin(), names.end(), LessIgnoringCase);
   list = std::move(names);
 }

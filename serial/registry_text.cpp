@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "serial/store_file.h"
-#include "serial/value_texts.h"
+#include "serial/ascii_case.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "serial/value_texts.h"
+#include "serial/ascii_case.h"
 
 namespace {
 

@@ -14,17 +14,7 @@ constexpr const char* kFlowControlTexts[] = {"Hardware", "Software", "None", "Cu
 constexpr const char* kRTSTexts[] = {"Disable", "Enable", "Handshake", "Toggle"};
 constexpr const char* kDTRTexts[] = {"Disable", "Enable", "Handshake"};
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 }  // namespace
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
-}
 
 template <> std::span<const char* const> ValueTexts<TBaudRate>() { return kBaudRateTexts; }
 template <> std::span<const char* const> ValueTexts<TDataBits>() { return kDataBitsTexts; }

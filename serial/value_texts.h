@@ -10,9 +10,7 @@
 #include <string_view>
 
 #include "serial/CPort.h"
-
-// ASCII letters compared without regard to case.
-bool EqualIgnoringCase(std::string_view a, std::string_view b);
+#include "serial/ascii_case.h"
 
 // Texts of an enumeration, in value order.
 template <typename E>
