@@ -1,8 +1,9 @@
 // How fast the simulated sign answers: from the last request byte written on
 // the program's side to the first answer byte readable there.
+#include <poll.h>
+
 #include <chrono>
 #include <filesystem>
-#include <poll.h>
 #include <stdexcept>
 #include <vector>
 
@@ -14,9 +15,9 @@ namespace {
 
 void AnswerLatency(tarvo::bench::Report& report) {
   constexpr int kRequests = 2000;
-  const std::string dir = (std::filesystem::temp_directory_path() /
-                           ("tarvo-bench-sim-" + std::to_string(getpid())))
-                              .string();
+  const std::string dir =
+      (std::filesystem::temp_directory_path() / ("tarvo-bench-sim-" + std::to_string(getpid())))
+          .string();
   std::vector<double> micros;
   {
     sign_sim::SignSimulator sim(dir);

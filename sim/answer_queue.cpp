@@ -1,14 +1,16 @@
 #include "sim/answer_queue.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <unistd.h>
 
 namespace sign_sim {
 
 void AnswerQueue::Add(std::string bytes, Clock::time_point start, std::chrono::milliseconds gap) {
   if (bytes.empty()) return;
-  Pending answer{std::move(bytes), std::max(start, lastDue_), std::max(gap, std::chrono::milliseconds(0))};
+  Pending answer{std::move(bytes), std::max(start, lastDue_),
+                 std::max(gap, std::chrono::milliseconds(0))};
   lastDue_ = answer.DueOf(answer.bytes.size() - 1);
   queue_.push_back(std::move(answer));
 }

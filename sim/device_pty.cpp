@@ -1,20 +1,23 @@
 #include "sim/device_pty.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
-#include <stdexcept>
 #include <stdlib.h>
-#include <system_error>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
 #include <utility>
 
 namespace sign_sim {
 
 namespace {
 
-[[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+[[noreturn]] void ThrowErrno(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
 
 }  // namespace
 

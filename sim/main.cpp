@@ -1,10 +1,11 @@
 // tarvo-sign-sim: a TARVO Z408 sign on pseudo-terminals, for trying the
 // program without the hardware. See --help.
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <mutex>
-#include <pthread.h>
 #include <string>
 #include <vector>
 
@@ -30,18 +31,21 @@ int Run(const sign_sim::SimOptions& options) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // A reader of the transcript that goes away must not take the sign with it.
+  std::signal(SIGPIPE, SIG_IGN);
 
   sign_sim::SignSimulator simulator(options.dir);
-  std::string ready = "ready:";
+  std::string ready;
   for (const sign_sim::SignOptions& signOptions : options.signs) {
     sign_sim::SimSign& sign = simulator.AddSign(signOptions.port);
     sign.SetFaults(signOptions.faults);
     for (const auto& [address, record] : signOptions.panels) sign.SetPanel(address, record);
     sign.SetBrightness(signOptions.brightness);
-    ready += (ready.size() > 6 ? ", " : " ") + sign.PortName() + " -> " + sign.TerminalPath();
+    ready += (ready.empty() ? "ready: " : ", ") + sign.PortName() + " -> " + sign.TerminalPath();
   }
-  simulator.SetTranscript(
-      [](const sign_sim::TranscriptLine& line) { PrintLine(sign_sim::FormatTranscriptLine(line)); });
+  simulator.SetTranscript([](const sign_sim::TranscriptLine& line) {
+    PrintLine(sign_sim::FormatTranscriptLine(line));
+  });
   simulator.Start();
   PrintLine(ready);
 

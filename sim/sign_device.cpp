@@ -13,7 +13,9 @@ constexpr size_t kReadRequestLength = 3;
 constexpr size_t kWriteFrameLength = 11;
 constexpr size_t kWriteBodyLength = 9;
 
-bool IsPanelAddress(int address) { return (address >= 0 && address <= 4) || (address >= 8 && address <= 12); }
+bool IsPanelAddress(int address) {
+  return (address >= 0 && address <= 4) || (address >= 8 && address <= 12);
+}
 
 int AddressOf(char addressChar) { return static_cast<unsigned char>(addressChar) - 0x30; }
 
@@ -177,12 +179,14 @@ std::string SignDevice::Shaped(std::string answer) const {
 }
 
 const sign_link::PanelRecord& SignDevice::Panel(uint8_t address) const {
-  if (!IsPanelAddress(address)) throw std::out_of_range("no panel at address " + std::to_string(address));
+  if (!IsPanelAddress(address))
+    throw std::out_of_range("no panel at address " + std::to_string(address));
   return panels_[address];
 }
 
 void SignDevice::SetPanel(uint8_t address, const sign_link::PanelRecord& record) {
-  if (!IsPanelAddress(address)) throw std::out_of_range("no panel at address " + std::to_string(address));
+  if (!IsPanelAddress(address))
+    throw std::out_of_range("no panel at address " + std::to_string(address));
   if (record.price.size() != 4) throw std::invalid_argument("a price is four characters");
   panels_[address] = record;
 }

@@ -1,5 +1,9 @@
 #include "sim/sign_simulator.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -7,12 +11,9 @@
 #include <filesystem>
 #include <iterator>
 #include <mutex>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/eventfd.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 #include "sim/answer_queue.h"
 #include "sim/device_pty.h"
@@ -182,6 +183,7 @@ void SimSign::Replug() {
   Unplug();
   DevicePty fresh = DevicePty::Open();
   std::lock_guard lock(state_->mutex);
+  if (state_->service.stopped) throw std::logic_error("the simulator has stopped");
   if (state_->pty.IsOpen()) return;  // plugged in meanwhile by another caller
   PublishLink(state_->link, fresh.TerminalPath());
   state_->publishedTarget = fresh.TerminalPath();
@@ -217,7 +219,8 @@ SimSign& SignSimulator::AddSign(const std::string& portName) {
   for (const auto& sign : loop_->signs) {
     if (sign->PortName() == portName) throw std::runtime_error(portName + " is already simulated");
   }
-  auto state = std::make_unique<SimSign::State>(portName, loop_->dir + "/" + portName, loop_->service);
+  auto state =
+      std::make_unique<SimSign::State>(portName, loop_->dir + "/" + portName, loop_->service);
   state->pty = DevicePty::Open();
   PublishLink(state->link, state->pty.TerminalPath());
   state->publishedTarget = state->pty.TerminalPath();
@@ -325,7 +328,8 @@ void SignSimulator::Loop::ServeSign(SimSign::State& sign, short revents, Clock::
     for (;;) {
       const ssize_t n = read(fd, buffer, sizeof buffer);
       if (n > 0) {
-        std::vector<Exchange> taken = sign.device.Receive(std::string_view(buffer, static_cast<size_t>(n)));
+        std::vector<Exchange> taken =
+            sign.device.Receive(std::string_view(buffer, static_cast<size_t>(n)));
         std::move(taken.begin(), taken.end(), std::back_inserter(exchanges));
         sign.lastInput = now;
         continue;
@@ -349,9 +353,10 @@ void SignSimulator::Loop::ServeSign(SimSign::State& sign, short revents, Clock::
 
   const SignFaults& faults = sign.device.Faults();
   for (Exchange& exchange : exchanges) {
-    lines.push_back({std::chrono::system_clock::now(), sign.port, Direction::kReceived, exchange.received,
-                     exchange.note});
-    sign.answers.Add(std::move(exchange.answer), now + std::chrono::milliseconds(faults.answerDelayMs),
+    lines.push_back({std::chrono::system_clock::now(), sign.port, Direction::kReceived,
+                     exchange.received, exchange.note});
+    sign.answers.Add(std::move(exchange.answer),
+                     now + std::chrono::milliseconds(faults.answerDelayMs),
                      std::chrono::milliseconds(faults.dribbleGapMs));
   }
   for (std::string& answer : sign.answers.WriteDue(fd, now)) {

@@ -11,8 +11,8 @@ int ParseCount(const std::string& option, const std::string& text, int max) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > max) {
-    throw std::invalid_argument(option + " wants a number from 0 to " + std::to_string(max) + ", not \"" +
-                                text + "\"");
+    throw std::invalid_argument(option + " wants a number from 0 to " + std::to_string(max) +
+                                ", not \"" + text + "\"");
   }
   return value;
 }
@@ -25,13 +25,15 @@ int ParseBrightness(const std::string& text) {
 // ADDRESS=PRICE[,GRADE[,INSCRIPTION]], e.g. 0=12.34,2,1 or 8=----
 std::pair<uint8_t, sign_link::PanelRecord> ParsePanel(const std::string& text) {
   const auto bad = [&] {
-    return std::invalid_argument("--panel wants ADDRESS=PRICE[,GRADE[,INSCRIPTION]] (e.g. 0=12.34,2,1), not \"" +
-                                 text + "\"");
+    return std::invalid_argument(
+        "--panel wants ADDRESS=PRICE[,GRADE[,INSCRIPTION]] (e.g. 0=12.34,2,1), not \"" + text +
+        "\"");
   };
   const size_t equals = text.find('=');
   if (equals == std::string::npos) throw bad();
   const int address = ParseCount("--panel address", text.substr(0, equals), 12);
-  if (address > 4 && address < 8) throw std::invalid_argument("--panel: no panel at address " + std::to_string(address));
+  if (address > 4 && address < 8)
+    throw std::invalid_argument("--panel: no panel at address " + std::to_string(address));
 
   std::vector<std::string> fields;
   size_t from = equals + 1;

@@ -27,10 +27,11 @@ std::string FormatTranscriptLine(const TranscriptLine& line) {
   std::tm local{};
   localtime_r(&seconds, &local);
   char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
-                static_cast<int>(millis));
+  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                local.tm_sec, static_cast<int>(millis));
   std::string text = std::string(stamp) + " " + line.port +
-                     (line.direction == Direction::kReceived ? " <- " : " -> ") + ShowBytes(line.bytes);
+                     (line.direction == Direction::kReceived ? " <- " : " -> ") +
+                     ShowBytes(line.bytes);
   if (!line.note.empty()) text += " (" + line.note + ")";
   return text;
 }

@@ -44,9 +44,9 @@ TEST(CheckCode, IsTwoUppercaseDigitsKeepingTheLeadingZero) {
 }
 
 TEST(AddressChar, IsOneByteFrom0x30Up_TenToTwelveAreColonSemicolonLess) {
-  const std::vector<std::pair<uint8_t, char>> expected = {{0, '0'}, {1, '1'}, {2, '2'}, {3, '3'},
-                                                           {4, '4'}, {8, '8'}, {9, '9'}, {10, ':'},
-                                                           {11, ';'}, {12, '<'}};
+  const std::vector<std::pair<uint8_t, char>> expected = {{0, '0'},  {1, '1'}, {2, '2'}, {3, '3'},
+                                                          {4, '4'},  {8, '8'}, {9, '9'}, {10, ':'},
+                                                          {11, ';'}, {12, '<'}};
   for (const auto& [address, character] : expected) {
     EXPECT_EQ(sign_link::AddressChar(address), character) << "address " << int(address);
   }
@@ -60,7 +60,8 @@ TEST(AddressChar, IsOneByteFrom0x30Up_TenToTwelveAreColonSemicolonLess) {
 TEST(ReplyCheckCode, MatchesOnlyTheExactUppercaseDigits) {
   EXPECT_TRUE(sign_link::ReplyCheckCodeMatches("T012342100OK67"));
   EXPECT_TRUE(sign_link::ReplyCheckCodeMatches("T0123421A,OK0A")) << "leading zero kept";
-  EXPECT_TRUE(sign_link::ReplyCheckCodeMatches("T012342100OK67xyz")) << "bytes after 14 are not looked at";
+  EXPECT_TRUE(sign_link::ReplyCheckCodeMatches("T012342100OK67xyz"))
+      << "bytes after 14 are not looked at";
   EXPECT_FALSE(sign_link::ReplyCheckCodeMatches("T0123421A,OKA ")) << "leading zero dropped";
   EXPECT_FALSE(sign_link::ReplyCheckCodeMatches("T845603000OK6c")) << "lowercase digit";
   EXPECT_FALSE(sign_link::ReplyCheckCodeMatches("T845603000OK7C")) << "wrong first digit";
@@ -83,7 +84,8 @@ TEST(PanelReply, NeedsTAndOkAndDecodesOffsetsTwoToSeven) {
 
   EXPECT_EQ(sign_link::DecodeReply("T845603000OK6C"), (PanelRecord{"4560", '3', '0'}));
   EXPECT_EQ(sign_link::ReplyPriceText("T845603000OK6C"), "45.60");
-  EXPECT_EQ(sign_link::ReplyPriceText("T<----0000OK6C"), "--.--") << "prices are not checked for digits";
+  EXPECT_EQ(sign_link::ReplyPriceText("T<----0000OK6C"), "--.--")
+      << "prices are not checked for digits";
 }
 
 TEST(RecordFromEntry, TurnsBlanksToZerosAndUnusedToDashes) {
@@ -114,7 +116,8 @@ TEST(RecordFromEntry, CodesGradeAndInscriptions) {
   const struct {
     bool first, second;
     char code;
-  } inscriptions[] = {{false, false, '0'}, {true, false, '1'}, {false, true, '2'}, {true, true, '2'}};
+  } inscriptions[] = {
+      {false, false, '0'}, {true, false, '1'}, {false, true, '2'}, {true, true, '2'}};
   for (const auto& i : inscriptions) {
     row.inscription1 = i.first;
     row.inscription2 = i.second;

@@ -32,7 +32,8 @@ TEST_F(SignLine, UnplugHangsUpTheLineAndReplugServesTheSameSignAgain) {
   line.Close();
   EXPECT_TRUE(fs::is_symlink(sign.LinkPath()));
   // The system lets the terminal go a moment after its last user closed it.
-  EXPECT_TRUE(WaitFor([&] { return !fs::exists(sign.LinkPath()); })) << "the link should dangle while unplugged";
+  EXPECT_TRUE(WaitFor([&] { return !fs::exists(sign.LinkPath()); }))
+      << "the link should dangle while unplugged";
 
   sign.Replug();
   EXPECT_TRUE(sign.Plugged());
@@ -57,7 +58,8 @@ TEST_F(SignLine, NeverBlocksOnAReaderThatDoesNotKeepUp) {
 
   const std::string all = line.ReadExactly(kRequests * 14, std::chrono::seconds(20));
   ASSERT_EQ(all.size(), kRequests * 14);
-  for (size_t i = 0; i < kRequests; ++i) ASSERT_EQ(all.substr(i * 14, 14), "T0----0000OK60") << "reply " << i;
+  for (size_t i = 0; i < kRequests; ++i)
+    ASSERT_EQ(all.substr(i * 14, 14), "T0----0000OK60") << "reply " << i;
 }
 
 TEST_F(SignLine, SignsKeepTheirOwnPanels) {
@@ -87,7 +89,8 @@ TEST(SignLinks, StopRemovesTheLinksAndLeavesOthersAlone) {
   {
     sign_sim::SignSimulator sim(env.ComDir());
     const sign_sim::SimSign& replaced = sim.AddSign("COM1");
-    EXPECT_EQ(fs::read_symlink(stale), replaced.TerminalPath()) << "the stale link was not replaced";
+    EXPECT_EQ(fs::read_symlink(stale), replaced.TerminalPath())
+        << "the stale link was not replaced";
     sim.AddSign("COM9");
     EXPECT_THROW(sim.AddSign("COM2"), std::runtime_error) << "a file that is no link was replaced";
     EXPECT_THROW(sim.AddSign("COM1"), std::runtime_error) << "the same port twice";

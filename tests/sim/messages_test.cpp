@@ -65,8 +65,8 @@ TEST_F(SignMessages, BytesThatFitNoMessageAreDroppedAndTheNextMessageAnswered) {
   line.Send("W0R3E");  // a "W" could still start a frame: held
   // ...and let go once the frame cannot be one ("R", not "E", at offset 8).
   EXPECT_EQ(Ask("R4ER0E", 42), "T3----0000OK63T4----0000OK64T0----0000OK60");
-  EXPECT_EQ(sign.Received(), (std::vector<std::string>{"xx", "R0E", "RR", "R1E", "LXLMx", "R2E", "W0", "R3E",
-                                                       "R4E", "R0E"}));
+  EXPECT_EQ(sign.Received(), (std::vector<std::string>{"xx", "R0E", "RR", "R1E", "LXLMx", "R2E",
+                                                       "W0", "R3E", "R4E", "R0E"}));
 }
 
 TEST_F(SignMessages, StartOfAMessageThatNeverCompletesIsDroppedAfterAPause) {

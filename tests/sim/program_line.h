@@ -3,16 +3,17 @@
 // opens a port (read/write, no controlling terminal, raw) but non-blocking,
 // so that every wait has a bound.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <poll.h>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <termios.h>
-#include <unistd.h>
 
 namespace tarvo::test {
 
@@ -20,7 +21,8 @@ class ProgramLine {
  public:
   explicit ProgramLine(const std::string& path) {
     fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) throw std::runtime_error("cannot open " + path + ": errno " + std::to_string(errno));
+    if (fd_ < 0)
+      throw std::runtime_error("cannot open " + path + ": errno " + std::to_string(errno));
     termios raw{};
     tcgetattr(fd_, &raw);
     cfmakeraw(&raw);
@@ -68,12 +70,13 @@ class ProgramLine {
   }
 
   // Exactly `count` bytes, or what came before the bound ran out.
-  std::string ReadExactly(size_t count, std::chrono::milliseconds bound = std::chrono::seconds(5)) const {
+  std::string ReadExactly(size_t count,
+                          std::chrono::milliseconds bound = std::chrono::seconds(5)) const {
     std::string out;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (out.size() < count) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -89,7 +92,8 @@ class ProgramLine {
   // True once the line reports a hang-up (the device end went away).
   bool HungUp(std::chrono::milliseconds bound = std::chrono::seconds(5)) const {
     pollfd p{fd_, POLLIN, 0};
-    return poll(&p, 1, static_cast<int>(bound.count())) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
+    return poll(&p, 1, static_cast<int>(bound.count())) > 0 &&
+           (p.revents & (POLLHUP | POLLERR)) != 0;
   }
 
  private:

@@ -1,14 +1,14 @@
 // tarvo-sign-sim as a user runs it: its command line, its ready line and
 // transcript, and a clean stop on SIGTERM.
-#include <gtest/gtest.h>
-
-#include <csignal>
 #include <fcntl.h>
-#include <filesystem>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
 
 #include "sim/sim_options.h"
 #include "sim/transcript.h"
@@ -57,8 +57,8 @@ class SimProcess {
         buffered_.erase(0, end + 1);
         return line;
       }
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
       pollfd p{output_, POLLIN, 0};
       if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return buffered_;
       char chunk[512];
@@ -85,7 +85,8 @@ class SimProcess {
 
 TEST(SimProgram, ServesUntilSigtermWithAReadyLineAndATranscript) {
   HermeticEnv env;
-  SimProcess sim({"--dir", env.ComDir(), "--port", "COM3", "--panel", "0=12.34,2,1", "--port", "COM4"});
+  SimProcess sim(
+      {"--dir", env.ComDir(), "--port", "COM3", "--panel", "0=12.34,2,1", "--port", "COM4"});
   const std::string ready = sim.ReadLine();
   ASSERT_EQ(ready.rfind("ready: COM3 -> /dev/pts/", 0), 0u) << ready;
   EXPECT_NE(ready.find(", COM4 -> /dev/pts/"), std::string::npos) << ready;
@@ -107,8 +108,8 @@ TEST(SimProgram, ServesUntilSigtermWithAReadyLineAndATranscript) {
 
 TEST(SimOptions, SignOptionsBeforeTheFirstPortApplyToEverySign) {
   const sign_sim::SimOptions options = sign_sim::ParseSimOptions(
-      {"--delay", "5", "--dir", "/tmp/x", "--port", "COM3", "--silent", "--panel", "12=----,3", "--port", "COM4",
-       "--brightness", "7", "--panel", "0=1234,2,1"});
+      {"--delay", "5", "--dir", "/tmp/x", "--port", "COM3", "--silent", "--panel", "12=----,3",
+       "--port", "COM4", "--brightness", "7", "--panel", "0=1234,2,1"});
   EXPECT_EQ(options.dir, "/tmp/x");
   ASSERT_EQ(options.signs.size(), 2u);
   EXPECT_EQ(options.signs[0].port, "COM3");
@@ -122,12 +123,12 @@ TEST(SimOptions, SignOptionsBeforeTheFirstPortApplyToEverySign) {
 
 TEST(SimOptions, NonsenseIsRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--port", "COM3"},                                       // no folder
-      {"--dir", "d"},                                           // no port
-      {"--dir", "d", "--port", "COM3", "--delay", "-1"},        // negative
-      {"--dir", "d", "--port", "COM3", "--delay"},              // no value
-      {"--dir", "d", "--port", "COM3", "--panel", "5=1234"},    // no such panel
-      {"--dir", "d", "--port", "COM3", "--panel", "0=123"},     // short price
+      {"--port", "COM3"},                                      // no folder
+      {"--dir", "d"},                                          // no port
+      {"--dir", "d", "--port", "COM3", "--delay", "-1"},       // negative
+      {"--dir", "d", "--port", "COM3", "--delay"},             // no value
+      {"--dir", "d", "--port", "COM3", "--panel", "5=1234"},   // no such panel
+      {"--dir", "d", "--port", "COM3", "--panel", "0=123"},    // short price
       {"--dir", "d", "--port", "COM3", "--brightness", "10"},  // out of range
       {"--dir", "d", "--port", "COM3", "--frobnicate"},
   };
@@ -140,8 +141,8 @@ TEST(SimOptions, NonsenseIsRefusedWithAReason) {
 
 TEST(Transcript, ShowsUnprintableBytesInHex) {
   EXPECT_EQ(sign_sim::ShowBytes(std::string("L\0A\x7F\\<", 6)), "L\\x00A\\x7F\\x5C<");
-  const sign_sim::TranscriptLine line{std::chrono::system_clock::now(), "COM3", sign_sim::Direction::kReceived,
-                                      "W0", "dropped"};
+  const sign_sim::TranscriptLine line{std::chrono::system_clock::now(), "COM3",
+                                      sign_sim::Direction::kReceived, "W0", "dropped"};
   const std::string text = sign_sim::FormatTranscriptLine(line);
   EXPECT_NE(text.find(" COM3 <- W0 (dropped)"), std::string::npos) << text;
 }
