@@ -29,17 +29,23 @@ void TComSelect::SetComPort(TComPort* port) {
 
 std::vector<std::string> TComSelect::Items(TComProperty property) {
   switch (property) {
-    case cpNone: return {};
+    case cpNone:
+      return {};
     case cpPort: {
       std::vector<std::string> names;
       ListSerialPorts(names);
       return names;
     }
-    case cpBaudRate: return TextsOf<TBaudRate>();
-    case cpDataBits: return TextsOf<TDataBits>();
-    case cpStopBits: return TextsOf<TStopBits>();
-    case cpParity: return TextsOf<TParityBits>();
-    case cpFlowControl: return TextsOf<TFlowControl>();
+    case cpBaudRate:
+      return TextsOf<TBaudRate>();
+    case cpDataBits:
+      return TextsOf<TDataBits>();
+    case cpStopBits:
+      return TextsOf<TStopBits>();
+    case cpParity:
+      return TextsOf<TParityBits>();
+    case cpFlowControl:
+      return TextsOf<TFlowControl>();
   }
   return {};
 }
@@ -47,26 +53,46 @@ std::vector<std::string> TComSelect::Items(TComProperty property) {
 std::optional<std::string> TComSelect::CurrentText() const {
   if (port_ == nullptr) return std::nullopt;
   switch (property_) {
-    case cpNone: return std::nullopt;
-    case cpPort: return port_->Port();
-    case cpBaudRate: return ValueText(port_->BaudRate());
-    case cpDataBits: return ValueText(port_->DataBits());
-    case cpStopBits: return ValueText(port_->StopBits());
-    case cpParity: return ValueText(port_->Parity().Bits());
-    case cpFlowControl: return ValueText(port_->FlowControl().FlowControl());
+    case cpNone:
+      return std::nullopt;
+    case cpPort:
+      return port_->Port();
+    case cpBaudRate:
+      return ValueText(port_->BaudRate());
+    case cpDataBits:
+      return ValueText(port_->DataBits());
+    case cpStopBits:
+      return ValueText(port_->StopBits());
+    case cpParity:
+      return ValueText(port_->Parity().Bits());
+    case cpFlowControl:
+      return ValueText(port_->FlowControl().FlowControl());
   }
   return std::nullopt;
 }
 
 void TComSelect::SetPending(const std::string& itemText) {
   switch (property_) {
-    case cpNone: break;
-    case cpPort: pending_.port = itemText; break;
-    case cpBaudRate: pending_.baudRate = ValueFromText<TBaudRate>(itemText); break;
-    case cpDataBits: pending_.dataBits = ValueFromText<TDataBits>(itemText); break;
-    case cpStopBits: pending_.stopBits = ValueFromText<TStopBits>(itemText); break;
-    case cpParity: pending_.parity = ValueFromText<TParityBits>(itemText); break;
-    case cpFlowControl: pending_.flowControl = ValueFromText<TFlowControl>(itemText); break;
+    case cpNone:
+      break;
+    case cpPort:
+      pending_.port = itemText;
+      break;
+    case cpBaudRate:
+      pending_.baudRate = ValueFromText<TBaudRate>(itemText);
+      break;
+    case cpDataBits:
+      pending_.dataBits = ValueFromText<TDataBits>(itemText);
+      break;
+    case cpStopBits:
+      pending_.stopBits = ValueFromText<TStopBits>(itemText);
+      break;
+    case cpParity:
+      pending_.parity = ValueFromText<TParityBits>(itemText);
+      break;
+    case cpFlowControl:
+      pending_.flowControl = ValueFromText<TFlowControl>(itemText);
+      break;
   }
 }
 
@@ -78,13 +104,26 @@ void TComSelect::Pick(const std::string& itemText) {
 void TComSelect::ApplyPending() {
   if (port_ == nullptr) return;
   switch (property_) {
-    case cpNone: break;
-    case cpPort: port_->SetPort(pending_.port); break;
-    case cpBaudRate: port_->SetBaudRate(pending_.baudRate); break;
-    case cpDataBits: port_->SetDataBits(pending_.dataBits); break;
-    case cpStopBits: port_->SetStopBits(pending_.stopBits); break;
-    case cpParity: port_->Parity().SetBits(pending_.parity); break;
-    case cpFlowControl: port_->FlowControl().SetFlowControl(pending_.flowControl); break;
+    case cpNone:
+      break;
+    case cpPort:
+      port_->SetPort(pending_.port);
+      break;
+    case cpBaudRate:
+      port_->SetBaudRate(pending_.baudRate);
+      break;
+    case cpDataBits:
+      port_->SetDataBits(pending_.dataBits);
+      break;
+    case cpStopBits:
+      port_->SetStopBits(pending_.stopBits);
+      break;
+    case cpParity:
+      port_->Parity().SetBits(pending_.parity);
+      break;
+    case cpFlowControl:
+      port_->FlowControl().SetFlowControl(pending_.flowControl);
+      break;
   }
 }
 

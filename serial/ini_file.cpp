@@ -1,7 +1,7 @@
 #include "serial/ini_file.h"
 
-#include "serial/registry_text.h"
 #include "serial/ascii_case.h"
+#include "serial/registry_text.h"
 
 namespace {
 
@@ -16,8 +16,9 @@ std::string Trimmed(const std::string& text) {
 void CheckEntry(const std::string& section, const std::string& name, const std::string& value) {
   const bool sectionFits = !section.empty() && FitsOnOneLine(section) &&
                            section.find(']') == std::string::npos && Trimmed(section) == section;
-  const bool nameFits = !name.empty() && FitsOnOneLine(name) && name.find('=') == std::string::npos &&
-                        name[0] != '[' && name[0] != ';' && Trimmed(name) == name;
+  const bool nameFits = !name.empty() && FitsOnOneLine(name) &&
+                        name.find('=') == std::string::npos && name[0] != '[' && name[0] != ';' &&
+                        Trimmed(name) == name;
   if (!sectionFits || !nameFits || !FitsOnOneLine(value) || Trimmed(value) != value) {
     throw SettingsStoreError("cannot write [" + section + "] " + name + " to an ini file");
   }

@@ -30,7 +30,8 @@ std::vector<std::string> PortsInFolder(const std::string& folder) {
     }
     // Only the exact spelling COMn: that is the entry a port name resolves to.
     const std::optional<int> number = ComNumber(entry->d_name);
-    if (number && entry->d_name == "COM" + std::to_string(*number)) names.emplace_back(entry->d_name);
+    if (number && entry->d_name == "COM" + std::to_string(*number))
+      names.emplace_back(entry->d_name);
   }
 }
 

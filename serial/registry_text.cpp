@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cstdio>
 
-#include "serial/store_file.h"
 #include "serial/ascii_case.h"
+#include "serial/store_file.h"
 
 namespace {
 
@@ -93,7 +93,8 @@ std::vector<RegistrySection> ParseRegistryText(std::string_view text) {
     if (sections.empty()) Malformed(lineNumber, "a value before the first section");
     RegistryValue value = ParseValueLine(line, lineNumber);
     for (const RegistryValue& known : sections.back().values) {
-      if (EqualIgnoringCase(known.name, value.name)) Malformed(lineNumber, "the value is given twice");
+      if (EqualIgnoringCase(known.name, value.name))
+        Malformed(lineNumber, "the value is given twice");
     }
     sections.back().values.push_back(std::move(value));
   }

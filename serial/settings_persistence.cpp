@@ -143,7 +143,8 @@ void TCustomComPort::WriteSettingsToRegistry(TRegistryKey& key) {
 void TCustomComPort::WriteSettingsToIniFile(TIniFile& ini) {
   TRegistryKey values;
   TCustomComPort::WriteSettingsToRegistry(values);
-  for (const RegistryValue& value : values.Values()) ini.WriteString(Name(), value.name, AsText(value));
+  for (const RegistryValue& value : values.Values())
+    ini.WriteString(Name(), value.name, AsText(value));
 }
 
 // Every value is read and checked before the port changes, so a malformed

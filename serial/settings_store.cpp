@@ -35,14 +35,16 @@ std::string ConfigFolder() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg != nullptr && xdg[0] == '/') return xdg;  // relative values are ignored, as XDG says
   const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] == '\0') throw SettingsStoreError("no home folder for the settings");
+  if (home == nullptr || home[0] == '\0')
+    throw SettingsStoreError("no home folder for the settings");
   return std::string(home) + "/.config";
 }
 
 void CreateFolderOf(const std::string& file) {
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
-  if (error) throw SettingsStoreError("cannot create the folder of " + file + ": " + error.message());
+  if (error)
+    throw SettingsStoreError("cannot create the folder of " + file + ": " + error.message());
 }
 
 // Value names are matched ignoring letter case, as a registry does.

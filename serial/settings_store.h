@@ -62,7 +62,7 @@ class TRegistryKey {
   const RegistryValue* Find(const std::string& name) const;
   void Write(const std::string& name, std::variant<std::string, uint32_t> data);
 
-  std::string filePath_;  // empty for a key of no file
+  std::string filePath_;                   // empty for a key of no file
   std::vector<RegistrySection> sections_;  // the whole file
   size_t index_ = 0;                       // this key's section
 };

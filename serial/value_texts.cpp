@@ -4,8 +4,8 @@
 
 namespace {
 
-constexpr const char* kBaudRateTexts[] = {"Custom", "110",   "300",    "600",    "1200",  "2400",
-                                          "4800",   "9600",  "14400",  "19200",  "38400", "56000",
+constexpr const char* kBaudRateTexts[] = {"Custom", "110",    "300",    "600",   "1200",  "2400",
+                                          "4800",   "9600",   "14400",  "19200", "38400", "56000",
                                           "57600",  "115200", "128000", "256000"};
 constexpr const char* kDataBitsTexts[] = {"5", "6", "7", "8"};
 constexpr const char* kStopBitsTexts[] = {"1", "1.5", "2"};
@@ -16,21 +16,63 @@ constexpr const char* kDTRTexts[] = {"Disable", "Enable", "Handshake"};
 
 }  // namespace
 
-template <> std::span<const char* const> ValueTexts<TBaudRate>() { return kBaudRateTexts; }
-template <> std::span<const char* const> ValueTexts<TDataBits>() { return kDataBitsTexts; }
-template <> std::span<const char* const> ValueTexts<TStopBits>() { return kStopBitsTexts; }
-template <> std::span<const char* const> ValueTexts<TParityBits>() { return kParityTexts; }
-template <> std::span<const char* const> ValueTexts<TFlowControl>() { return kFlowControlTexts; }
-template <> std::span<const char* const> ValueTexts<TRTSFlowControl>() { return kRTSTexts; }
-template <> std::span<const char* const> ValueTexts<TDTRFlowControl>() { return kDTRTexts; }
+template <>
+std::span<const char* const> ValueTexts<TBaudRate>() {
+  return kBaudRateTexts;
+}
+template <>
+std::span<const char* const> ValueTexts<TDataBits>() {
+  return kDataBitsTexts;
+}
+template <>
+std::span<const char* const> ValueTexts<TStopBits>() {
+  return kStopBitsTexts;
+}
+template <>
+std::span<const char* const> ValueTexts<TParityBits>() {
+  return kParityTexts;
+}
+template <>
+std::span<const char* const> ValueTexts<TFlowControl>() {
+  return kFlowControlTexts;
+}
+template <>
+std::span<const char* const> ValueTexts<TRTSFlowControl>() {
+  return kRTSTexts;
+}
+template <>
+std::span<const char* const> ValueTexts<TDTRFlowControl>() {
+  return kDTRTexts;
+}
 
-template <> TBaudRate ValueFallback<TBaudRate>() { return br9600; }
-template <> TDataBits ValueFallback<TDataBits>() { return dbEight; }
-template <> TStopBits ValueFallback<TStopBits>() { return sbOneStopBit; }
-template <> TParityBits ValueFallback<TParityBits>() { return prNone; }
-template <> TFlowControl ValueFallback<TFlowControl>() { return fcCustom; }
-template <> TRTSFlowControl ValueFallback<TRTSFlowControl>() { return rtsDisable; }
-template <> TDTRFlowControl ValueFallback<TDTRFlowControl>() { return dtrDisable; }
+template <>
+TBaudRate ValueFallback<TBaudRate>() {
+  return br9600;
+}
+template <>
+TDataBits ValueFallback<TDataBits>() {
+  return dbEight;
+}
+template <>
+TStopBits ValueFallback<TStopBits>() {
+  return sbOneStopBit;
+}
+template <>
+TParityBits ValueFallback<TParityBits>() {
+  return prNone;
+}
+template <>
+TFlowControl ValueFallback<TFlowControl>() {
+  return fcCustom;
+}
+template <>
+TRTSFlowControl ValueFallback<TRTSFlowControl>() {
+  return rtsDisable;
+}
+template <>
+TDTRFlowControl ValueFallback<TDTRFlowControl>() {
+  return dtrDisable;
+}
 
 std::string YesNoText(bool value) { return value ? "Yes" : "No"; }
 

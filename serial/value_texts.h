@@ -20,20 +20,34 @@ std::span<const char* const> ValueTexts();
 template <typename E>
 E ValueFallback();
 
-template <> std::span<const char* const> ValueTexts<TBaudRate>();
-template <> std::span<const char* const> ValueTexts<TDataBits>();
-template <> std::span<const char* const> ValueTexts<TStopBits>();
-template <> std::span<const char* const> ValueTexts<TParityBits>();
-template <> std::span<const char* const> ValueTexts<TFlowControl>();
-template <> std::span<const char* const> ValueTexts<TRTSFlowControl>();
-template <> std::span<const char* const> ValueTexts<TDTRFlowControl>();
-template <> TBaudRate ValueFallback<TBaudRate>();
-template <> TDataBits ValueFallback<TDataBits>();
-template <> TStopBits ValueFallback<TStopBits>();
-template <> TParityBits ValueFallback<TParityBits>();
-template <> TFlowControl ValueFallback<TFlowControl>();
-template <> TRTSFlowControl ValueFallback<TRTSFlowControl>();
-template <> TDTRFlowControl ValueFallback<TDTRFlowControl>();
+template <>
+std::span<const char* const> ValueTexts<TBaudRate>();
+template <>
+std::span<const char* const> ValueTexts<TDataBits>();
+template <>
+std::span<const char* const> ValueTexts<TStopBits>();
+template <>
+std::span<const char* const> ValueTexts<TParityBits>();
+template <>
+std::span<const char* const> ValueTexts<TFlowControl>();
+template <>
+std::span<const char* const> ValueTexts<TRTSFlowControl>();
+template <>
+std::span<const char* const> ValueTexts<TDTRFlowControl>();
+template <>
+TBaudRate ValueFallback<TBaudRate>();
+template <>
+TDataBits ValueFallback<TDataBits>();
+template <>
+TStopBits ValueFallback<TStopBits>();
+template <>
+TParityBits ValueFallback<TParityBits>();
+template <>
+TFlowControl ValueFallback<TFlowControl>();
+template <>
+TRTSFlowControl ValueFallback<TRTSFlowControl>();
+template <>
+TDTRFlowControl ValueFallback<TDTRFlowControl>();
 
 template <typename E>
 std::string ValueText(E value) {

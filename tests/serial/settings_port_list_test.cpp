@@ -35,7 +35,8 @@ TEST(ListSerialPorts, AnUnreadableFolderRaises23WithErrnoAndKeepsTheList) {
   } catch (const EComPort& e) {
     EXPECT_EQ(e.ErrorCode(), kErrRegistry);
     EXPECT_EQ(e.SystemError(), ENOENT);
-    EXPECT_EQ(std::string(e.what()), "Registry error (win error code: " + std::to_string(ENOENT) + ")");
+    EXPECT_EQ(std::string(e.what()),
+              "Registry error (win error code: " + std::to_string(ENOENT) + ")");
   }
   EXPECT_EQ(list, std::vector<std::string>{"COM1"});
 }

