@@ -149,8 +149,13 @@ void SerialLine::Purge(bool input, bool output) {
   std::lock_guard lock(mutex_);
   DrainLocked();
   CheckPresentLocked(kErrPurge);
-  const int queues = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
-  if ((input || output) && tcflush(fd_, queues) != 0) Raise(kErrPurge);
+  // Output that has all left needs no discarding, and on a pseudo-terminal
+  // discarding it would drop what the other end has not read yet.
+  int unsent = 0;
+  if (output && ioctl(fd_, TIOCOUTQ, &unsent) != 0) Raise(kErrPurge);
+  const bool discardOutput = output && unsent > 0;
+  const int queues = input && discardOutput ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+  if ((input || discardOutput) && tcflush(fd_, queues) != 0) Raise(kErrPurge);
   if (input) {
     queue_.Clear();
     if (holdWhenFull_) Wake();
