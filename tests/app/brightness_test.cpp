@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/protocol/scripted_sign_port.h"
+#include "tests/protocol/simulated_sign.h"
 
 namespace {
 
@@ -90,6 +91,52 @@ TEST(Brightness, ClosedPortRaisesThePurgeErrorAndSendsNothing) {
   }
   EXPECT_THROW(SetManualBrightness(port, "5", reply, 0ms), EComPort);
   EXPECT_TRUE(port.sent.empty());
+}
+
+// ---- over a pseudo-terminal, against the sign simulator, with the fixed waits
+
+TEST(BrightnessOnTheLine, SignTakesTheLevelsAndEchoesThem) {
+  tarvo::test::SimulatedSign sim;
+  sim.Sign().SetBrightness(5);
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) { f.extraAfterAnswer = "??"; });
+  std::string reply;
+
+  EXPECT_EQ(SetManualBrightness(sim.Link(), " ", reply), "Установлена ручная яркость: 0");
+  EXPECT_EQ(sim.Sign().Brightness(), 0);
+  EXPECT_EQ(SetManualBrightness(sim.Link(), "7", reply), "Установлена ручная яркость: 7");
+  EXPECT_EQ(sim.Sign().Brightness(), 7);
+  EXPECT_EQ(SetAutomaticBrightness(sim.Link(), reply), "Установлена автоматическая яркость.");
+  EXPECT_EQ(sim.Sign().Brightness(), sign_sim::kBrightnessAutomatic);
+  EXPECT_EQ(sim.Sign().Received(), (std::vector<std::string>{"LM0", "LM7", "LA"}));
+}
+
+TEST(BrightnessOnTheLine, WrongEchoOrSilenceIsNotSet) {
+  tarvo::test::SimulatedSign sim;
+  std::string reply;
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) { f.wrongBrightnessEcho = true; });
+  EXPECT_EQ(SetManualBrightness(sim.Link(), "7", reply), kNotSet);
+  EXPECT_EQ(SetAutomaticBrightness(sim.Link(), reply), kNotSet);
+
+  sim.Sign().SetFaults({});
+  ASSERT_EQ(SetAutomaticBrightness(sim.Link(), reply), "Установлена автоматическая яркость.");
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) { f.silent = true; });
+  EXPECT_EQ(SetAutomaticBrightness(sim.Link(), reply), kNotSet);
+  EXPECT_EQ(SetManualBrightness(sim.Link(), "3", reply), kNotSet);
+}
+
+TEST(BrightnessOnTheLine, PortNeverOpenedRaisesThePurgeError) {
+  tarvo::test::SimulatedSign sim;
+  TComPort closed;
+  closed.SetPort("COM1");
+  ComPortLink link(closed);
+  std::string reply;
+  try {
+    SetManualBrightness(link, "4", reply);
+    FAIL() << "expected the purge error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorCode(), kErrPurge);
+  }
+  EXPECT_EQ(sim.Sign().ReceivedCount(), 0u);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "tests/protocol/exchange_recorder.h"
 #include "tests/protocol/scripted_sign_port.h"
+#include "tests/protocol/simulated_sign.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ using sign_exchange::ReadPanel;
 using sign_exchange::ReadSign;
 using tarvo::test::ExchangeRecorder;
 using tarvo::test::ScriptedSignPort;
+using tarvo::test::SimulatedSign;
 using Answer = ScriptedSignPort::Answer;
 
 const std::string kBlanks16(16, ' ');
@@ -250,6 +252,106 @@ TEST(ReadSign, ClosedPortFailsAtTheFirstPurgeBeforeAnyRequest) {
   EXPECT_TRUE(port.sent.empty());
   EXPECT_FALSE(shown);
   EXPECT_TRUE(window.log.empty());
+}
+
+// ---- over a pseudo-terminal, against the sign simulator
+
+constexpr int kSimReadDelayMs = 10;
+
+TEST(ReadSignOnTheLine, DecodesEveryPanelTheSignHolds) {
+  SimulatedSign sim;
+  for (const auto& step : sign_exchange::kReadSteps) {
+    const char a = sign_link::AddressChar(step.address);
+    sim.Sign().SetPanel(step.address, {std::string("4") + a + "99", '3', '1'});
+  }
+  sim.Sign().SetPanel(8, {"----", '0', '3'});
+  ExchangeRecorder window;
+  window.readDelayMs = kSimReadDelayMs;
+
+  const auto readings = ReadSign(sim.Link(), window.Context(), [](const PanelReading&) {});
+
+  ASSERT_EQ(readings.size(), 10u);
+  for (const PanelReading& r : readings) {
+    const char a = sign_link::AddressChar(r.step.address);
+    EXPECT_TRUE(r.good) << "panel " << int(r.step.address) << " gave " << r.reply;
+    if (r.step.address == 8) continue;
+    EXPECT_EQ(r.priceText, std::string("4") + a + ".99");
+    EXPECT_EQ(r.view.gradeIndex, 2);
+    EXPECT_TRUE(r.view.inscription1);
+    EXPECT_FALSE(r.view.inscription2);
+  }
+  EXPECT_EQ(readings[9].priceText, "--.--");
+  EXPECT_EQ(readings[9].view.gradeIndex, -1);
+  EXPECT_TRUE(readings[9].view.inscription1 && readings[9].view.inscription2);
+  EXPECT_EQ(sim.Sign().Received(), (std::vector<std::string>{"R0E", "R1E", "R2E", "R3E", "R4E",
+                                                             "R<E", "R;E", "R:E", "R9E", "R8E"}));
+}
+
+TEST(ReadPanelOnTheLine, NulBytesAndExtraBytesDoNotSpoilAReply) {
+  SimulatedSign sim;
+  sim.Sign().SetPanel(2, {"1234", '2', '1'});
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) {
+    f.nulsBetweenBytes = 2;
+    f.extraAfterAnswer = "ZZZZ";
+  });
+  ExchangeRecorder window;
+  window.readDelayMs = kSimReadDelayMs;
+
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(ReadPanel(sim.Link(), 2, window.Context())) << "read " << i + 1;
+    EXPECT_EQ(window.replyBuffer.substr(0, 8), "T2123421") << "read " << i + 1;
+  }
+  EXPECT_EQ(sim.Sign().ReceivedCount(), 2u);
+}
+
+TEST(ReadPanelOnTheLine, BadRepliesGiveTheirOutcome) {
+  struct Case {
+    const char* name;
+    sign_sim::SignFaults faults;
+    bool good;
+    size_t requests;
+  };
+  sign_sim::SignFaults wrongFirst;
+  wrongFirst.wrongFirstCheckDigit = 2;
+  sign_sim::SignFaults wrongSecond;
+  wrongSecond.wrongSecondCheckDigit = 1;
+  sign_sim::SignFaults lowercase;
+  lowercase.lowercaseCheckCode = true;
+  sign_sim::SignFaults short11;
+  short11.replyLength = 11;
+  sign_sim::SignFaults noT;
+  noT.replyWithoutT = true;
+  sign_sim::SignFaults noOk;
+  noOk.replyWithoutOk = true;
+  sign_sim::SignFaults silent;
+  silent.silent = true;
+  const Case cases[] = {
+      {"wrong first digit in two replies", wrongFirst, true, 3},
+      {"wrong second digit in one reply", wrongSecond, true, 2},
+      {"lowercase check code", lowercase, false, 7},
+      {"11-byte reply", short11, false, 7},
+      {"no T", noT, true, 1},  // the check code matches: ReadPanel's part is done
+      {"no OK", noOk, true, 1},
+      {"silent", silent, false, 7},
+  };
+  for (const Case& c : cases) {
+    SimulatedSign sim;
+    // This record's check code has letter digits, so lowercase changes it.
+    sim.Sign().SetPanel(0, {"1234", ':', '1'});
+    sim.Sign().SetFaults(c.faults);
+    ExchangeRecorder window;
+    window.readDelayMs = kSimReadDelayMs;
+
+    EXPECT_EQ(ReadPanel(sim.Link(), 0, window.Context()), c.good) << c.name;
+    EXPECT_EQ(sim.Sign().ReceivedCount(), c.requests) << c.name;
+    if (!c.good) {
+      EXPECT_EQ(window.replyBuffer, kBlanks16) << c.name;
+    }
+    if (c.faults.lowercaseCheckCode) {
+      EXPECT_NE(sim.Sign().Answered().at(0).find_first_of("abcdef", 12), std::string::npos)
+          << "the reply's check code should have had a letter digit";
+    }
+  }
 }
 
 }  // namespace

@@ -3,12 +3,17 @@
 // the exchange log, progress, and port errors.
 #include "protocol/write_sign.h"
 
+#include "protocol/read_sign.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "tests/protocol/exchange_recorder.h"
 #include "tests/protocol/scripted_sign_port.h"
+#include "tests/protocol/simulated_sign.h"
+#include "tests/support/hermetic_env.h"
+#include "tests/support/pty_pair.h"
 
 namespace {
 
@@ -18,6 +23,7 @@ using sign_exchange::WriteSign;
 using sign_link::EntryRow;
 using tarvo::test::ExchangeRecorder;
 using tarvo::test::ScriptedSignPort;
+using tarvo::test::SimulatedSign;
 using Answer = ScriptedSignPort::Answer;
 
 const std::string kBlanks14(14, ' ');
@@ -224,6 +230,127 @@ TEST(WaitWriteAck, AnswerThatOnlyTheEighthPollFindsIsNotRead) {
 TEST(MakeCheckCode, CoversTheFrameBodyOnly) {
   EXPECT_EQ(sign_exchange::MakeCheckCode("W0123421E"), "25");
   EXPECT_EQ(sign_exchange::MakeCheckCode("W0123421E25"), "25");
+}
+
+// ---- over a pseudo-terminal, against the sign simulator. The write discards
+// its input right after a frame's second transmission, so the sign answers a
+// little later, and the read delay leaves room for that answer.
+
+constexpr int kSimAnswerDelayMs = 10;
+constexpr int kSimReadDelayMs = 25;
+
+std::vector<std::string> WritesReceived(const sign_sim::SimSign& sign) {
+  std::vector<std::string> writes;
+  for (const std::string& m : sign.Received()) {
+    if (m.rfind("W", 0) == 0) writes.push_back(m);
+  }
+  return writes;
+}
+
+TEST(WriteSignOnTheLine, SignHoldsWhatWasWrittenAndReadsItBack) {
+  SimulatedSign sim;
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) { f.answerDelayMs = kSimAnswerDelayMs; });
+  ExchangeRecorder window;
+  window.readDelayMs = kSimReadDelayMs;
+  auto rows = MixedRows();
+
+  const auto outcomes =
+      WriteSign(sim.Link(), [&](int row) { return rows.at(row); }, window.Context());
+  const auto readings = sign_exchange::ReadSign(sim.Link(), window.Context(),
+                                                [](const sign_exchange::PanelReading&) {});
+
+  EXPECT_EQ(WritesReceived(sim.Sign()), Twice(kMixedFrames, 2));
+  for (const FrameOutcome& o : outcomes) EXPECT_TRUE(o.acknowledged) << o.frame;
+  const sign_link::PanelRecord row4{"4050", '4', '2'};
+  EXPECT_EQ(sim.Sign().Panel(1), row4);
+  EXPECT_EQ(sim.Sign().Panel(9), row4);
+  std::map<uint8_t, std::string> prices;
+  for (const auto& r : readings) {
+    EXPECT_TRUE(r.good) << int(r.step.address);
+    prices[r.step.address] = r.priceText;
+  }
+  EXPECT_EQ(prices, (std::map<uint8_t, std::string>{{0, "12.34"}, {8, "12.34"}, {1, "40.50"},
+                                                    {9, "40.50"}, {2, "--.--"}, {10, "--.--"},
+                                                    {3, "00.00"}, {11, "00.00"}, {4, "--.--"},
+                                                    {12, "--.--"}}));
+  EXPECT_EQ(readings[4].view.gradeIndex, 4);
+  EXPECT_EQ(readings[3].view.gradeIndex, -1);
+}
+
+TEST(WriteSignOnTheLine, SilentSignGetsEveryFrameFourTimes) {
+  SimulatedSign sim;
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) { f.silent = true; });
+  ExchangeRecorder window;
+  window.readDelayMs = 2;
+  auto rows = MixedRows();
+
+  const auto outcomes =
+      WriteSign(sim.Link(), [&](int row) { return rows.at(row); }, window.Context());
+
+  EXPECT_EQ(WritesReceived(sim.Sign()), Twice(kMixedFrames, 4));
+  EXPECT_EQ(window.LinesEqualTo("Ошибка чтения!!! "), 30);
+  for (const FrameOutcome& o : outcomes) EXPECT_FALSE(o.acknowledged) << o.frame;
+}
+
+TEST(WriteSignOnTheLine, RefusedFrameIsSentAgainUntilTheSignTakesIt) {
+  SimulatedSign sim;
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) {
+    f.answerDelayMs = kSimAnswerDelayMs;
+    f.refusedWrites = 2;  // both copies of the first frame
+  });
+  ExchangeRecorder window;
+  window.readDelayMs = kSimReadDelayMs;
+  auto rows = MixedRows();
+
+  const auto outcomes =
+      WriteSign(sim.Link(), [&](int row) { return rows.at(row); }, window.Context());
+
+  std::vector<std::string> expected = Twice(kMixedFrames, 2);
+  expected.insert(expected.begin(), kMixedFrames[0]);
+  EXPECT_EQ(WritesReceived(sim.Sign()), expected);
+  for (const FrameOutcome& o : outcomes) EXPECT_TRUE(o.acknowledged) << o.frame;
+  EXPECT_EQ(window.LinesEqualTo("Ошибка чтения!!! "), 1);
+  EXPECT_EQ(sim.Sign().Panel(0), (sign_link::PanelRecord{"1234", '2', '1'}));
+}
+
+TEST(WriteSignOnTheLine, PortNeverOpenedFailsAtThePurgeAndSendsNothing) {
+  SimulatedSign sim;
+  TComPort closed;
+  closed.SetPort("COM1");
+  ComPortLink link(closed);
+  ExchangeRecorder window;
+  auto rows = MixedRows();
+
+  try {
+    WriteSign(link, [&](int row) { return rows.at(row); }, window.Context());
+    FAIL() << "expected the purge error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorCode(), kErrPurge);
+  }
+  try {
+    sign_exchange::ReadSign(link, window.Context(), [](const sign_exchange::PanelReading&) {});
+    FAIL() << "expected the purge error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorCode(), kErrPurge);
+  }
+  EXPECT_EQ(sim.Sign().ReceivedCount(), 0u);
+}
+
+TEST(WriteSignOnTheLine, FrameSentRightBeforeThePurgeStillReachesTheSign) {
+  // The acknowledgement wait discards both queues straight after sending; what
+  // was sent must not be discarded with them, also on a pseudo-terminal.
+  tarvo::test::HermeticEnv env;
+  tarvo::test::PtyPair device;
+  env.Publish("COM1", device.TerminalPath());
+  TComPort port;
+  port.SetPort("COM1");
+  port.SetBaudRate(br19200);
+  port.OpenPort();
+  for (int i = 0; i < 50; ++i) {
+    port.SendText("W0123421E25");
+    port.PurgeBuffers(true, true);
+    ASSERT_EQ(device.ReadAtLeast(11), "W0123421E25") << "send " << i + 1;
+  }
 }
 
 }  // namespace
