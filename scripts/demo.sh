@@ -13,8 +13,8 @@ ports=$(mktemp -d /tmp/tarvo-demo-XXXXXX)
 transcript=$ports/transcript.txt
 pids=()
 cleanup() {
-  ((${#pids[@]})) && kill "${pids[@]}" 2>/dev/null
-  wait 2>/dev/null
+  if ((${#pids[@]})); then kill "${pids[@]}" 2>/dev/null || true; fi
+  wait 2>/dev/null || true
   rm -rf "$ports"
 }
 trap cleanup EXIT
