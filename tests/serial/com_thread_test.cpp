@@ -40,17 +40,16 @@ class EventThreadTest : public PortTest {
 };
 
 TEST_F(EventThreadTest, RunsExactlyWhileThePortIsOpenWithEvents) {
-  const int before = ThreadCount();
   port.OpenPort();
-  EXPECT_EQ(ThreadCount(), before + 1);
+  const int withThread = ThreadCount();
   port.OpenPort();
-  EXPECT_EQ(ThreadCount(), before + 1) << "opening an open port starts no second thread";
+  EXPECT_EQ(ThreadCount(), withThread) << "opening an open port starts no second thread";
   port.ClosePort();
-  EXPECT_TRUE(WaitFor([&] { return ThreadCount() == before; })) << ThreadCount();
+  EXPECT_TRUE(WaitFor([&] { return ThreadCount() == withThread - 1; })) << ThreadCount();
 
   port.SetEvents({});
   port.OpenPort();
-  EXPECT_EQ(ThreadCount(), before) << "no events, no thread";
+  EXPECT_EQ(ThreadCount(), withThread - 1) << "no events, no thread";
   port.ClosePort();
 }
 
@@ -105,34 +104,34 @@ TEST_F(EventThreadTest, ADrainedWriteRaisesTransmitterEmpty) {
 }
 
 TEST_F(EventThreadTest, ClosingWithAHandOverPendingEndsTheThreadWithoutDeadlock) {
-  const int before = ThreadCount();
   port.OnRxChar = [](TCustomComPort&, int) {};
   port.OpenPort();
+  const int withThread = ThreadCount();
   pty.Write("waiting");
   // The window thread serves nothing meanwhile, so the reception event waits.
   ASSERT_TRUE(WaitForCount(7));
   port.ClosePort();
   EXPECT_FALSE(port.Connected());
-  EXPECT_TRUE(WaitFor([&] { return ThreadCount() == before; }));
+  EXPECT_TRUE(WaitFor([&] { return ThreadCount() == withThread - 1; }));
   ServeWindowThread();  // a stale wake-up finds nothing to do
   port.OpenPort();
   EXPECT_EQ(port.InputQueueCount(), 0) << "the queues were discarded as the thread ended";
 }
 
 TEST_F(EventThreadTest, AFailingHandlerEndsTheThreadAndThePortStaysOpen) {
-  const int before = ThreadCount();
   int calls = 0;
   port.OnRxChar = [&](TCustomComPort&, int) {
     ++calls;
     throw EComPort(kErrClearError, 5);
   };
   port.OpenPort();
+  const int withThread = ThreadCount();
   pty.Write("x");
   ASSERT_TRUE(WaitFor([&] {
     ServeWindowThread();
     return calls == 1;
   }));
-  EXPECT_TRUE(WaitFor([&] { return ThreadCount() == before; })) << "the thread goes on";
+  EXPECT_TRUE(WaitFor([&] { return ThreadCount() == withThread - 1; })) << "the thread goes on";
   EXPECT_TRUE(port.Connected());
   EXPECT_EQ(port.InputQueueCount(), 1) << "its byte stays for the program";
   EXPECT_EQ(port.SendText("ok"), 2);
