@@ -43,6 +43,18 @@ LineState LineStateOf(TBaudRate baudRate, int32_t customBaudRate, TDataBits data
   return state;
 }
 
+// Sets a flag for the life of a scope.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = false; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+};
+
 LineTimeouts LineTimeoutsOf(const TComTimeouts& timeouts) {
   LineTimeouts line;
   line.readInterval = timeouts.ReadInterval();
@@ -103,7 +115,10 @@ void TCustomComPort::OpenPort() {
 }
 
 void TCustomComPort::ClosePort() {
-  if (!Connected()) return;
+  // A handler that closes the port again while it is being closed (from a
+  // close handler or a hand-over served meanwhile) finds nothing to do.
+  if (!Connected() || closing_) return;
+  const FlagScope closing(closing_);
   if (OnCTSChange) OnCTSChange(*this, false);
   if (OnDSRChange) OnDSRChange(*this, false);
   if (OnRLSDChange) OnRLSDChange(*this, false);

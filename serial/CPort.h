@@ -360,6 +360,7 @@ class TCustomComPort {
   TStoredProps persistedGroups_{pgBasic};
   int updateCount_ = 0;
   bool connected_ = false;
+  bool closing_ = false;
   std::map<int, std::function<void()>> freeNotifications_;
   int lastNotificationId_ = 0;
   std::unique_ptr<Device> device_;

@@ -36,6 +36,18 @@ TEST_F(PortTest, OpensTheNamedDeviceRawAndGivesItsSettingsBackOnClose) {
   EXPECT_TRUE(port.Connected()) << "a closed port opens again";
 }
 
+TEST_F(PortTest, AHandlerThatClosesThePortWhileItClosesFindsNothingToDo) {
+  int beforeClose = 0;
+  port.OnBeforeClose = [&](TCustomComPort& sender) {
+    ++beforeClose;
+    sender.ClosePort();
+  };
+  port.OpenPort();
+  port.ClosePort();
+  EXPECT_EQ(beforeClose, 1);
+  EXPECT_FALSE(port.Connected());
+}
+
 TEST_F(PortTest, PortsThatCannotBeOpenedRaise1WithTheReasonAndStayClosed) {
   std::ofstream(env.ComDir() + "/COM4") << "not a terminal";
   const std::pair<const char*, std::string> cases[] = {

@@ -104,7 +104,9 @@ TEST_F(EventThreadTest, ADrainedWriteRaisesTransmitterEmpty) {
 }
 
 TEST_F(EventThreadTest, ClosingWithAHandOverPendingEndsTheThreadWithoutDeadlock) {
-  port.OnRxChar = [](TCustomComPort&, int) {};
+  // Served while the port closes, the handler closes it too: that must
+  // neither wait for the thread nor close twice.
+  port.OnRxChar = [](TCustomComPort& sender, int) { sender.ClosePort(); };
   port.OpenPort();
   const int withThread = ThreadCount();
   pty.Write("waiting");
