@@ -139,7 +139,7 @@ void SerialLine::ApplyTimeouts(const LineTimeouts& timeouts) {
 
 void SerialLine::ApplyBuffers(int32_t inputSize, int32_t outputSize) {
   // Linux has no call for queue sizes: the input size bounds the port's own
-  // queue; the output queue is the driver's.
+  // queue; the output queue and the XON/XOFF thresholds are the kernel's.
   if (inputSize <= 0 || outputSize <= 0) Raise(kErrSetupQueues, EINVAL);
   std::lock_guard lock(mutex_);
   queue_.SetCapacity(static_cast<size_t>(inputSize));

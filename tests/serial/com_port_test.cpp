@@ -105,22 +105,27 @@ TEST_F(PortTest, OperationsOnAClosedPortRaiseTheirCodeWithEBADF) {
 }
 
 TEST_F(PortTest, NulBytesAreNeitherCountedNorReadWhenDiscarded) {
-  port.SetDiscardNull(true);
-  port.OpenPort();
-  pty.Write("A\0B\0\0C"s);
-  ASSERT_TRUE(WaitForCount(3)) << "count " << port.InputQueueCount();
-  std::string text;
-  EXPECT_EQ(port.ReadBytes(text, 2), 2);
-  EXPECT_EQ(text, "AB");
-  EXPECT_EQ(port.InputQueueCount(), 1);
-  EXPECT_EQ(port.ReadBytes(text, 14), 1) << "a shorter answer comes back short";
-  EXPECT_EQ(text, "C");
+  for (const bool withThread : {true, false}) {
+    SCOPED_TRACE(withThread ? "with event thread" : "without event thread");
+    port.SetEvents(withThread ? kAllComEvents : TComEvents{});
+    port.SetDiscardNull(true);
+    port.OpenPort();
+    pty.Write("A\0B\0\0C"s);
+    ASSERT_TRUE(WaitForCount(3)) << "count " << port.InputQueueCount();
+    std::string text;
+    EXPECT_EQ(port.ReadBytes(text, 2), 2);
+    EXPECT_EQ(text, "AB");
+    EXPECT_EQ(port.InputQueueCount(), 1);
+    EXPECT_EQ(port.ReadBytes(text, 14), 1) << "a shorter answer comes back short";
+    EXPECT_EQ(text, "C");
 
-  port.SetDiscardNull(false);
-  pty.Write("\0D"s);
-  ASSERT_TRUE(WaitForCount(2));
-  EXPECT_EQ(port.ReadBytes(text, 14), 2);
-  EXPECT_EQ(text, "\0D"s);
+    port.SetDiscardNull(false);
+    pty.Write("\0D"s);
+    ASSERT_TRUE(WaitForCount(2));
+    EXPECT_EQ(port.ReadBytes(text, 14), 2);
+    EXPECT_EQ(text, "\0D"s);
+    port.ClosePort();
+  }
 }
 
 TEST_F(PortTest, AReadOfAnEmptyQueueReturnsNothingAtOnce) {
@@ -129,6 +134,17 @@ TEST_F(PortTest, AReadOfAnEmptyQueueReturnsNothingAtOnce) {
   EXPECT_EQ(port.ReadBytes(text, 14), 0);
   EXPECT_EQ(text, "");
   EXPECT_EQ(port.InputQueueCount(), 0);
+}
+
+TEST_F(PortTest, AReadWithATotalTimeOutReturnsWhatCameWhenTheTimeIsUp) {
+  port.Timeouts().SetReadInterval(0);
+  port.Timeouts().SetReadTotalConstant(20);
+  port.OpenPort();
+  pty.Write("ab");
+  ASSERT_TRUE(WaitForCount(2));
+  std::string text;
+  EXPECT_EQ(port.ReadBytes(text, 5), 2);
+  EXPECT_EQ(text, "ab");
 }
 
 TEST_F(PortTest, PurgeDiscardsWhatWaitsButNotWhatComesLater) {
