@@ -34,11 +34,10 @@ constexpr int64_t kSendSliceMs = 20;
 // adapters) refuse those requests at once with one of these.
 bool NotSupported(int error) { return error == ENOTTY || error == EINVAL; }
 
-// The record of one synchronous transfer, made at its start and released
-// with its scope on every path. A write sends from a private copy.
+// The record of one synchronous transfer: the bytes it moves, owned by the
+// call and released with its scope on every path, also when it raises. A
+// write sends from this private copy.
 struct PendingTransfer {
-  enum class Kind { kWrite, kRead };
-  Kind kind;
   std::string bytes;
 };
 
@@ -163,7 +162,7 @@ void SerialLine::Purge(bool input, bool output) {
 }
 
 int32_t SerialLine::Send(const std::string& text) {
-  const PendingTransfer transfer{PendingTransfer::Kind::kWrite, text};
+  const PendingTransfer transfer{text};
   LineTimeouts timeouts;
   int32_t bitsPerSecond = 0;
   {
@@ -230,7 +229,7 @@ int32_t SerialLine::QueueCount() {
 }
 
 int32_t SerialLine::Read(std::string& text, int32_t count) {
-  PendingTransfer transfer{PendingTransfer::Kind::kRead, {}};
+  PendingTransfer transfer;
   const auto wanted = static_cast<size_t>(count);
   std::unique_lock lock(mutex_);
   const ReadPlan plan = ReadPlanFor(timeouts_, wanted);
