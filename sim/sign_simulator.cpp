@@ -337,9 +337,10 @@ void SignSimulator::Loop::ServeSign(SimSign::State& sign, short revents, Clock::
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN) {
         // The line failed under us; treat it as pulled rather than spin on it.
+        const std::string reason = std::generic_category().message(errno);
         sign.CloseLine();
         lines.push_back({std::chrono::system_clock::now(), sign.port, Direction::kReceived, "",
-                         "line failed: " + std::generic_category().message(errno)});
+                         "line failed: " + reason});
         return;
       }
       break;
