@@ -3,6 +3,8 @@
 // answerer that closes every message box from inside its modal loop and
 // records what it said, so the real boxes run and no test sleeps.
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -13,14 +15,27 @@
 
 namespace tarvo::test {
 
-// The one application object of a test program, titled like the program's.
+// The application object of a test program, titled like the program's. It
+// goes when the tests end, before the exit handlers: destroyed among them it
+// would outlive Qt's own globals.
 inline QApplication& TestApplication() {
+  static QApplication* application = nullptr;
+  class Ending : public ::testing::Environment {
+    void TearDown() override {
+      delete application;
+      application = nullptr;
+    }
+  };
   static int argc = 1;
   static char name[] = "tarvo-test";
   static char* argv[] = {name, nullptr};
-  static QApplication application(argc, argv);
+  if (application == nullptr) {
+    static const bool registered = (::testing::AddGlobalTestEnvironment(new Ending), true);
+    static_cast<void>(registered);
+    application = new QApplication(argc, argv);
+  }
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
-  return application;
+  return *application;
 }
 
 struct ShownMessage {
