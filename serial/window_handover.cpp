@@ -1,8 +1,28 @@
 #include "serial/window_handover.h"
 
-#include <QMetaObject>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
+#include <cstdint>
+
+WindowHandOver::WindowHandOver()
+    : windowThread_(QThread::currentThread()), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+WindowHandOver::~WindowHandOver() {
+  notifier_.reset();
+  if (wakeFd_ >= 0) close(wakeFd_);
+}
 
 void WindowHandOver::Begin() {
+  // Without an event loop (none yet, or another thread) nothing is served
+  // between calls; ClosePort still serves what waits.
+  if (!notifier_ && wakeFd_ >= 0 && QThread::currentThread() == windowThread_ &&
+      QAbstractEventDispatcher::instance() != nullptr) {
+    notifier_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                     [this] { Serve(); });
+  }
   std::lock_guard lock(mutex_);
   work_ = nullptr;
   state_ = State::kIdle;
@@ -19,8 +39,9 @@ std::exception_ptr WindowHandOver::Call(std::function<void()> work) {
     state_ = State::kPending;
     error_ = nullptr;
   }
-  // Queued by name: the event carries nothing of ours across threads.
-  QMetaObject::invokeMethod(this, "Serve", Qt::QueuedConnection);
+  const uint64_t one = 1;
+  const ssize_t ignored = write(wakeFd_, &one, sizeof one);  // a full counter wakes as well
+  static_cast<void>(ignored);
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return state_ == State::kDone || stopping_; });
   std::exception_ptr error = state_ == State::kDone ? error_ : nullptr;
@@ -52,6 +73,9 @@ void WindowHandOver::StopAndServe() {
 }
 
 void WindowHandOver::Serve() {
+  uint64_t wakes = 0;
+  const ssize_t ignored = read(wakeFd_, &wakes, sizeof wakes);
+  static_cast<void>(ignored);
   std::function<void()> work;
   {
     std::lock_guard lock(mutex_);

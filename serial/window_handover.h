@@ -3,21 +3,27 @@
 // window thread) and waits until it ran there, like a synchronous call. The
 // window thread serves it from its Qt event loop, or while it closes the
 // port. The state lives under a std::mutex and condition variable, which
-// thread sanitizers see; the queued call only wakes the window thread.
+// thread sanitizers see. The event thread only writes an eventfd that a
+// socket notifier of the window thread watches, so no Qt object or event
+// crosses between the threads.
 
-#include <QObject>
+#include <QSocketNotifier>
+#include <QThread>
 #include <condition_variable>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 
-class WindowHandOver : public QObject {
-  Q_OBJECT
-
+class WindowHandOver {
  public:
-  WindowHandOver() = default;
+  WindowHandOver();  // in the window thread
+  ~WindowHandOver();
+  WindowHandOver(const WindowHandOver&) = delete;
+  WindowHandOver& operator=(const WindowHandOver&) = delete;
 
-  // Window thread, before an event thread starts: a fresh start.
+  // Before an event thread starts: a fresh start. In the window thread it
+  // also lets the Qt event loop serve hand-overs, once that loop exists.
   void Begin();
   // Event thread: runs work in the window thread and waits until it ran or
   // the hand-over was stopped. Returns what the work raised, if anything.
@@ -29,11 +35,13 @@ class WindowHandOver : public QObject {
   // event thread has ended, so neither waits for the other.
   void StopAndServe();
 
- private Q_SLOTS:
-  void Serve();
-
  private:
   enum class State { kIdle, kPending, kRunning, kDone };
+  void Serve();
+
+  QThread* const windowThread_;
+  const int wakeFd_;
+  std::unique_ptr<QSocketNotifier> notifier_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
