@@ -3,10 +3,13 @@
 
 #include "app/feedback.h"
 #include "app/main_window.h"
+#include "serial/translation.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+  // Before the window: the start-up search may already report a port error.
+  InitTranslation(QCoreApplication::applicationDirPath().toStdString());
   TForm1 form1;
   form1.show();
   return QApplication::exec();

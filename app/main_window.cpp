@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QScreen>
 
+#include "app/brightness.h"
 #include "app/feedback.h"
+#include "app/port_configuration.h"
 #include "app/sign_search.h"
+#include "protocol/write_sign.h"
 #include "ui_main_window.h"
 
 namespace {
@@ -41,6 +44,19 @@ void CentreOnScreen(QWidget& window) {
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm1>()) {
   ui->setupUi(this);
+  // Entry row r feeds the panels 5 - r and 13 - r, shown in these labels.
+  rows_ = {
+      {ui->CheckBox1, ui->CheckBox2, ui->CheckBox11, ui->ComboBox1, ui->MaskEdit1, ui->Label10,
+       ui->Label11},
+      {ui->CheckBox5, ui->CheckBox7, ui->CheckBox12, ui->ComboBox2, ui->MaskEdit3, ui->Label14,
+       ui->Label8},
+      {ui->CheckBox4, ui->CheckBox8, ui->CheckBox13, ui->ComboBox3, ui->MaskEdit4, ui->Label13,
+       ui->Label4},
+      {ui->CheckBox6, ui->CheckBox9, ui->CheckBox14, ui->ComboBox4, ui->MaskEdit5, ui->Label12,
+       ui->Label3},
+      {ui->CheckBox3, ui->CheckBox10, ui->CheckBox15, ui->ComboBox5, ui->MaskEdit6, ui->Label9,
+       ui->Label2},
+  };
   setFixedSize(size());
   CentreOnScreen(*this);
   ApplyWindowPortSettings(ComPort);
@@ -145,12 +161,78 @@ sign_exchange::ExchangeContext TForm1::Exchange() {
 
 // ------------------------------------------- commands of the sign procedures
 
-void TForm1::Button7Click() {}   // the read of all ten panels lands here
-void TForm1::Button8Click() {}   // the write followed by the read-back lands here
-void TForm1::Button29Click() {}  // the write procedure lands here
-void TForm1::ReadPanel(uint8_t) {}
-void TForm1::WaitWriteAck() {}
-void TForm1::MakeCheckCode() {}
-void TForm1::Button5Click() {}  // automatic brightness lands here
-void TForm1::Button6Click() {}  // manual brightness lands here
-void TForm1::Button2Click() {}  // the port configuration lands here
+const TForm1::EntryRowControls& TForm1::Row(int row) const {
+  return rows_.at(static_cast<size_t>(row - 1));
+}
+
+sign_link::EntryRow TForm1::EntryRowFromControls(int row) const {
+  const EntryRowControls& controls = Row(row);
+  return {controls.notUsed->isChecked(), controls.inscription1->isChecked(),
+          controls.inscription2->isChecked(), controls.grade->currentIndex(),
+          controls.price->Text()};
+}
+
+namespace {
+
+void ShowOnLabel(QLabel& label, const std::string& text, Qt::GlobalColor colour) {
+  QPalette palette = label.palette();
+  palette.setColor(QPalette::WindowText, colour);
+  label.setPalette(palette);
+  label.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+constexpr int kGradeCount = 5;
+
+}  // namespace
+
+void TForm1::ShowPanelReading(const sign_exchange::PanelReading& reading) {
+  const EntryRowControls& controls = Row(reading.step.entryRow);
+  QLabel& label = reading.step.secondHalf ? *controls.secondHalfLabel : *controls.firstHalfLabel;
+  if (!reading.good) {
+    ShowOnLabel(label, "XX.XX", Qt::red);
+    return;
+  }
+  ShowOnLabel(label, reading.priceText, Qt::green);
+  if (reading.step.setsGradeAndInscriptions) {
+    const int grade = reading.view.gradeIndex;
+    controls.grade->setCurrentIndex(grade >= 0 && grade < kGradeCount ? grade : -1);
+    controls.inscription1->setChecked(reading.view.inscription1);
+    controls.inscription2->setChecked(reading.view.inscription2);
+  }
+  controls.price->SetText(reading.priceText);
+}
+
+void TForm1::Button7Click() {
+  SetOperatorButtonsEnabled(false);
+  sign_exchange::ReadSign(link_, Exchange(),
+                          [this](const sign_exchange::PanelReading& r) { ShowPanelReading(r); });
+  SetOperatorButtonsEnabled(true);
+}
+
+void TForm1::Button8Click() {
+  SetOperatorButtonsEnabled(false);
+  Button29Click();
+  Button7Click();
+}
+
+void TForm1::Button29Click() {
+  sign_exchange::WriteSign(link_, [this](int row) { return EntryRowFromControls(row); },
+                           Exchange());
+}
+
+void TForm1::ReadPanel(uint8_t address) { sign_exchange::ReadPanel(link_, address, Exchange()); }
+
+void TForm1::WaitWriteAck() { sign_exchange::WaitWriteAck(link_, Exchange()); }
+
+void TForm1::MakeCheckCode() { checkCode_ = sign_exchange::MakeCheckCode(replyBuffer_); }
+
+void TForm1::Button5Click() {
+  ShowMessage(QString::fromStdString(SetAutomaticBrightness(link_, replyBuffer_)));
+}
+
+void TForm1::Button6Click() {
+  ShowMessage(
+      QString::fromStdString(SetManualBrightness(link_, ui->MaskEdit7->Text(), replyBuffer_)));
+}
+
+void TForm1::Button2Click() { ConfigurePort(ComPort); }

@@ -8,9 +8,18 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "protocol/com_port_link.h"
 #include "protocol/exchange_context.h"
+#include "protocol/read_sign.h"
+#include "protocol/sign_link.h"
 #include "serial/CPort.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class TMaskEdit;
 
 namespace Ui {
 class TForm1;
@@ -40,9 +49,14 @@ class TForm1 : public QWidget {
   void Button2Click();   // port configuration
   void Button1Click();   // exit
 
+  // One panel into the reply buffer: its reply, or 16 blanks.
   void ReadPanel(uint8_t address);
+  // Sends the frame in the reply buffer again and waits for WOK.
   void WaitWriteAck();
+  // The check code of the frame body in the reply buffer, kept in
+  // CheckCodeCharacters().
   void MakeCheckCode();
+  const std::string& CheckCodeCharacters() const { return checkCode_; }
 
   void RxSlider1Change(int value);
   void RxSlider2Change(int value);
@@ -79,9 +93,26 @@ class TForm1 : public QWidget {
   sign_exchange::ExchangeContext Exchange();
 
  private:
+  // The controls of one entry row and the two display labels of its panels.
+  struct EntryRowControls {
+    QCheckBox* notUsed;
+    QCheckBox* inscription1;
+    QCheckBox* inscription2;
+    QComboBox* grade;
+    TMaskEdit* price;
+    QLabel* firstHalfLabel;
+    QLabel* secondHalfLabel;
+  };
+
   void ConnectCommands();
+  const EntryRowControls& Row(int row) const;  // 1 (top) .. 5 (bottom)
+  sign_link::EntryRow EntryRowFromControls(int row) const;
+  void ShowPanelReading(const sign_exchange::PanelReading& reading);
 
   std::unique_ptr<Ui::TForm1> ui;
   TComPort ComPort;
+  ComPortLink link_{ComPort};
   std::string replyBuffer_;
+  std::string checkCode_;
+  std::vector<EntryRowControls> rows_;
 };
