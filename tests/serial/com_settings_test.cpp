@@ -11,28 +11,6 @@ namespace {
 using tarvo::test::PortTest;
 using tarvo::test::RaisedBy;
 
-TEST(PortSettings, DefaultsOfANewPort) {
-  const TComPort port;
-  EXPECT_EQ(port.Port(), "COM1");
-  EXPECT_EQ(port.BaudRate(), br9600);
-  EXPECT_EQ(port.CustomBaudRate(), 9600);
-  EXPECT_EQ(port.DataBits(), dbEight);
-  EXPECT_EQ(port.StopBits(), sbOneStopBit);
-  EXPECT_EQ(port.Parity().Bits(), prNone);
-  EXPECT_FALSE(port.DiscardNull());
-  EXPECT_EQ(port.Events(), kAllComEvents);
-  EXPECT_EQ(port.FlowControl().FlowControl(), fcNone);
-  EXPECT_EQ(port.FlowControl().XonChar(), 0x11);
-  EXPECT_EQ(port.FlowControl().XoffChar(), 0x13);
-  EXPECT_EQ(port.Timeouts().ReadInterval(), -1);
-  EXPECT_EQ(port.Timeouts().WriteTotalMultiplier(), 100);
-  EXPECT_EQ(port.Timeouts().WriteTotalConstant(), 1000);
-  EXPECT_EQ(port.Buffer().InputSize(), 1024);
-  EXPECT_EQ(port.SyncMethod(), smThreadSync);
-  EXPECT_EQ(port.PersistedGroups(), (TStoredProps{pgBasic}));
-  EXPECT_FALSE(port.Connected());
-}
-
 TEST(PortSettings, FlowControlSummaryReadsAndWritesItsFields) {
   TComFlowControl flow;
   flow.SetFlowControl(fcHardware);
