@@ -181,8 +181,6 @@ void ShowOnLabel(QLabel& label, const std::string& text, Qt::GlobalColor colour)
   label.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-constexpr int kGradeCount = 5;
-
 }  // namespace
 
 void TForm1::ShowPanelReading(const sign_exchange::PanelReading& reading) {
@@ -194,8 +192,8 @@ void TForm1::ShowPanelReading(const sign_exchange::PanelReading& reading) {
   }
   ShowOnLabel(label, reading.priceText, Qt::green);
   if (reading.step.setsGradeAndInscriptions) {
-    const int grade = reading.view.gradeIndex;
-    controls.grade->setCurrentIndex(grade >= 0 && grade < kGradeCount ? grade : -1);
+    // A code outside the list gives an index the list lacks: no selection.
+    controls.grade->setCurrentIndex(reading.view.gradeIndex);
     controls.inscription1->setChecked(reading.view.inscription1);
     controls.inscription2->setChecked(reading.view.inscription2);
   }
