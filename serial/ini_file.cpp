@@ -11,14 +11,17 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+// Lines starting so are comments, which is why no value name may start so.
+bool StartsComment(char c) { return c == ';' || c == '#'; }
+
 // Names and values must come back as they were written: one line, no
 // characters that would make the line read as something else.
 void CheckEntry(const std::string& section, const std::string& name, const std::string& value) {
   const bool sectionFits = !section.empty() && FitsOnOneLine(section) &&
                            section.find(']') == std::string::npos && Trimmed(section) == section;
   const bool nameFits = !name.empty() && FitsOnOneLine(name) &&
-                        name.find('=') == std::string::npos && name[0] != '[' && name[0] != ';' &&
-                        Trimmed(name) == name;
+                        name.find('=') == std::string::npos && name[0] != '[' &&
+                        !StartsComment(name[0]) && Trimmed(name) == name;
   if (!sectionFits || !nameFits || !FitsOnOneLine(value) || Trimmed(value) != value) {
     throw SettingsStoreError("cannot write [" + section + "] " + name + " to an ini file");
   }
@@ -44,7 +47,7 @@ TIniFile::Line TIniFile::ParseLine(const std::string& text) {
     return {Line::kSection, text, Trimmed(trimmed.substr(1, trimmed.size() - 2)), ""};
   }
   const size_t equals = trimmed.find('=');
-  if (equals != std::string::npos && trimmed[0] != ';' && trimmed[0] != '#') {
+  if (equals != std::string::npos && !StartsComment(trimmed[0])) {
     const std::string name = Trimmed(trimmed.substr(0, equals));
     if (!name.empty()) return {Line::kEntry, text, name, Trimmed(trimmed.substr(equals + 1))};
   }
