@@ -14,6 +14,7 @@
 #include "tests/protocol/simulated_sign.h"
 #include "tests/support/hermetic_env.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -236,8 +237,8 @@ TEST(MakeCheckCode, CoversTheFrameBodyOnly) {
 // its input right after a frame's second transmission, so the sign answers a
 // little later, and the read delay leaves room for that answer.
 
-constexpr int kSimAnswerDelayMs = 10;
-constexpr int kSimReadDelayMs = 25;
+constexpr int kSimAnswerDelayMs = 20;
+constexpr int kSimReadDelayMs = 50;
 
 std::vector<std::string> WritesReceived(const sign_sim::SimSign& sign) {
   std::vector<std::string> writes;
@@ -287,6 +288,8 @@ TEST(WriteSignOnTheLine, SilentSignGetsEveryFrameFourTimes) {
   const auto outcomes =
       WriteSign(sim.Link(), [&](int row) { return rows.at(row); }, window.Context());
 
+  // The last copy may still be on its way when the write gives up.
+  EXPECT_TRUE(tarvo::test::WaitFor([&] { return sim.Sign().ReceivedCount() >= 40; }));
   EXPECT_EQ(WritesReceived(sim.Sign()), Twice(kMixedFrames, 4));
   EXPECT_EQ(window.LinesEqualTo("Ошибка чтения!!! "), 30);
   for (const FrameOutcome& o : outcomes) EXPECT_FALSE(o.acknowledged) << o.frame;
