@@ -11,8 +11,9 @@ if ! [[ $runs =~ ^[1-9][0-9]*$ ]]; then
   echo "usage: $0 [runs] [preset]" >&2
   exit 2
 fi
-if [ ! -d "build/$preset" ]; then
-  echo "build/$preset is not built: run scripts/build.sh $preset first" >&2
+# A test program that is not built would fail every run for the wrong reason.
+if [ ! -d "build/$preset" ] || [[ $(ctest --preset "$preset" -N 2>&1) == *_NOT_BUILT* ]]; then
+  echo "build/$preset is not fully built: run scripts/build.sh $preset first" >&2
   exit 2
 fi
 for ((run = 1; run <= runs; run++)); do
