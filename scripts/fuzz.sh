@@ -35,5 +35,5 @@ for t in $targets; do
     echo "$t FAILED: input in $findings/ (crash-*), full output in $log"
     exit 1
   fi
-  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb' "$log"
+  grep -E 'DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb' "$log"
 done

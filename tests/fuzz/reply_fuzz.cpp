@@ -24,7 +24,8 @@ std::string OwnCheckCode(std::string_view bytes) {
 }
 
 void CheckCheckCode(std::string_view reply) {
-  const bool expected = reply.size() >= 14 && reply.substr(12, 2) == OwnCheckCode(reply.substr(0, 12));
+  const bool expected =
+      reply.size() >= 14 && reply.substr(12, 2) == OwnCheckCode(reply.substr(0, 12));
   Check(sign_link::ReplyCheckCodeMatches(reply) == expected,
         expected ? "a reply with its check code matches" : "a reply without its check code fails",
         reply.size() >= 12 ? OwnCheckCode(reply.substr(0, 12)) : "a short reply",
@@ -34,8 +35,7 @@ void CheckCheckCode(std::string_view reply) {
 }
 
 void CheckPanelMarks(std::string_view reply) {
-  const bool expected =
-      reply.size() >= 12 && reply[0] == 'T' && reply.substr(10, 2) == "OK";
+  const bool expected = reply.size() >= 12 && reply[0] == 'T' && reply.substr(10, 2) == "OK";
   Check(sign_link::ReplyIsPanel(reply) == expected, "a panel reply is T ... OK", "", reply);
 }
 
@@ -58,7 +58,8 @@ void CheckDecoding(std::string_view reply) {
   }
   const std::string price = sign_link::ReplyPriceText(reply);
   if (reply.size() >= 6) {
-    const std::string expected = std::string(reply.substr(2, 2)) + "." + std::string(reply.substr(4, 2));
+    const std::string expected =
+        std::string(reply.substr(2, 2)) + "." + std::string(reply.substr(4, 2));
     Check(price == expected, "the price text is offsets 2, 3, point, 4, 5", expected, price);
   } else {
     Check(price.empty(), "a reply too short for a price shows none", "", price);

@@ -5,8 +5,9 @@
 // cannot be parsed is never overwritten. A value written to an ini file reads
 // back, also from the file.
 //
-// Input: one mode byte (bit 0: the ini target), the file's bytes up to the
-// first NUL, then a section, a name and a value for the ini write, NUL apart.
+// Input: one mode byte (bit 0: the ini target), two bytes of the file's length
+// (low byte first), the file's bytes, then a section, a name and a value for
+// the ini write, NUL apart.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -130,10 +131,13 @@ void CheckOthersKept(const std::vector<RegistrySection>& before, const std::stri
       continue;
     }
     for (const RegistryValue& value : old.values) {
-      const auto same = [&](const RegistryValue& v) { return EqualIgnoringCase(v.name, value.name); };
+      const auto same = [&](const RegistryValue& v) {
+        return EqualIgnoringCase(v.name, value.name);
+      };
       const auto kept = std::find_if(now->values.begin(), now->values.end(), same);
       Check(kept != now->values.end(), "a store keeps every value", value.name, "no such value");
-      if (!portWrites(value.name)) Check(*kept == value, "a store keeps values it does not write", value.name);
+      if (!portWrites(value.name))
+        Check(*kept == value, "a store keeps values it does not write", value.name);
     }
   }
 }
@@ -200,16 +204,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0) return 0;
+  if (size < 3) return 0;
   const bool iniTarget = (data[0] & 1) != 0;
-  std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
+  const size_t length = data[1] | static_cast<size_t>(data[2]) << 8;
+  std::string_view rest(reinterpret_cast<const char*>(data + 3), size - 3);
+  const std::string_view content = rest.substr(0, length);
+  rest.remove_prefix(content.size());
   auto take = [&rest] {
     const size_t end = rest.find('\0');
     const std::string_view part = rest.substr(0, end);
     rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     return part;
   };
-  const std::string_view content = take();
   CheckLoadAndStore(iniTarget, content);
   if (iniTarget) {
     const std::string_view section = take();

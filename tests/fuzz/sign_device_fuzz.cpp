@@ -81,8 +81,8 @@ struct Model {
 
 void CheckWellBehavedAnswer(const Exchange& e, Model& model) {
   const std::string& m = e.received;
-  Check(e.answer.empty() != IsWellFormed(m), "a well-behaved sign answers every well-formed message",
-        m, e.answer);
+  Check(e.answer.empty() != IsWellFormed(m),
+        "a well-behaved sign answers every well-formed message", m, e.answer);
   if (IsReadRequest(m)) {
     const sign_link::PanelRecord& r = model.panels[m[1] - 0x30];
     const std::string expected = std::string{'T', m[1]} + r.price + r.grade + r.inscription;
@@ -100,8 +100,8 @@ void CheckWellBehavedAnswer(const Exchange& e, Model& model) {
 }
 
 struct Run {
-  std::string consumed;                   // every exchange's bytes, in order
-  std::vector<Exchange> answered;         // the exchanges with an answer
+  std::string consumed;            // every exchange's bytes, in order
+  std::vector<Exchange> answered;  // the exchanges with an answer
 };
 
 void Take(const std::vector<Exchange>& exchanges, Run& run, Model* model,
@@ -170,8 +170,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Take(whole.Receive(stream), once, nullptr, whole);
   Check(once.consumed == run.consumed, "cutting the bytes differently takes the same bytes",
         run.consumed, once.consumed);
-  Check(once.answered.size() == run.answered.size(), "cutting the bytes differently answers as often",
-        std::to_string(run.answered.size()), std::to_string(once.answered.size()));
+  Check(once.answered.size() == run.answered.size(),
+        "cutting the bytes differently answers as often", std::to_string(run.answered.size()),
+        std::to_string(once.answered.size()));
   for (size_t i = 0; i < once.answered.size(); ++i) {
     Check(once.answered[i].answer == run.answered[i].answer,
           "cutting the bytes differently gives the same answers", run.answered[i].answer,

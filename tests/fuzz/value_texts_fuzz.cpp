@@ -70,7 +70,9 @@ void CheckByteText(std::string_view text) {
   Check(byte.has_value() == valid,
         valid ? "a byte text is read as a byte" : "a text that is no byte text is refused",
         std::string(text), byte ? ByteText(*byte) : "nothing");
-  if (byte) Check(*byte == expected, "a byte text is read as its byte", ByteText(static_cast<uint8_t>(expected)), ByteText(*byte));
+  if (byte)
+    Check(*byte == expected, "a byte text is read as its byte",
+          ByteText(static_cast<uint8_t>(expected)), ByteText(*byte));
 }
 
 void CheckYesNo(std::string_view text) {
@@ -79,7 +81,8 @@ void CheckYesNo(std::string_view text) {
   const bool no = SameIgnoringAsciiCase(text, "No");
   Check(value.has_value() == (yes || no), "only Yes and No are Yes/No texts", std::string(text),
         value ? YesNoText(*value) : "nothing");
-  if (value) Check(*value == yes, "Yes is true and No is false", std::string(text), YesNoText(*value));
+  if (value)
+    Check(*value == yes, "Yes is true and No is false", std::string(text), YesNoText(*value));
 }
 
 }  // namespace
