@@ -68,9 +68,8 @@ TForm1::~TForm1() = default;
 
 void TForm1::ConnectCommands() {
   const auto command = [this](QPushButton* button, void (TForm1::*handler)()) {
-    connect(button, &QPushButton::clicked, this, [this, handler] { RunCommand([this, handler] {
-              (this->*handler)();
-            }); });
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); });
   };
   command(ui->Button36, &TForm1::Button36Click);
   command(ui->Button7, &TForm1::Button7Click);
@@ -131,8 +130,7 @@ void TForm1::SetOperatorButtonsEnabled(bool enabled) {
 }
 
 void TForm1::AddLogLine(const std::string& line) {
-  ui->Memo1->appendPlainText(
-      QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+  ui->Memo1->appendPlainText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
 }
 
 QStringList TForm1::LogLines() const {
@@ -174,11 +172,13 @@ sign_link::EntryRow TForm1::EntryRowFromControls(int row) const {
 
 namespace {
 
+// The bytes as they came off the line, one character each, as the price
+// field shows them too.
 void ShowOnLabel(QLabel& label, const std::string& text, Qt::GlobalColor colour) {
   QPalette palette = label.palette();
   palette.setColor(QPalette::WindowText, colour);
   label.setPalette(palette);
-  label.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  label.setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 }  // namespace
@@ -200,6 +200,7 @@ void TForm1::ShowPanelReading(const sign_exchange::PanelReading& reading) {
   controls.price->SetText(reading.priceText);
 }
 
+// A port error midway leaves through RunCommand, which gives the buttons back.
 void TForm1::Button7Click() {
   SetOperatorButtonsEnabled(false);
   sign_exchange::ReadSign(link_, Exchange(),
@@ -214,8 +215,8 @@ void TForm1::Button8Click() {
 }
 
 void TForm1::Button29Click() {
-  sign_exchange::WriteSign(link_, [this](int row) { return EntryRowFromControls(row); },
-                           Exchange());
+  sign_exchange::WriteSign(
+      link_, [this](int row) { return EntryRowFromControls(row); }, Exchange());
 }
 
 void TForm1::ReadPanel(uint8_t address) { sign_exchange::ReadPanel(link_, address, Exchange()); }

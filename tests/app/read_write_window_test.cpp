@@ -67,16 +67,16 @@ TEST_F(SignWindowTest, ReadShowsEveryPanelInItsLabelAndFillsTheRowsSecondHalfWin
 
   Click("Button7");
 
-  EXPECT_EQ(RowShows(*form_, 1), "unused=1 ins=10 grade=-1 price=[44.44] | 33.33" + kGreen +
-                                     " | 44.44" + kGreen);
-  EXPECT_EQ(RowShows(*form_, 2), "unused=0 ins=01 grade=-1 price=[55.55] | 22.22" + kGreen +
-                                     " | 55.55" + kGreen);
-  EXPECT_EQ(RowShows(*form_, 3), "unused=0 ins=00 grade=0 price=[66.66] | 11.11" + kGreen +
-                                     " | 66.66" + kGreen);
-  EXPECT_EQ(RowShows(*form_, 4), "unused=0 ins=11 grade=2 price=[77.77] | 05.50" + kGreen +
-                                     " | 77.77" + kGreen);
-  EXPECT_EQ(RowShows(*form_, 5), "unused=0 ins=01 grade=4 price=[--.--] | 12.34" + kGreen +
-                                     " | --.--" + kGreen);
+  EXPECT_EQ(RowShows(*form_, 1),
+            "unused=1 ins=10 grade=-1 price=[44.44] | 33.33" + kGreen + " | 44.44" + kGreen);
+  EXPECT_EQ(RowShows(*form_, 2),
+            "unused=0 ins=01 grade=-1 price=[55.55] | 22.22" + kGreen + " | 55.55" + kGreen);
+  EXPECT_EQ(RowShows(*form_, 3),
+            "unused=0 ins=00 grade=0 price=[66.66] | 11.11" + kGreen + " | 66.66" + kGreen);
+  EXPECT_EQ(RowShows(*form_, 4),
+            "unused=0 ins=11 grade=2 price=[77.77] | 05.50" + kGreen + " | 77.77" + kGreen);
+  EXPECT_EQ(RowShows(*form_, 5),
+            "unused=0 ins=01 grade=4 price=[--.--] | 12.34" + kGreen + " | --.--" + kGreen);
   EXPECT_EQ(WithoutRepeats(sign_.Received()), kReadOrder);
   EXPECT_EQ(Progress(), 0);
   EXPECT_EQ(ButtonsNot(*form_, true), Texts{});
@@ -101,8 +101,8 @@ TEST_F(SignWindowTest, BadPanelShowsXxInRedAndLeavesItsRowAsTheOtherPanelLeftIt)
   Click("Button7");
   QObject::disconnect(spoil);
 
-  EXPECT_EQ(RowShows(*form_, 5), "unused=0 ins=10 grade=1 price=[12.34] | 12.34" + kGreen +
-                                     " | XX.XX" + kRed);
+  EXPECT_EQ(RowShows(*form_, 5),
+            "unused=0 ins=10 grade=1 price=[12.34] | 12.34" + kGreen + " | XX.XX" + kRed);
   EXPECT_EQ(LabelShows(*form_, "Label11"), "--.--" + kGreen);
   EXPECT_EQ(ButtonsNot(*form_, true), Texts{});
 }
@@ -111,33 +111,32 @@ TEST_F(SignWindowTest, WriteSendsTheRowsBottomUpTwiceEachThenReadsThemBack) {
   // The answer comes after the purge that follows each frame's second send.
   sign_.UpdateFaults([](sign_sim::SignFaults& f) { f.answerDelayMs = 5; });
   SetReadDelay(20);
-  EnterRow(*form_, 5, false, true, false, 1, "12.34");  // 92, "Надпись 1"
-  EnterRow(*form_, 4, false, true, true, 3, "40.50");   // 98, both inscriptions
-  EnterRow(*form_, 3, true, false, false, 2, "12.34");  // "Не исп.", 95
+  EnterRow(*form_, 5, false, true, false, 1, "12.34");   // 92, "Надпись 1"
+  EnterRow(*form_, 4, false, true, true, 3, "40.50");    // 98, both inscriptions
+  EnterRow(*form_, 3, true, false, false, 2, "12.34");   // "Не исп.", 95
   EnterRow(*form_, 2, false, true, false, -1, "  .  ");  // no grade, empty price
   EnterRow(*form_, 1, false, false, false, 4, "--.--");  // ДТ, a price read back as --.--
   ProgressWatch watch(*form_);
 
   Click("Button8");
 
-  const Texts frames = {"W0123421E25", "W8123421E2D", "W1405042E24", "W9405042E2C",
-                        "W2----30E23", "W:----30E2B", "W3000001E20", "W;000001E28",
-                        "W4----50E23", "W<----50E2B"};
+  const Texts frames = {"W0123421E25", "W8123421E2D", "W1405042E24", "W9405042E2C", "W2----30E23",
+                        "W:----30E2B", "W3000001E20", "W;000001E28", "W4----50E23", "W<----50E2B"};
   const Texts received = sign_.Received();
   EXPECT_EQ(Slice(received, 0, 20), Repeated(frames, 2));
   EXPECT_EQ(WithoutRepeats(From(received, 20)), kReadOrder);
   // What the sign holds now, as the read-back shows it: both inscriptions
   // are sent as "2", which reads back as "Надпись 2" alone.
-  EXPECT_EQ(RowShows(*form_, 1), "unused=0 ins=00 grade=4 price=[--.--] | --.--" + kGreen +
-                                     " | --.--" + kGreen);
-  EXPECT_EQ(RowShows(*form_, 2), "unused=0 ins=10 grade=-1 price=[  .  ] | 00.00" + kGreen +
-                                     " | 00.00" + kGreen);
-  EXPECT_EQ(RowShows(*form_, 3), "unused=1 ins=00 grade=2 price=[--.--] | --.--" + kGreen +
-                                     " | --.--" + kGreen);
-  EXPECT_EQ(RowShows(*form_, 4), "unused=0 ins=01 grade=3 price=[4 .5 ] | 40.50" + kGreen +
-                                     " | 40.50" + kGreen);
-  EXPECT_EQ(RowShows(*form_, 5), "unused=0 ins=10 grade=1 price=[12.34] | 12.34" + kGreen +
-                                     " | 12.34" + kGreen);
+  EXPECT_EQ(RowShows(*form_, 1),
+            "unused=0 ins=00 grade=4 price=[--.--] | --.--" + kGreen + " | --.--" + kGreen);
+  EXPECT_EQ(RowShows(*form_, 2),
+            "unused=0 ins=10 grade=-1 price=[  .  ] | 00.00" + kGreen + " | 00.00" + kGreen);
+  EXPECT_EQ(RowShows(*form_, 3),
+            "unused=1 ins=00 grade=2 price=[--.--] | --.--" + kGreen + " | --.--" + kGreen);
+  EXPECT_EQ(RowShows(*form_, 4),
+            "unused=0 ins=01 grade=3 price=[4 .5 ] | 40.50" + kGreen + " | 40.50" + kGreen);
+  EXPECT_EQ(RowShows(*form_, 5),
+            "unused=0 ins=10 grade=1 price=[12.34] | 12.34" + kGreen + " | 12.34" + kGreen);
 
   ASSERT_FALSE(watch.Positions().empty());
   EXPECT_EQ(watch.ChangesWithButtonsEnabled(), 0)
@@ -163,8 +162,8 @@ TEST_F(SignWindowTest, WriteToASilentSignSendsEachFrameFourTimesAndStillReadsBac
   EXPECT_EQ(Slice(received, 0, 40), Repeated(frames, 4));
   EXPECT_EQ(Slice(received, 40, 70), Repeated(kReadOrder, 7));
   for (int row = 1; row <= 5; ++row) {
-    EXPECT_EQ(RowShows(*form_, row), "unused=0 ins=00 grade=0 price=[  .  ] | XX.XX" + kRed +
-                                         " | XX.XX" + kRed);
+    EXPECT_EQ(RowShows(*form_, row),
+              "unused=0 ins=00 grade=0 price=[  .  ] | XX.XX" + kRed + " | XX.XX" + kRed);
   }
   EXPECT_EQ(boxes_.Texts(), Texts{}) << "an unacknowledged write tells the operator nothing";
   EXPECT_EQ(Progress(), 0);
@@ -182,8 +181,8 @@ TEST_F(SignWindowTest, CommandsOnAClosedPortReportThePurgeErrorSendNothingAndKee
     EXPECT_EQ(ButtonsNot(*form_, true), Texts{}) << "after " << button;
   }
   EXPECT_EQ(sign_.ReceivedCount(), 0u);
-  EXPECT_EQ(RowShows(*form_, 5), "unused=0 ins=00 grade=0 price=[  .  ] | ---" + kRed +
-                                     " | ---" + kRed);
+  EXPECT_EQ(RowShows(*form_, 5),
+            "unused=0 ins=00 grade=0 price=[  .  ] | ---" + kRed + " | ---" + kRed);
 }
 
 TEST_F(SignWindowTest, PanelMembersWorkOnTheReplyBufferThroughTheWindowsPort) {

@@ -77,9 +77,9 @@ inline std::string RowShows(QWidget& form, int row) {
   };
   return std::string("unused=") + ticked(c.notUsed) + " ins=" + ticked(c.inscription1) +
          ticked(c.inscription2) +
-         " grade=" + std::to_string(Control<QComboBox>(form, c.grade).currentIndex()) +
-         " price=[" + Control<TMaskEdit>(form, c.price).Text() + "] | " +
-         LabelShows(form, c.firstHalfLabel) + " | " + LabelShows(form, c.secondHalfLabel);
+         " grade=" + std::to_string(Control<QComboBox>(form, c.grade).currentIndex()) + " price=[" +
+         Control<TMaskEdit>(form, c.price).Text() + "] | " + LabelShows(form, c.firstHalfLabel) +
+         " | " + LabelShows(form, c.secondHalfLabel);
 }
 
 // Fills an entry row as the operator would.
