@@ -41,7 +41,8 @@ double FullReadSeconds(const sign_sim::SignFaults& faults) {
   ExchangeRecorder window;
   window.readDelayMs = kShippedReadDelayMs;
   return Seconds([&] {
-    sign_exchange::ReadSign(sim.Link(), window.Context(), [](const sign_exchange::PanelReading&) {});
+    sign_exchange::ReadSign(sim.Link(), window.Context(),
+                            [](const sign_exchange::PanelReading&) {});
   });
 }
 
@@ -69,7 +70,8 @@ void WriteFull(Report& report) {
     window.readDelayMs = kShippedReadDelayMs;
     const sign_link::EntryRow row{false, true, false, 1, "12.34"};
     return Seconds([&] {
-      sign_exchange::WriteSign(sim.Link(), [&](int) { return row; }, window.Context());
+      sign_exchange::WriteSign(
+          sim.Link(), [&](int) { return row; }, window.Context());
       sign_exchange::ReadSign(sim.Link(), window.Context(),
                               [](const sign_exchange::PanelReading&) {});
     });

@@ -42,9 +42,9 @@ inline constexpr std::array<ReadStep, 10> kReadSteps = {{
 // What one panel gave.
 struct PanelReading {
   ReadStep step{};
-  bool good = false;       // check code matched, "T" first and "OK" at 10..11
-  std::string reply;       // the reply buffer after the read
-  std::string priceText;   // the label's new caption when good
+  bool good = false;            // check code matched, "T" first and "OK" at 10..11
+  std::string reply;            // the reply buffer after the read
+  std::string priceText;        // the label's new caption when good
   sign_link::PanelView view{};  // grade index and inscriptions when good
 };
 

@@ -62,8 +62,8 @@ TEST(ReadPanel, GoodReplyAtFirstPollIsOneAttemptTracedExactly) {
                             "Контрольная сумма принятая 67",
                             "Контрольная сумма расчитанная 67",
                         }));
-  EXPECT_EQ(port.trace, (std::vector<std::string>{"purge", "send R0E", "count 14", "count 14",
-                                                  "read 14"}));
+  EXPECT_EQ(port.trace,
+            (std::vector<std::string>{"purge", "send R0E", "count 14", "count 14", "read 14"}));
 }
 
 TEST(ReadPanel, SilentSignIsAskedSevenTimesAndLeavesBlanks) {
@@ -77,19 +77,14 @@ TEST(ReadPanel, SilentSignIsAskedSevenTimesAndLeavesBlanks) {
   EXPECT_EQ(port.sent.size(), 7u);
   EXPECT_EQ(window.replyBuffer, kBlanks16);
   ASSERT_EQ(window.log.size(), 7u * 10u);
-  EXPECT_EQ(Slice(window.log, 0, 11), (std::vector<std::string>{
-                                          "--- Читаю панель< ---",
-                                          "Принято символов:0",
-                                          "Принято символов:0",
-                                          "Принято символов:0",
-                                          "3 попыток чтения прошло. Задержка 1мс",
-                                          "Мало принял данных ",
-                                          "-----BigError Loop------ ",
-                                          "Принял:" + kBlanks16,
-                                          "Контрольная сумма принятая   ",
-                                          "Контрольная сумма расчитанная 00",
-                                          "--- Читаю панель< ---",  // the next attempt
-                                      }));
+  EXPECT_EQ(Slice(window.log, 0, 11),
+            (std::vector<std::string>{
+                "--- Читаю панель< ---", "Принято символов:0", "Принято символов:0",
+                "Принято символов:0", "3 попыток чтения прошло. Задержка 1мс",
+                "Мало принял данных ", "-----BigError Loop------ ", "Принял:" + kBlanks16,
+                "Контрольная сумма принятая   ", "Контрольная сумма расчитанная 00",
+                "--- Читаю панель< ---",  // the next attempt
+            }));
 }
 
 TEST(ReadPanel, ShortAnswerCountsAsMissing) {
@@ -160,7 +155,8 @@ TEST(ReadSign, WalksTheTenPanelsInOrderWithTheirProgressAndDecodesEach) {
   std::map<std::string, std::string> replies;
   for (const auto& step : sign_exchange::kReadSteps) {
     const char a = sign_link::AddressChar(step.address);
-    replies[sign_link::ReadRequest(step.address)] = Reply(a, std::string("1") + a + "0" + "5" + "52");
+    replies[sign_link::ReadRequest(step.address)] =
+        Reply(a, std::string("1") + a + "0" + "5" + "52");
   }
   replies["R8E"] = Reply('8', "----03");  // grade code "0", both inscriptions
   ScriptedSignPort port;
@@ -179,8 +175,8 @@ TEST(ReadSign, WalksTheTenPanelsInOrderWithTheirProgressAndDecodesEach) {
   EXPECT_EQ(window.progress, (std::vector<int>{1, 2, 3, 4, 4, 5, 5, 6, 7, 8, 0}));
   // Each panel is shown before the next one's progress step.
   EXPECT_EQ(progressWhenShown, (std::vector<size_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
-  EXPECT_EQ(shown, (std::vector<std::string>{"10.05", "11.05", "12.05", "13.05", "14.05",
-                                             "1<.05", "1;.05", "1:.05", "19.05", "--.--"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"10.05", "11.05", "12.05", "13.05", "14.05", "1<.05",
+                                             "1;.05", "1:.05", "19.05", "--.--"}));
   ASSERT_EQ(readings.size(), 10u);
   EXPECT_TRUE(readings[0].good);
   EXPECT_EQ(readings[0].view.gradeIndex, 4);
@@ -229,7 +225,8 @@ TEST(ReadSign, PortErrorMidwayStopsTheReadAfterShowingEarlierPanels) {
   std::vector<uint8_t> shown;
 
   try {
-    ReadSign(port, window.Context(), [&](const PanelReading& r) { shown.push_back(r.step.address); });
+    ReadSign(port, window.Context(),
+             [&](const PanelReading& r) { shown.push_back(r.step.address); });
     FAIL() << "expected the port's error to end the read";
   } catch (const EComPort& e) {
     EXPECT_EQ(e.ErrorCode(), kErrClearError);

@@ -3,12 +3,11 @@
 // the exchange log, progress, and port errors.
 #include "protocol/write_sign.h"
 
-#include "protocol/read_sign.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 
+#include "protocol/read_sign.h"
 #include "tests/protocol/exchange_recorder.h"
 #include "tests/protocol/scripted_sign_port.h"
 #include "tests/protocol/simulated_sign.h"
@@ -61,7 +60,8 @@ TEST(WriteSign, SendsEachRowToBothPanelsBottomUpTwiceWhenAcknowledgedAtOnce) {
   ExchangeRecorder window;
   auto rows = MixedRows();
 
-  const auto outcomes = WriteSign(port, [&](int row) { return rows.at(row); }, window.Context());
+  const auto outcomes = WriteSign(
+      port, [&](int row) { return rows.at(row); }, window.Context());
 
   EXPECT_EQ(port.sent, Twice(kMixedFrames, 2));
   EXPECT_EQ(window.progress, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 8, 8}));
@@ -86,7 +86,8 @@ TEST(WriteSign, SilentSignGetsEveryFrameFourTimesAndNoOutcomeStopsTheWrite) {
   ExchangeRecorder window;
   auto rows = MixedRows();
 
-  const auto outcomes = WriteSign(port, [&](int row) { return rows.at(row); }, window.Context());
+  const auto outcomes = WriteSign(
+      port, [&](int row) { return rows.at(row); }, window.Context());
 
   EXPECT_EQ(port.sent, Twice(kMixedFrames, 4));
   EXPECT_EQ(window.LinesEqualTo("Ошибка чтения!!! "), 30);
@@ -137,7 +138,13 @@ TEST(WriteSign, PortErrorEndsTheWriteAtTheFailingOperation) {
     ExchangeRecorder window;
     bool asked = false;
     try {
-      WriteSign(port, [&](int row) { asked = true; return rows.at(row); }, window.Context());
+      WriteSign(
+          port,
+          [&](int row) {
+            asked = true;
+            return rows.at(row);
+          },
+          window.Context());
       FAIL() << "expected the purge error on a closed port";
     } catch (const EComPort& e) {
       EXPECT_EQ(e.ErrorCode(), kErrPurge);
@@ -255,8 +262,8 @@ TEST(WriteSignOnTheLine, SignHoldsWhatWasWrittenAndReadsItBack) {
   window.readDelayMs = kSimReadDelayMs;
   auto rows = MixedRows();
 
-  const auto outcomes =
-      WriteSign(sim.Link(), [&](int row) { return rows.at(row); }, window.Context());
+  const auto outcomes = WriteSign(
+      sim.Link(), [&](int row) { return rows.at(row); }, window.Context());
   const auto readings = sign_exchange::ReadSign(sim.Link(), window.Context(),
                                                 [](const sign_exchange::PanelReading&) {});
 
@@ -270,9 +277,15 @@ TEST(WriteSignOnTheLine, SignHoldsWhatWasWrittenAndReadsItBack) {
     EXPECT_TRUE(r.good) << int(r.step.address);
     prices[r.step.address] = r.priceText;
   }
-  EXPECT_EQ(prices, (std::map<uint8_t, std::string>{{0, "12.34"}, {8, "12.34"}, {1, "40.50"},
-                                                    {9, "40.50"}, {2, "--.--"}, {10, "--.--"},
-                                                    {3, "00.00"}, {11, "00.00"}, {4, "--.--"},
+  EXPECT_EQ(prices, (std::map<uint8_t, std::string>{{0, "12.34"},
+                                                    {8, "12.34"},
+                                                    {1, "40.50"},
+                                                    {9, "40.50"},
+                                                    {2, "--.--"},
+                                                    {10, "--.--"},
+                                                    {3, "00.00"},
+                                                    {11, "00.00"},
+                                                    {4, "--.--"},
                                                     {12, "--.--"}}));
   EXPECT_EQ(readings[4].view.gradeIndex, 4);
   EXPECT_EQ(readings[3].view.gradeIndex, -1);
@@ -285,8 +298,8 @@ TEST(WriteSignOnTheLine, SilentSignGetsEveryFrameFourTimes) {
   window.readDelayMs = 2;
   auto rows = MixedRows();
 
-  const auto outcomes =
-      WriteSign(sim.Link(), [&](int row) { return rows.at(row); }, window.Context());
+  const auto outcomes = WriteSign(
+      sim.Link(), [&](int row) { return rows.at(row); }, window.Context());
 
   // The last copy may still be on its way when the write gives up.
   EXPECT_TRUE(tarvo::test::WaitFor([&] { return sim.Sign().ReceivedCount() >= 40; }));
@@ -305,8 +318,8 @@ TEST(WriteSignOnTheLine, RefusedFrameIsSentAgainUntilTheSignTakesIt) {
   window.readDelayMs = kSimReadDelayMs;
   auto rows = MixedRows();
 
-  const auto outcomes =
-      WriteSign(sim.Link(), [&](int row) { return rows.at(row); }, window.Context());
+  const auto outcomes = WriteSign(
+      sim.Link(), [&](int row) { return rows.at(row); }, window.Context());
 
   std::vector<std::string> expected = Twice(kMixedFrames, 2);
   expected.insert(expected.begin(), kMixedFrames[0]);
@@ -325,7 +338,8 @@ TEST(WriteSignOnTheLine, PortNeverOpenedFailsAtThePurgeAndSendsNothing) {
   auto rows = MixedRows();
 
   try {
-    WriteSign(link, [&](int row) { return rows.at(row); }, window.Context());
+    WriteSign(
+        link, [&](int row) { return rows.at(row); }, window.Context());
     FAIL() << "expected the purge error";
   } catch (const EComPort& e) {
     EXPECT_EQ(e.ErrorCode(), kErrPurge);
