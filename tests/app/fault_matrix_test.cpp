@@ -33,7 +33,8 @@ const char kAllAcknowledged[] = "acknowledged 10, stored 10";
 const char kNoneAcknowledged[] = "acknowledged 0, stored 10";
 
 // A sign that answers at once has its answer to the first copy of a write
-// frame discarded by the purge after the second; a short pause avoids that.
+// frame discarded by the purge after the second; a short pause makes that
+// rare, and when it happens it costs a further attempt, not the frame.
 constexpr int kPromptAnswerMs = 5;
 // Far beyond every poll of every command, and beyond the fixed brightness
 // waits, at the 1 ms read delay the cases with it use.
