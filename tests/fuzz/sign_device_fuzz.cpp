@@ -24,6 +24,7 @@ using sign_sim::Exchange;
 using sign_sim::SignDevice;
 using tarvo::fuzz::Check;
 using tarvo::fuzz::Fail;
+using tarvo::fuzz::OwnCheckCode;
 
 // The longest start of a message that can wait for its rest: a write frame
 // short of its last byte.
@@ -48,15 +49,6 @@ sign_sim::SignFaults FaultsOf(uint8_t bits) {
 bool IsPanelAddressChar(char c) {
   const int address = static_cast<unsigned char>(c) - 0x30;
   return (address >= 0 && address <= 4) || (address >= 8 && address <= 12);
-}
-
-// Computed here, not by the codec, so a codec fault shows.
-std::string OwnCheckCode(std::string_view bytes) {
-  unsigned x = 0;
-  for (const char c : bytes) x ^= static_cast<unsigned char>(c);
-  char digits[3];
-  std::snprintf(digits, sizeof digits, "%02X", x);
-  return digits;
 }
 
 bool IsReadRequest(std::string_view m) {
