@@ -30,6 +30,9 @@ using CaseFunction = std::function<void(Report&)>;
 // Registers a case under a name; the prefix before the first "." groups cases.
 bool RegisterCase(const std::string& name, CaseFunction run);
 
+// User and system CPU time of this process so far, in seconds.
+double ProcessCpuSeconds();
+
 // Median and percentile of samples (the vector is sorted in place).
 double Percentile(std::vector<double>& samples, double percent);
 

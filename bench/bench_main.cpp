@@ -3,6 +3,8 @@
 // the cases whose names start with them.
 #include <algorithm>
 #include <cmath>
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -40,6 +42,13 @@ bool Selected(const std::string& name, const std::vector<std::string>& filters) 
 bool RegisterCase(const std::string& name, CaseFunction run) {
   Cases()[name] = std::move(run);
   return true;
+}
+
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 double Percentile(std::vector<double>& samples, double percent) {

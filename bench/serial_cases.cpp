@@ -1,6 +1,5 @@
 // Figures of the serial port component on a pseudo-terminal: what an open
 // port costs while idle, and how long the program's calls take.
-#include <sys/resource.h>
 
 #include <chrono>
 #include <string>
@@ -34,21 +33,14 @@ struct BenchPort {
 
 double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 void IdleCpu(Report& report) {
   BenchPort bench;
   bench.port.OpenPort();
-  const double cpuBefore = CpuSeconds();
+  const double cpuBefore = tarvo::bench::ProcessCpuSeconds();
   const auto start = Clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(10));
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  const double cpu = CpuSeconds() - cpuBefore;
+  const double cpu = tarvo::bench::ProcessCpuSeconds() - cpuBefore;
   report.Add("serial.idle_cpu_percent", 100.0 * cpu / wall, "%", "< 0.1");
 }
 

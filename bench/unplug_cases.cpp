@@ -1,7 +1,6 @@
 // What the program costs once the sign's cable is pulled while the port is
 // open: the window waits for the operator after the error report, and
 // neither the port's event thread nor anything else may keep it busy.
-#include <sys/resource.h>
 
 #include <QEventLoop>
 #include <QTimer>
@@ -22,13 +21,6 @@ using tarvo::bench::Report;
 
 constexpr int kIdleMs = 6000;
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 void IdleAfterUnplug(Report& report) {
   tarvo::test::HermeticEnv env;
   sign_sim::SignSimulator simulator(env.ComDir());
@@ -46,11 +38,11 @@ void IdleAfterUnplug(Report& report) {
 
   QEventLoop loop;
   QTimer::singleShot(kIdleMs, &loop, &QEventLoop::quit);
-  const double cpuBefore = CpuSeconds();
+  const double cpuBefore = tarvo::bench::ProcessCpuSeconds();
   const auto start = Clock::now();
   loop.exec();
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  report.Add("unplug.idle_cpu_percent", 100.0 * (CpuSeconds() - cpuBefore) / wall, "%", "< 0.5");
+  report.Add("unplug.idle_cpu_percent", 100.0 * (tarvo::bench::ProcessCpuSeconds() - cpuBefore) / wall, "%", "< 0.5");
 }
 
 }  // namespace
