@@ -1,10 +1,10 @@
 // tarvo-bench: runs the registered cases and prints their figures, as text or
 // as one JSON object per line with --json. Arguments other than --json select
 // the cases whose names start with them.
-#include <algorithm>
-#include <cmath>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
