@@ -3,7 +3,7 @@
 
 #include "app/feedback.h"
 #include "app/main_window.h"
-#include "serial/translation.h"
+#include "serial/setup_dialog/translation.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);

@@ -217,7 +217,7 @@ using TRxBufEvent = std::function<void(TCustomComPort& sender, const char* buffe
 using TComSignalEvent = std::function<void(TCustomComPort& sender, bool on)>;
 using TComErrorEvent = std::function<void(TCustomComPort& sender, TComErrors errors)>;
 
-// Stores of the settings (defined with the settings persistence).
+// Stores of the settings (defined with the settings store).
 class TRegistryKey;
 class TIniFile;
 // The open device, in the implementation.
@@ -327,6 +327,7 @@ class TCustomComPort {
   friend class TComTimeouts;
   friend class TComBuffer;
   friend class TComThread;
+  friend struct PortSettingsPersistence;  // the bodies of the persistence operations
   class Device;  // descriptor, termios, own input queue, event thread hand-over
 
   // Re-apply one part of the driver state; no-ops while closed or updating.

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "tests/app/sign_window_fixture.h"
-#include "tests/serial/setup_dialog_driver.h"
+#include "tests/serial/setup_dialog/setup_dialog_driver.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "protocol/sign_link.h"
 #include "sim/sign_simulator.h"
-#include "tests/serial/setup_dialog_driver.h"
+#include "tests/serial/setup_dialog/setup_dialog_driver.h"
 #include "tests/support/hermetic_env.h"
 #include "tests/support/wait_for.h"
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "serial/registry_text.h"
-#include "serial/store_file.h"
+#include "serial/store/registry_text.h"
+#include "serial/store/store_file.h"
 #include "tests/fuzz/fuzz_check.h"
 
 using tarvo::fuzz::Check;

@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "serial/CPort.h"
-#include "serial/ascii_case.h"
-#include "serial/ini_file.h"
-#include "serial/registry_text.h"
-#include "serial/settings_store.h"
+#include "serial/port/ascii_case.h"
+#include "serial/store/ini_file.h"
+#include "serial/store/registry_text.h"
+#include "serial/store/settings_store.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "serial/value_texts.h"
+#include "serial/store/value_texts.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

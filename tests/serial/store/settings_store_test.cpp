@@ -1,0 +1,227 @@
+// Storing the port's settings: the exact file text, what a store keeps of the
+// file, where key texts lead, and every way a store fails without writing.
+#include "serial/store/settings_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "serial/CPort.h"
+#include "tests/support/hermetic_env.h"
+
+namespace {
+
+using tarvo::test::HermeticEnv;
+
+constexpr const char kKeyText[] = "HKEY_LOCAL_MACHINE\\Software\\TARVO";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+size_t FilesIn(const std::string& folder) {
+  std::error_code missing;
+  size_t count = 0;
+  for (auto it = std::filesystem::directory_iterator(folder, missing);
+       it != std::filesystem::directory_iterator(); ++it) {
+    ++count;
+  }
+  return count;
+}
+
+// The component as the program makes it: named ComPort, program settings.
+struct NamedPort : TComPort {
+  NamedPort() {
+    SetName("ComPort");
+    SetBaudRate(br19200);
+    SetDiscardNull(true);
+  }
+};
+
+int StoreError(NamedPort& port, bool toIniFile, const std::string& location) {
+  try {
+    port.SavePortSettings(toIniFile, location);
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.SystemError(), -1) << "a store error carries no platform number";
+    EXPECT_STREQ(e.what(), "Failed to store settings");
+    return e.ErrorCode();
+  }
+  return 0;
+}
+
+TEST(SavePortSettings, EveryGroupWritesItsValuesInOrderWithByteAndIntegerTexts) {
+  HermeticEnv env;
+  NamedPort port;
+  port.SetPersistedGroups({pgBasic, pgFlowControl, pgBuffer, pgTimeouts, pgParity, pgOther});
+  port.SetBaudRate(brCustom);
+  port.SetCustomBaudRate(250000);
+  port.SetEventChar(0x11);
+  port.Parity().SetCheck(true);
+  port.Parity().SetReplaceChar(0x80);
+  port.FlowControl().SetXonChar(0x41);
+  port.FlowControl().SetXoffChar(0x7F);
+  port.FlowControl().SetControlDTR(dtrHandshake);
+  port.Buffer().SetInputSize(4097);
+  port.SavePortSettings(false, "HKEY_CURRENT_USER\\Software\\X");
+
+  EXPECT_EQ(ReadFile(env.ConfigDir() + "/tarvo/HKEY_CURRENT_USER.reg"),
+            "[Software\\X\\ComPort]\n"
+            "\"Port\"=\"COM1\"\n\"BaudRate\"=\"Custom\"\n\"CustomBaudRate\"=dword:0003d090\n"
+            "\"StopBits\"=\"1\"\n\"DataBits\"=\"8\"\n\"Parity\"=\"None\"\n"
+            "\"FlowControl\"=\"None\"\n"
+            "\"EventChar\"=\"#17\"\n\"DiscardNull\"=\"Yes\"\n"
+            "\"Parity.Check\"=\"Yes\"\n\"Parity.Replace\"=\"No\"\n\"Parity.ReplaceChar\"=\"#128\"\n"
+            "\"Buffer.OutputSize\"=dword:00000400\n\"Buffer.InputSize\"=dword:00001000\n"
+            "\"Timeouts.ReadInterval\"=dword:ffffffff\n"
+            "\"Timeouts.ReadTotalConstant\"=dword:00000000\n"
+            "\"Timeouts.ReadTotalMultiplier\"=dword:00000000\n"
+            "\"Timeouts.WriteTotalConstant\"=dword:000003e8\n"
+            "\"Timeouts.WriteTotalMultiplier\"=dword:00000064\n"
+            "\"FlowControl.ControlRTS\"=\"Disable\"\n\"FlowControl.ControlDTR\"=\"Handshake\"\n"
+            "\"FlowControl.DSRSensitivity\"=\"No\"\n\"FlowControl.OutCTSFlow\"=\"No\"\n"
+            "\"FlowControl.OutDSRFlow\"=\"No\"\n\"FlowControl.TxContinueOnXoff\"=\"No\"\n"
+            "\"FlowControl.XonXoffIn\"=\"No\"\n\"FlowControl.XonXoffOut\"=\"No\"\n"
+            "\"FlowControl.XoffChar\"=\"\x7f\"\n\"FlowControl.XonChar\"=\"A\"\n");
+}
+
+TEST(SavePortSettings, KeepsEveryOtherKeyAndValueAndUpdatesItsOwn) {
+  HermeticEnv env;
+  const std::string file = env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg";
+  WriteFile(file,
+            "[Software\\Other]\n\"Path\"=\"C:\\\\x \\\"y\\\"\"\n\"Count\"=dword:0000002A\n\n"
+            "[software\\tarvo\\comport]\n\"port\"=\"COM9\"\n\"Extra\"=\"kept\"\n");
+  NamedPort port;
+  port.SetPort("COM3");
+  port.SavePortSettings(false, kKeyText);
+
+  EXPECT_EQ(ReadFile(file),
+            "[Software\\Other]\n\"Path\"=\"C:\\\\x \\\"y\\\"\"\n\"Count\"=dword:0000002a\n\n"
+            "[software\\tarvo\\comport]\n\"port\"=\"COM3\"\n\"Extra\"=\"kept\"\n"
+            "\"BaudRate\"=\"19200\"\n\"StopBits\"=\"1\"\n\"DataBits\"=\"8\"\n"
+            "\"Parity\"=\"None\"\n\"FlowControl\"=\"None\"\n");
+}
+
+TEST(KeyText, SelectsRootAndPathAndAppendsTheComponentName) {
+  using R = RegistryRoot;
+  const struct {
+    const char* text;
+    std::optional<RegistryLocation> expected;
+  } cases[] = {
+      {"HKEY_LOCAL_MACHINE\\Software\\TARVO",
+       RegistryLocation{R::LocalMachine, "Software\\TARVO\\ComPort"}},
+      {"hkey_current_user\\Software\\X", RegistryLocation{R::CurrentUser, "Software\\X\\ComPort"}},
+      {"HKLM\\Software\\X", RegistryLocation{R::CurrentUser, "Software\\X\\ComPort"}},
+      {"Software\\X", RegistryLocation{R::CurrentUser, "X\\ComPort"}},
+      {"HKEY_CURRENT_USER\\Software\\X\\",
+       RegistryLocation{R::CurrentUser, "Software\\X\\ComPort"}},
+      {"Software", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LocationOfKeyText(c.text, "ComPort"), c.expected) << c.text;
+  }
+}
+
+TEST(SavePortSettings, FailsWith16AndLeavesTheStoreAsItWas) {
+  const struct {
+    const char* why;
+    const char* keyText;
+    const char* fileBefore;  // nullptr: no file
+  } cases[] = {
+      {"no backslash", "Software", nullptr},
+      {"dot-dot part", "HKEY_LOCAL_MACHINE\\Software\\..\\..\\X", nullptr},
+      {"dot part", "HKEY_LOCAL_MACHINE\\.\\X", nullptr},
+      {"empty part", "HKEY_LOCAL_MACHINE\\Software\\\\X", nullptr},
+      {"root only", "HKEY_LOCAL_MACHINE\\", nullptr},
+      {"unknown line", kKeyText, "[Software\\Other]\nnot a value\n"},
+      {"value before a key", kKeyText, "\"Port\"=\"COM1\"\n"},
+      {"bad escape", kKeyText, "[A]\n\"P\"=\"a\\nb\"\n"},
+      {"short dword", kKeyText, "[A]\n\"N\"=dword:123\n"},
+      {"unknown kind", kKeyText, "[A]\n\"N\"=hex:01,02\n"},
+      {"open quote", kKeyText, "[A]\n\"N\"=\"x\n"},
+      {"key twice", kKeyText, "[A]\n\n[a]\n"},
+      {"value twice", kKeyText, "[A]\n\"N\"=\"1\"\n\"n\"=\"2\"\n"},
+  };
+  for (const auto& c : cases) {
+    HermeticEnv env;
+    const std::string file = env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg";
+    if (c.fileBefore) WriteFile(file, c.fileBefore);
+    NamedPort port;
+    EXPECT_EQ(StoreError(port, false, c.keyText), kErrStore) << c.why;
+    if (c.fileBefore) {
+      EXPECT_EQ(ReadFile(file), c.fileBefore) << c.why;
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(file)) << c.why;
+    }
+    EXPECT_EQ(FilesIn(env.ConfigDir() + "/tarvo"), c.fileBefore ? 1u : 0u)
+        << c.why << ": a temporary file was left behind";
+  }
+}
+
+TEST(SavePortSettings, FailsWith16WhenTheFolderOrFileCannotBeUsed) {
+  HermeticEnv env;
+  NamedPort port;
+  // The settings folder is a plain file: nothing can be created under it.
+  WriteFile(env.ConfigDir() + "/tarvo", "");
+  EXPECT_EQ(StoreError(port, false, kKeyText), kErrStore);
+  std::filesystem::remove(env.ConfigDir() + "/tarvo");
+  // The store file is a folder: it cannot be read.
+  std::filesystem::create_directories(env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg");
+  EXPECT_EQ(StoreError(port, false, kKeyText), kErrStore);
+  // An ini file in a folder that does not exist.
+  EXPECT_EQ(StoreError(port, true, env.ConfigDir() + "/missing/port.ini"), kErrStore);
+}
+
+TEST(SavePortSettings, ATextThatWouldBreakTheFileIsRefusedNotWritten) {
+  HermeticEnv env;
+  const std::string file = env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg";
+  NamedPort port;
+  port.SetPort("COM3");
+  port.SavePortSettings(false, kKeyText);
+  const std::string before = ReadFile(file);
+
+  port.SetPort("COM4\n[Software\\Evil]");
+  EXPECT_EQ(StoreError(port, false, kKeyText), kErrStore);
+  EXPECT_EQ(ReadFile(file), before);
+  EXPECT_EQ(StoreError(port, true, env.ConfigDir() + "/port.ini"), kErrStore);
+  EXPECT_FALSE(std::filesystem::exists(env.ConfigDir() + "/port.ini"));
+}
+
+TEST(SavePortSettings, ReplacingTheFileKeepsItsPermissions) {
+  HermeticEnv env;
+  const std::string file = env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg";
+  WriteFile(file, "");
+  chmod(file.c_str(), 0640);
+  NamedPort port;
+  port.SavePortSettings(false, kKeyText);
+  struct stat info {};
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST(SavePortSettings, IniTargetWritesTheComponentsSectionAndKeepsTheRest) {
+  HermeticEnv env;
+  const std::string file = env.ConfigDir() + "/port.ini";
+  WriteFile(file, "; settings\n[Other]\nA = 1\n\n[ComPort]\nPort=COM9\nMine=yes\n\n[Last]\nB=2\n");
+  NamedPort port;
+  port.SetPort("COM3");
+  port.SetPersistedGroups({pgBasic, pgBuffer});
+  port.SavePortSettings(true, file);
+
+  EXPECT_EQ(ReadFile(file),
+            "; settings\n[Other]\nA = 1\n\n[ComPort]\nPort=COM3\nMine=yes\nBaudRate=19200\n"
+            "StopBits=1\nDataBits=8\nParity=None\nFlowControl=None\nBuffer.OutputSize=1024\n"
+            "Buffer.InputSize=1024\n\n[Last]\nB=2\n");
+}
+
+}  // namespace
