@@ -66,7 +66,8 @@ void TComThread::Execute() {
     if (flags != 0 && !stop_ && !Dispatch(EventsFromFlags(flags))) break;
   }
   if (stop_) {
-    // Ended by ClosePort: the device reports nothing more and its queues go.
+    // Ended by ClosePort: the device reports nothing more, and what it
+    // received and has not yet sent goes; what has left the port stays sent.
     // A thread ended by a failing handler leaves the open port's data alone.
     line_.SetEventMask(0);
     line_.DiscardQueues();

@@ -148,17 +148,22 @@ void SerialLine::Purge(bool input, bool output) {
   std::lock_guard lock(mutex_);
   DrainLocked();
   CheckPresentLocked(kErrPurge);
+  if (const int error = DiscardLocked(input, output)) Raise(kErrPurge, error);
+}
+
+int SerialLine::DiscardLocked(bool input, bool output) {
   // Output that has all left needs no discarding, and on a pseudo-terminal
   // discarding it would drop what the other end has not read yet.
   int unsent = 0;
-  if (output && ioctl(fd_, TIOCOUTQ, &unsent) != 0) Raise(kErrPurge);
+  if (output && ioctl(fd_, TIOCOUTQ, &unsent) != 0) return errno;
   const bool discardOutput = output && unsent > 0;
   const int queues = input && discardOutput ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
-  if ((input || discardOutput) && tcflush(fd_, queues) != 0) Raise(kErrPurge);
+  if ((input || discardOutput) && tcflush(fd_, queues) != 0) return errno;
   if (input) {
     queue_.Clear();
     if (holdWhenFull_) Wake();
   }
+  return 0;
 }
 
 int32_t SerialLine::Send(const std::string& text) {
@@ -359,8 +364,7 @@ void SerialLine::ConsumeWake() const {
 
 void SerialLine::DiscardQueues() {
   std::lock_guard lock(mutex_);
-  tcflush(fd_, TCIOFLUSH);
-  queue_.Clear();
+  DiscardLocked(true, true);  // the device may be gone: nothing left to discard then
 }
 
 void SerialLine::CheckPresentLocked(int code) const {

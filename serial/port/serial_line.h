@@ -55,11 +55,15 @@ class SerialLine {
   uint32_t TakeEvents();
   void Wake() const;
   void ConsumeWake() const;
-  // Clears the input queue and the terminal's queues; errors are ignored.
+  // Clears the input queue and what the terminal holds, as Purge does for
+  // both; errors are ignored.
   void DiscardQueues();
 
  private:
   void DrainLocked();
+  // Discards received bytes not yet read and output not yet sent; returns 0
+  // or the errno of the failing call.
+  int DiscardLocked(bool input, bool output);
   void RecordLocked(uint32_t flags, TComErrors errors);
   // Raises code when the device went away.
   void CheckPresentLocked(int code) const;

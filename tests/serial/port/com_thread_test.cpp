@@ -120,6 +120,18 @@ TEST_F(EventThreadTest, ClosingWithAHandOverPendingEndsTheThreadWithoutDeadlock)
   EXPECT_EQ(port.InputQueueCount(), 0) << "the queues were discarded as the thread ended";
 }
 
+TEST_F(EventThreadTest, ClosingKeepsWhatASendReportedAsSent) {
+  // The far end has not read the bytes yet when the thread ends: they have
+  // left the port all the same and must not be discarded with its queues.
+  const std::string frame(200, 'w');
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    port.OpenPort();
+    ASSERT_EQ(port.SendText(frame), 200);
+    port.ClosePort();
+    ASSERT_EQ(pty.ReadAtLeast(frame.size()), frame) << "cycle " << cycle;
+  }
+}
+
 TEST_F(EventThreadTest, AFailingHandlerEndsTheThreadAndThePortStaysOpen) {
   int calls = 0;
   port.OnRxChar = [&](TCustomComPort&, int) {
