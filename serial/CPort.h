@@ -252,8 +252,9 @@ class TCustomComPort {
   bool Connected() const;
   void SetConnected(bool value);
 
-  // BeginSettingsUpdate/EndSettingsUpdate: hold back handing settings to the
-  // driver; the outermost End applies them all at once.
+  // BeginSettingsUpdate/EndSettingsUpdate: hold back handing changed settings
+  // to the driver; the outermost End applies them all at once. Opening
+  // inside an update still applies every setting.
   void BeginSettingsUpdate();
   void EndSettingsUpdate();
 
@@ -330,11 +331,16 @@ class TCustomComPort {
   friend struct PortSettingsPersistence;  // the bodies of the persistence operations
   class Device;  // descriptor, termios, own input queue, event thread hand-over
 
-  // Re-apply one part of the driver state; no-ops while closed or updating.
-  void ApplyDeviceState();
-  void ApplyDeviceTimeouts();
-  void ApplyDeviceBuffers();
-  bool Applying() const;
+  // Which settings a hand-over to the driver carries: one setter's change
+  // waits while a settings update runs; the whole state, handed over by
+  // opening and by the end of an update, never waits.
+  enum class ApplyScope { kChange, kWhole };
+  // Re-apply one part of the driver state; no-ops while closed, and for a
+  // change while updating.
+  void ApplyDeviceState(ApplyScope scope = ApplyScope::kChange);
+  void ApplyDeviceTimeouts(ApplyScope scope = ApplyScope::kChange);
+  void ApplyDeviceBuffers(ApplyScope scope = ApplyScope::kChange);
+  bool Applying(ApplyScope scope) const;
   // The open device; on a closed port raises errorCode with EBADF, as the
   // reference platform does for its invalid handle.
   SerialLine& Line(int errorCode) const;

@@ -158,28 +158,31 @@ void TCustomComPort::StopEventThread() {
 // ------------------------------------------------------- applying settings
 
 void TCustomComPort::ApplyAllSettings() {
-  ApplyDeviceBuffers();
-  ApplyDeviceState();
-  ApplyDeviceTimeouts();
+  // Also inside a settings update: a device opened there must not keep the
+  // line as it was found (echoing, translating, returning empty reads).
+  ApplyDeviceBuffers(ApplyScope::kWhole);
+  ApplyDeviceState(ApplyScope::kWhole);
+  ApplyDeviceTimeouts(ApplyScope::kWhole);
 }
 
-bool TCustomComPort::Applying() const {
-  return Connected() && updateCount_ == 0 && device_->line != nullptr;
+bool TCustomComPort::Applying(ApplyScope scope) const {
+  return Connected() && device_->line != nullptr &&
+         (scope == ApplyScope::kWhole || updateCount_ == 0);
 }
 
-void TCustomComPort::ApplyDeviceState() {
-  if (!Applying()) return;
+void TCustomComPort::ApplyDeviceState(ApplyScope scope) {
+  if (!Applying(scope)) return;
   device_->line->ApplyState(LineStateOf(baudRate_, customBaudRate_, dataBits_, stopBits_, parity_,
                                         flowControl_, discardNull_, eventChar_));
 }
 
-void TCustomComPort::ApplyDeviceTimeouts() {
-  if (!Applying()) return;
+void TCustomComPort::ApplyDeviceTimeouts(ApplyScope scope) {
+  if (!Applying(scope)) return;
   device_->line->ApplyTimeouts(LineTimeoutsOf(timeouts_));
 }
 
-void TCustomComPort::ApplyDeviceBuffers() {
-  if (!Applying()) return;
+void TCustomComPort::ApplyDeviceBuffers(ApplyScope scope) {
+  if (!Applying(scope)) return;
   device_->line->ApplyBuffers(buffer_.InputSize(), buffer_.OutputSize());
 }
 

@@ -124,6 +124,38 @@ TEST_F(PortTest, SettingsReachTheTerminalOnlyWhileOpenAndOutsideAnUpdate) {
   EXPECT_EQ(port.DataBits(), dbSeven);
 }
 
+TEST_F(PortTest, OpeningInsideAnUpdateSetsTheWholeLineAndHoldsOnlyLaterChanges) {
+  termios cooked = Terminal();
+  cooked.c_lflag |= ECHO | ICANON;
+  cooked.c_iflag |= ICRNL;
+  termios rawReturningNothing = Terminal();
+  rawReturningNothing.c_cc[VMIN] = 0;  // an empty line would read as a hang-up
+  for (const termios& found : {cooked, rawReturningNothing}) {
+    SCOPED_TRACE(&found == &cooked ? "cooked line" : "raw line with VMIN 0");
+    ASSERT_EQ(tcsetattr(pty.TerminalFd(), TCSANOW, &found), 0);
+    port.SetBaudRate(br19200);
+    port.BeginSettingsUpdate();
+    port.OpenPort();
+    pty.Write("R0E\r");
+    ASSERT_TRUE(WaitForCount(4));
+    std::string text;
+    EXPECT_EQ(port.ReadBytes(text, 14), 4);
+    EXPECT_EQ(text, "R0E\r") << "translated or held back as a line";
+    ASSERT_EQ(port.SendText("T"), 1);
+    EXPECT_EQ(pty.ReadAtLeast(1), "T") << "the line echoed what it received";
+    termios t = Terminal();
+    EXPECT_EQ(cfgetospeed(&t), B19200);
+
+    port.SetBaudRate(br9600);
+    t = Terminal();
+    EXPECT_EQ(cfgetospeed(&t), B19200) << "a change inside the update waits for its end";
+    port.EndSettingsUpdate();
+    t = Terminal();
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    port.ClosePort();
+  }
+}
+
 TEST_F(PortTest, ABadLineStateFailsTheOpenWith7AndClosesTheDeviceAgain) {
   port.SetBaudRate(brCustom);
   port.SetCustomBaudRate(0);
