@@ -150,6 +150,9 @@ termios TermiosFor(const termios& current, const LineState& state) {
           StandardSpeed(BitsPerSecond(state.baudRate, state.customBaudRate))) {
     cfsetispeed(&t, *speed);
     cfsetospeed(&t, *speed);
+    // A rate set through termios2 leaves its own input rate in CIBAUD, which
+    // the calls above keep; cleared, the input follows the output rate.
+    t.c_cflag &= ~CIBAUD;
   }
   SetDataBits(t, state.dataBits);
   SetParityBits(t, state.parity);

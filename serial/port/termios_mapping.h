@@ -41,6 +41,7 @@ struct ModemLineChange {
 };
 ModemLineChange ModemLinesFor(TDTRFlowControl controlDTR, TRTSFlowControl controlRTS);
 
-// The whole line state on top of the current termios value. The speed is set
-// only when StandardSpeed knows it; otherwise it is left for termios2.
+// The whole line state on top of the current termios value. The speed, in
+// both directions, is set only when StandardSpeed knows it; otherwise it is
+// left for termios2.
 termios TermiosFor(const termios& current, const LineState& state);

@@ -33,4 +33,27 @@ TEST(CustomSpeed, NonStandardAndCustomRatesReachTheTerminal) {
   EXPECT_EQ(OutputSpeed(pty.TerminalFd()), 31250u);
 }
 
+TEST(CustomSpeed, AStandardRateAfterAnotherSetsBothDirections) {
+  struct Change {
+    TBaudRate from;
+    TBaudRate to;
+    speed_t bitsPerSecond;
+  };
+  for (const Change& change : {Change{br14400, br19200, 19200}, Change{br256000, br115200, 115200},
+                               Change{br19200, br56000, 56000}}) {
+    SCOPED_TRACE(testing::Message() << "to " << change.bitsPerSecond << " bit/s");
+    tarvo::test::HermeticEnv env;
+    tarvo::test::PtyPair pty;
+    env.Publish("COM1", pty.TerminalPath());
+    TComPort port;
+    port.SetBaudRate(change.from);
+    port.OpenPort();
+    port.SetBaudRate(change.to);
+    termios2 t{};
+    ASSERT_EQ(ioctl(pty.TerminalFd(), TCGETS2, &t), 0);
+    EXPECT_EQ(t.c_ospeed, change.bitsPerSecond);
+    EXPECT_EQ(t.c_ispeed, change.bitsPerSecond) << "the input kept the earlier rate";
+  }
+}
+
 }  // namespace
