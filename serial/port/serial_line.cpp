@@ -244,7 +244,14 @@ int32_t SerialLine::Read(std::string& text, int32_t count) {
   for (;;) {
     DrainLocked();
     CheckPresentLocked(kErrRead);
-    const size_t have = queue_.Size();
+    // Bytes go into the read as they come, as a driver fills a pending read.
+    // A count above the queue's size so never waits on a full queue, which
+    // with flow control holds the rest in the terminal, always ready to poll.
+    if (queue_.Size() > 0) {
+      transfer.bytes += queue_.Take(wanted - transfer.bytes.size());
+      if (holdWhenFull_) Wake();
+    }
+    const size_t have = transfer.bytes.size();
     if (have >= wanted || (have > 0 && plan.returnOnFirstBytes) || total.Passed()) break;
     if (plan.interval && have > seen) {
       quiet = Deadline::After(*plan.interval);
@@ -256,8 +263,6 @@ int32_t SerialLine::Read(std::string& text, int32_t count) {
     poll(&p, 1, std::min(total.PollMs(kReadSliceMs), quiet ? quiet->PollMs() : kReadSliceMs));
     lock.lock();
   }
-  transfer.bytes = queue_.Take(wanted);
-  if (holdWhenFull_) Wake();
   text = std::move(transfer.bytes);
   return static_cast<int32_t>(text.size());
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <fstream>
 #include <string>
 
@@ -16,6 +18,12 @@ using tarvo::test::RaisedBy;
 using tarvo::test::WaitFor;
 
 std::string Code(int code, int error) { return std::to_string(code) + "/" + std::to_string(error); }
+
+std::chrono::nanoseconds ProcessCpuTime() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
 
 TEST_F(PortTest, OpensTheNamedDeviceRawAndGivesItsSettingsBackOnClose) {
   termios cooked = Terminal();
@@ -145,6 +153,26 @@ TEST_F(PortTest, AReadWithATotalTimeOutReturnsWhatCameWhenTheTimeIsUp) {
   std::string text;
   EXPECT_EQ(port.ReadBytes(text, 5), 2);
   EXPECT_EQ(text, "ab");
+}
+
+TEST_F(PortTest, AReadLongerThanAFullQueueWaitsWithoutSpinningAndTakesWhatCame) {
+  port.Buffer().SetInputSize(16);
+  port.FlowControl().SetXonXoffIn(true);
+  port.Timeouts().SetReadInterval(0);
+  port.Timeouts().SetReadTotalConstant(1000);
+  port.OpenPort();
+  const std::string sent(40, 'q');
+  pty.Write(sent);
+  ASSERT_TRUE(WaitForCount(16)) << "the full queue leaves the rest in the terminal";
+
+  const std::chrono::nanoseconds cpuBefore = ProcessCpuTime();
+  const auto wallBefore = std::chrono::steady_clock::now();
+  std::string text;
+  EXPECT_EQ(port.ReadBytes(text, 100), 40);
+  const std::chrono::nanoseconds cpu = ProcessCpuTime() - cpuBefore;
+  const auto wall = std::chrono::steady_clock::now() - wallBefore;
+  EXPECT_EQ(text, sent);
+  EXPECT_LT(cpu * 10, wall * 3) << "cpu " << cpu.count() << " ns in " << wall.count() << " ns";
 }
 
 TEST_F(PortTest, PurgeDiscardsWhatWaitsButNotWhatComesLater) {
