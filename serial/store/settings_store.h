@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "serial/store/registry_text.h"
@@ -60,9 +59,9 @@ class TRegistryKey {
  private:
   RegistryValue* Find(const std::string& name);
   const RegistryValue* Find(const std::string& name) const;
-  void Write(const std::string& name, std::variant<std::string, uint32_t> data);
+  void Write(const std::string& name, RegistryData data);
 
-  std::string filePath_;                   // empty for a key of no file
-  std::vector<RegistrySection> sections_;  // the whole file
-  size_t index_ = 0;                       // this key's section
+  std::string filePath_;  // empty for a key of no file
+  RegistryText file_;     // the whole file
+  size_t index_ = 0;      // this key's section
 };

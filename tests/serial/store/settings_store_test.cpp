@@ -106,10 +106,57 @@ TEST(SavePortSettings, KeepsEveryOtherKeyAndValueAndUpdatesItsOwn) {
   port.SavePortSettings(false, kKeyText);
 
   EXPECT_EQ(ReadFile(file),
-            "[Software\\Other]\n\"Path\"=\"C:\\\\x \\\"y\\\"\"\n\"Count\"=dword:0000002a\n\n"
+            "[Software\\Other]\n\"Path\"=\"C:\\\\x \\\"y\\\"\"\n\"Count\"=dword:0000002A\n\n"
             "[software\\tarvo\\comport]\n\"port\"=\"COM3\"\n\"Extra\"=\"kept\"\n"
             "\"BaudRate\"=\"19200\"\n\"StopBits\"=\"1\"\n\"DataBits\"=\"8\"\n"
             "\"Parity\"=\"None\"\n\"FlowControl\"=\"None\"\n");
+}
+
+// The values a store of the program's settings writes after "Port", in the
+// file's line breaks.
+std::string ValuesAfterPort(const std::string& lineBreak) {
+  std::string text;
+  for (const char* line : {"\"BaudRate\"=\"19200\"", "\"StopBits\"=\"1\"", "\"DataBits\"=\"8\"",
+                           "\"Parity\"=\"None\"", "\"FlowControl\"=\"None\""}) {
+    text += line + lineBreak;
+  }
+  return text;
+}
+
+// A file exported by a registry editor is stored into, not refused, and keeps
+// every byte that the store does not change.
+TEST(SavePortSettings, StoresIntoARegistryExportKeepingItsLayout) {
+  const std::string kBom = "\xEF\xBB\xBF";
+  const std::string bom5 = kBom +
+                           "Windows Registry Editor Version 5.00\r\n\r\n[Software\\Other]\r\n"
+                           "@=\"default\"\r\n\"Bin\"=hex:01,02,\\\r\n  03,04\r\n"
+                           "\"Multi\"=hex(7):41,00,00,00,00,00\r\n";
+  const std::string regedit4Head =
+      "REGEDIT4\n\n; exported from the station\n[Software\\TARVO\\ComPort]\n";
+  const struct {
+    const char* shape;
+    std::string before;
+    std::string after;
+  } cases[] = {
+      {"byte-order mark, version 5 header, CRLF, default and hex values", bom5,
+       bom5 + "\r\n[Software\\TARVO\\ComPort]\r\n\"Port\"=\"COM3\"\r\n" + ValuesAfterPort("\r\n")},
+      {"REGEDIT4 header, comments, blanks around =, a foreign dword",
+       regedit4Head + "\"Port\" = \"COM9\"\n\t\"Count\"\t=\tdword:0000002A  \n; end\n",
+       regedit4Head + "\"Port\"=\"COM3\"\n\t\"Count\"\t=\tdword:0000002A  \n" +
+           ValuesAfterPort("\n") + "; end\n"},
+      {"no line break at the end", "[Software\\TARVO\\ComPort]\n\"Other\"=\"kept\"",
+       "[Software\\TARVO\\ComPort]\n\"Other\"=\"kept\"\n\"Port\"=\"COM3\"\n" +
+           ValuesAfterPort("\n")},
+  };
+  for (const auto& c : cases) {
+    HermeticEnv env;
+    const std::string file = env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg";
+    WriteFile(file, c.before);
+    NamedPort port;
+    port.SetPort("COM3");
+    EXPECT_EQ(StoreError(port, false, kKeyText), 0) << c.shape;
+    EXPECT_EQ(ReadFile(file), c.after) << c.shape;
+  }
 }
 
 TEST(KeyText, SelectsRootAndPathAndAppendsTheComponentName) {
@@ -147,7 +194,10 @@ TEST(SavePortSettings, FailsWith16AndLeavesTheStoreAsItWas) {
       {"value before a key", kKeyText, "\"Port\"=\"COM1\"\n"},
       {"bad escape", kKeyText, "[A]\n\"P\"=\"a\\nb\"\n"},
       {"short dword", kKeyText, "[A]\n\"N\"=dword:123\n"},
-      {"unknown kind", kKeyText, "[A]\n\"N\"=hex:01,02\n"},
+      {"unknown kind", kKeyText, "[A]\n\"N\"=str:x\n"},
+      {"bad hex byte", kKeyText, "[A]\n\"N\"=hex:01,2g\n"},
+      {"continued past the end", kKeyText, "[A]\n\"N\"=hex:01,\\\n"},
+      {"export header after a key", kKeyText, "[A]\nREGEDIT4\n"},
       {"open quote", kKeyText, "[A]\n\"N\"=\"x\n"},
       {"key twice", kKeyText, "[A]\n\n[a]\n"},
       {"value twice", kKeyText, "[A]\n\"N\"=\"1\"\n\"n\"=\"2\"\n"},
