@@ -67,6 +67,19 @@ class TemporaryFile {
   bool renamed_ = false;
 };
 
+// The file a store file name stands for: symbolic links are followed, a
+// relative target from its link's folder, so a store replaces the target.
+std::string LinkTarget(const std::string& path) {
+  std::filesystem::path file(path);
+  for (int links = 0; links < 40; ++links) {  // the kernel's own limit on a chain of links
+    std::error_code notALink;
+    const std::filesystem::path target = std::filesystem::read_symlink(file, notALink);
+    if (notALink) return file.string();
+    file = target.is_absolute() ? target : file.parent_path() / target;
+  }
+  Fail("cannot resolve", path, ELOOP);
+}
+
 // Makes the rename itself durable; a folder that cannot be synced is no failure
 // of the store, the file is already in place.
 void SyncFolderOf(const std::string& path) {
@@ -104,10 +117,11 @@ std::optional<std::string> ReadStoreFile(const std::string& path) {
 }
 
 void ReplaceStoreFile(const std::string& path, const std::string& content) {
-  TemporaryFile temporary(path);
+  const std::string target = LinkTarget(path);
+  TemporaryFile temporary(target);
   temporary.Write(content);
-  temporary.KeepModeOf(path);
+  temporary.KeepModeOf(target);
   temporary.SyncAndClose();
-  temporary.RenameOnto(path);
-  SyncFolderOf(path);
+  temporary.RenameOnto(target);
+  SyncFolderOf(target);
 }

@@ -17,6 +17,8 @@ class SettingsStoreError : public std::runtime_error {
 std::optional<std::string> ReadStoreFile(const std::string& path);
 
 // Writes a temporary file in the same folder, flushes it to disk and renames it
-// over `path`; an existing file keeps its permissions. On failure the temporary
-// file is removed, `path` is untouched and SettingsStoreError is raised.
+// over `path`; an existing file keeps its permissions. A `path` that is a
+// symbolic link stays one: its target is replaced, in the target's folder. On
+// failure the temporary file is removed, `path` is untouched and
+// SettingsStoreError is raised.
 void ReplaceStoreFile(const std::string& path, const std::string& content);

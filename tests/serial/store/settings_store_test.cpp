@@ -259,6 +259,32 @@ TEST(SavePortSettings, ReplacingTheFileKeepsItsPermissions) {
   EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
+// A store file that is a link (as when the settings are kept elsewhere)
+// stays a link; its target gets the settings and keeps its mode.
+TEST(SavePortSettings, StoresThroughASymbolicLinkIntoItsTarget) {
+  HermeticEnv env;
+  const std::string target = env.ConfigDir() + "/elsewhere/settings.reg";
+  const std::string link = env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg";
+  WriteFile(target, "[Software\\Other]\n\"A\"=\"1\"\n");
+  chmod(target.c_str(), 0600);
+  std::filesystem::create_directories(env.ConfigDir() + "/tarvo");
+  std::filesystem::create_symlink("../elsewhere/settings.reg", link);
+  NamedPort port;
+  port.SetPort("COM3");
+  port.SavePortSettings(false, kKeyText);
+
+  ASSERT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(std::filesystem::read_symlink(link), "../elsewhere/settings.reg");
+  EXPECT_EQ(ReadFile(target),
+            "[Software\\Other]\n\"A\"=\"1\"\n\n[Software\\TARVO\\ComPort]\n"
+            "\"Port\"=\"COM3\"\n" +
+                ValuesAfterPort("\n"));
+  struct stat info {};
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(FilesIn(env.ConfigDir() + "/elsewhere"), 1u) << "a temporary file was left behind";
+}
+
 TEST(SavePortSettings, IniTargetWritesTheComponentsSectionAndKeepsTheRest) {
   HermeticEnv env;
   const std::string file = env.ConfigDir() + "/port.ini";
