@@ -83,17 +83,21 @@ std::string RegistryFilePath(RegistryRoot root) {
 
 TRegistryKey::TRegistryKey() { file_.sections.resize(1); }
 
-TRegistryKey TRegistryKey::Open(const RegistryLocation& location, bool create) {
+TRegistryKey TRegistryKey::Open(const RegistryLocation& location, bool forWriting) {
   CheckKeyPath(location.path);
   TRegistryKey key;
   key.filePath_ = RegistryFilePath(location.root);
+  if (forWriting) {
+    CreateFolderOf(key.filePath_);
+    key.lock_.emplace(key.filePath_);
+  }
   const std::optional<std::string> text = ReadStoreFile(key.filePath_);
   key.file_ = text ? ParseRegistryText(*text) : RegistryText{};
   std::vector<RegistrySection>& sections = key.file_.sections;
   for (key.index_ = 0; key.index_ < sections.size(); ++key.index_) {
     if (EqualIgnoringCase(sections[key.index_].path, location.path)) return key;
   }
-  if (!create) throw SettingsStoreError("no key " + location.path + " in " + key.filePath_);
+  if (!forWriting) throw SettingsStoreError("no key " + location.path + " in " + key.filePath_);
   sections.push_back({location.path, {}, "", ""});
   return key;
 }
@@ -151,6 +155,6 @@ const std::vector<RegistryValue>& TRegistryKey::Values() const {
 
 void TRegistryKey::Flush() {
   if (filePath_.empty()) return;
-  CreateFolderOf(filePath_);
+  if (!lock_) throw SettingsStoreError("the key was not opened for writing: " + filePath_);
   ReplaceStoreFile(filePath_, FormatRegistryText(file_));
 }

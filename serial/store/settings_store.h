@@ -41,9 +41,10 @@ class TRegistryKey {
   TRegistryKey();
 
   // Reads the root's file; a key path with an empty part, "." or "..", or a
-  // file that cannot be read or parsed, raises. A missing key is created in
-  // memory when `create`, otherwise raises.
-  static TRegistryKey Open(const RegistryLocation& location, bool create);
+  // file that cannot be read or parsed, raises. For writing, a missing key is
+  // created in memory and other programs' stores wait until this key is
+  // destroyed; otherwise a missing key raises.
+  static TRegistryKey Open(const RegistryLocation& location, bool forWriting);
 
   void WriteString(const std::string& name, const std::string& value);
   void WriteInteger(const std::string& name, int32_t value);
@@ -53,7 +54,8 @@ class TRegistryKey {
   std::optional<int32_t> ReadInteger(const std::string& name) const;
   const std::vector<RegistryValue>& Values() const;
 
-  // Writes the whole file with this key's values; a key of no file does nothing.
+  // Writes the whole file with this key's values; a key of no file does
+  // nothing, a key not opened for writing raises.
   void Flush();
 
  private:
@@ -62,6 +64,7 @@ class TRegistryKey {
   void Write(const std::string& name, RegistryData data);
 
   std::string filePath_;  // empty for a key of no file
-  RegistryText file_;     // the whole file
-  size_t index_ = 0;      // this key's section
+  std::optional<StoreFileLock> lock_;
+  RegistryText file_;  // the whole file
+  size_t index_ = 0;   // this key's section
 };

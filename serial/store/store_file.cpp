@@ -1,6 +1,7 @@
 #include "serial/store/store_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,3 +126,21 @@ void ReplaceStoreFile(const std::string& path, const std::string& content) {
   temporary.RenameOnto(target);
   SyncFolderOf(target);
 }
+
+StoreFileLock::StoreFileLock(const std::string& path) {
+  const std::string lockPath = LinkTarget(path) + ".lock";
+  fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) Fail("cannot open", lockPath, errno);
+  while (flock(fd_, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    close(fd_);
+    Fail("cannot lock", lockPath, error);
+  }
+}
+
+StoreFileLock::~StoreFileLock() {
+  if (fd_ >= 0) close(fd_);  // closing the last descriptor releases the lock
+}
+
+StoreFileLock::StoreFileLock(StoreFileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }

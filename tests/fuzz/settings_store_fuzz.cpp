@@ -182,7 +182,7 @@ void CheckLoadAndStore(bool iniTarget, std::string_view content) {
 
 void CheckIniWrite(std::string_view section, std::string_view name, std::string_view value) {
   const std::string s(section), n(name), v(value);
-  TIniFile ini(paths.iniFile);
+  TIniFile ini(paths.iniFile, true);
   try {
     ini.WriteString(s, n, v);
   } catch (const SettingsStoreError&) {
@@ -195,7 +195,7 @@ void CheckIniWrite(std::string_view section, std::string_view name, std::string_
   } catch (const SettingsStoreError& e) {
     Fail("an ini file is written", "", e.what());
   }
-  const std::optional<std::string> fromFile = TIniFile(paths.iniFile).ReadString(s, n);
+  const std::optional<std::string> fromFile = TIniFile(paths.iniFile, false).ReadString(s, n);
   Check(fromFile == v, "an ini value reads back from the file", v, fromFile.value_or("nothing"));
 }
 

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,12 +33,13 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// Files in the folder besides the stores' lock files, which stay for the next store.
 size_t FilesIn(const std::string& folder) {
   std::error_code missing;
   size_t count = 0;
   for (auto it = std::filesystem::directory_iterator(folder, missing);
        it != std::filesystem::directory_iterator(); ++it) {
-    ++count;
+    if (it->path().extension() != ".lock") ++count;
   }
   return count;
 }
@@ -283,6 +287,45 @@ TEST(SavePortSettings, StoresThroughASymbolicLinkIntoItsTarget) {
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   EXPECT_EQ(FilesIn(env.ConfigDir() + "/elsewhere"), 1u) << "a temporary file was left behind";
+}
+
+// Two programs storing at once: each store reads, changes and replaces the
+// file, and without a lock between programs one would lose the other's keys.
+TEST(SavePortSettings, TwoProcessesStoringAtOnceLoseNoKey) {
+  constexpr int kStores = 25;
+  for (const bool toIniFile : {false, true}) {
+    HermeticEnv env;
+    const std::string file = toIniFile ? env.ConfigDir() + "/port.ini"
+                                       : env.ConfigDir() + "/tarvo/HKEY_CURRENT_USER.reg";
+    // Each store adds one key: a registry key of its own, or an ini section
+    // named after the component.
+    const auto storeKeys = [&](const std::string& prefix) {
+      NamedPort port;
+      for (int i = 0; i < kStores; ++i) {
+        const std::string key = prefix + std::to_string(i);
+        if (toIniFile) port.SetName(key);
+        port.SavePortSettings(toIniFile, toIniFile ? file : "HKEY_CURRENT_USER\\" + key);
+      }
+    };
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      try {
+        storeKeys("Child");
+      } catch (...) {
+        _exit(1);
+      }
+      _exit(0);
+    }
+    EXPECT_NO_THROW(storeKeys("Parent"));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's stores failed";
+
+    const std::string stored = ReadFile(file);
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), '['), 2 * kStores)
+        << (toIniFile ? "ini " : "registry ") << "keys were lost";
+  }
 }
 
 TEST(SavePortSettings, IniTargetWritesTheComponentsSectionAndKeepsTheRest) {
