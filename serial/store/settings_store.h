@@ -48,7 +48,7 @@ class TRegistryKey {
 
   void WriteString(const std::string& name, const std::string& value);
   void WriteInteger(const std::string& name, int32_t value);
-  // Nothing when the value does not exist; a value of the other kind raises
+  // Nothing when the value does not exist; a value of another kind raises
   // (a text is accepted as an integer only when it is a decimal number).
   std::optional<std::string> ReadString(const std::string& name) const;
   std::optional<int32_t> ReadInteger(const std::string& name) const;
