@@ -29,8 +29,9 @@ void CheckEntry(const std::string& section, const std::string& name, const std::
 
 }  // namespace
 
-TIniFile::TIniFile(const std::string& fileName) : fileName_(fileName) {
+TIniFile::TIniFile(const std::string& fileName, bool forWriting) : fileName_(fileName) {
   if (fileName.empty()) throw SettingsStoreError("no ini file name");
+  if (forWriting) lock_.emplace(fileName);
   const std::optional<std::string> text = ReadStoreFile(fileName);
   if (!text) return;
   size_t start = 0;
@@ -114,6 +115,7 @@ std::vector<std::pair<std::string, std::string>> TIniFile::ReadSection(
 }
 
 void TIniFile::Flush() {
+  if (!lock_) throw SettingsStoreError("the ini file was not opened for writing: " + fileName_);
   std::string text;
   for (const Line& line : lines_) text += line.text + "\n";
   ReplaceStoreFile(fileName_, text);

@@ -13,8 +13,9 @@
 // understand (comments, anything else) are kept as they are.
 class TIniFile {
  public:
-  // Reads the file if it exists; an unreadable file raises.
-  explicit TIniFile(const std::string& fileName);
+  // Reads the file if it exists; an unreadable file raises. For writing,
+  // other programs' stores of the file wait until this object is destroyed.
+  TIniFile(const std::string& fileName, bool forWriting);
 
   void WriteString(const std::string& section, const std::string& name, const std::string& value);
   std::optional<std::string> ReadString(const std::string& section, const std::string& name) const;
@@ -22,7 +23,7 @@ class TIniFile {
   // ReadString finds it.
   std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& section) const;
 
-  // Writes the whole file atomically.
+  // Writes the whole file atomically; raises unless opened for writing.
   void Flush();
 
  private:
@@ -39,5 +40,6 @@ class TIniFile {
   std::optional<size_t> FindEntry(size_t header, const std::string& name) const;
 
   std::string fileName_;
+  std::optional<StoreFileLock> lock_;
   std::vector<Line> lines_;
 };

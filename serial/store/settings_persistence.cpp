@@ -69,7 +69,7 @@ struct PortSettingsPersistence {
 void TCustomComPort::SavePortSettings(bool toIniFile, const std::string& location) {
   try {
     if (toIniFile) {
-      TIniFile ini(location);
+      TIniFile ini(location, true);
       WriteSettingsToIniFile(ini);
       ini.Flush();
     } else {
@@ -88,7 +88,7 @@ void TCustomComPort::SavePortSettings(bool toIniFile, const std::string& locatio
 void TCustomComPort::LoadPortSettings(bool fromIniFile, const std::string& location) {
   try {
     if (fromIniFile) {
-      TIniFile ini(location);
+      TIniFile ini(location, false);
       ReadSettingsFromIniFile(ini);
     } else {
       TRegistryKey key = TRegistryKey::Open(KeyOf(location, Name()), false);
@@ -106,7 +106,8 @@ void PortSettingsPersistence::WriteToRegistry(TCustomComPort& component, TRegist
   if (groups.Contains(pgBasic)) {
     key.WriteString("Port", component.Port());
     key.WriteString("BaudRate", ValueText(component.BaudRate()));
-    if (component.BaudRate() == brCustom) key.WriteInteger("CustomBaudRate", component.CustomBaudRate());
+    if (component.BaudRate() == brCustom)
+      key.WriteInteger("CustomBaudRate", component.CustomBaudRate());
     key.WriteString("StopBits", ValueText(component.StopBits()));
     key.WriteString("DataBits", ValueText(component.DataBits()));
     key.WriteString("Parity", ValueText(component.Parity().Bits()));

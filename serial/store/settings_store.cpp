@@ -81,35 +81,40 @@ std::string RegistryFilePath(RegistryRoot root) {
   return ConfigFolder() + "/tarvo/" + RootName(root) + ".reg";
 }
 
-TRegistryKey::TRegistryKey() : sections_(1) {}
+TRegistryKey::TRegistryKey() { file_.sections.resize(1); }
 
-TRegistryKey TRegistryKey::Open(const RegistryLocation& location, bool create) {
+TRegistryKey TRegistryKey::Open(const RegistryLocation& location, bool forWriting) {
   CheckKeyPath(location.path);
   TRegistryKey key;
   key.filePath_ = RegistryFilePath(location.root);
-  const std::optional<std::string> text = ReadStoreFile(key.filePath_);
-  key.sections_ = text ? ParseRegistryText(*text) : std::vector<RegistrySection>{};
-  for (key.index_ = 0; key.index_ < key.sections_.size(); ++key.index_) {
-    if (EqualIgnoringCase(key.sections_[key.index_].path, location.path)) return key;
+  if (forWriting) {
+    CreateFolderOf(key.filePath_);
+    key.lock_.emplace(key.filePath_);
   }
-  if (!create) throw SettingsStoreError("no key " + location.path + " in " + key.filePath_);
-  key.sections_.push_back({location.path, {}});
+  const std::optional<std::string> text = ReadStoreFile(key.filePath_);
+  key.file_ = text ? ParseRegistryText(*text) : RegistryText{};
+  std::vector<RegistrySection>& sections = key.file_.sections;
+  for (key.index_ = 0; key.index_ < sections.size(); ++key.index_) {
+    if (EqualIgnoringCase(sections[key.index_].path, location.path)) return key;
+  }
+  if (!forWriting) throw SettingsStoreError("no key " + location.path + " in " + key.filePath_);
+  sections.push_back({location.path, {}, "", ""});
   return key;
 }
 
 RegistryValue* TRegistryKey::Find(const std::string& name) {
-  return FindValue(sections_[index_].values, name);
+  return FindValue(file_.sections[index_].values, name);
 }
 
 const RegistryValue* TRegistryKey::Find(const std::string& name) const {
-  return FindValue(sections_[index_].values, name);
+  return FindValue(file_.sections[index_].values, name);
 }
 
-void TRegistryKey::Write(const std::string& name, std::variant<std::string, uint32_t> data) {
+void TRegistryKey::Write(const std::string& name, RegistryData data) {
   if (RegistryValue* known = Find(name)) {
-    known->data = std::move(data);
+    known->Change(std::move(data));
   } else {
-    sections_[index_].values.push_back({name, std::move(data)});
+    file_.sections[index_].values.push_back({name, std::move(data), "", ""});
   }
 }
 
@@ -127,26 +132,29 @@ std::optional<std::string> TRegistryKey::ReadString(const std::string& name) con
   const RegistryValue* value = Find(name);
   if (value == nullptr) return std::nullopt;
   if (const auto* text = std::get_if<std::string>(&value->data)) return *text;
-  throw SettingsStoreError("value " + name + " is an integer, not a text");
+  throw SettingsStoreError("value " + name + " is not a text");
 }
 
 std::optional<int32_t> TRegistryKey::ReadInteger(const std::string& name) const {
   const RegistryValue* value = Find(name);
   if (value == nullptr) return std::nullopt;
   if (const auto* dword = std::get_if<uint32_t>(&value->data)) return static_cast<int32_t>(*dword);
-  const std::string& text = std::get<std::string>(value->data);
+  const auto* text = std::get_if<std::string>(&value->data);
+  if (text == nullptr) throw SettingsStoreError("value " + name + " is neither integer nor text");
   int32_t number = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-    throw SettingsStoreError("value " + name + " is no integer: " + text);
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), number);
+  if (text->empty() || error != std::errc() || end != text->data() + text->size()) {
+    throw SettingsStoreError("value " + name + " is no integer: " + *text);
   }
   return number;
 }
 
-const std::vector<RegistryValue>& TRegistryKey::Values() const { return sections_[index_].values; }
+const std::vector<RegistryValue>& TRegistryKey::Values() const {
+  return file_.sections[index_].values;
+}
 
 void TRegistryKey::Flush() {
   if (filePath_.empty()) return;
-  CreateFolderOf(filePath_);
-  ReplaceStoreFile(filePath_, FormatRegistryText(sections_));
+  if (!lock_) throw SettingsStoreError("the key was not opened for writing: " + filePath_);
+  ReplaceStoreFile(filePath_, FormatRegistryText(file_));
 }

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "serial/store/registry_text.h"
@@ -42,27 +41,30 @@ class TRegistryKey {
   TRegistryKey();
 
   // Reads the root's file; a key path with an empty part, "." or "..", or a
-  // file that cannot be read or parsed, raises. A missing key is created in
-  // memory when `create`, otherwise raises.
-  static TRegistryKey Open(const RegistryLocation& location, bool create);
+  // file that cannot be read or parsed, raises. For writing, a missing key is
+  // created in memory and other programs' stores wait until this key is
+  // destroyed; otherwise a missing key raises.
+  static TRegistryKey Open(const RegistryLocation& location, bool forWriting);
 
   void WriteString(const std::string& name, const std::string& value);
   void WriteInteger(const std::string& name, int32_t value);
-  // Nothing when the value does not exist; a value of the other kind raises
+  // Nothing when the value does not exist; a value of another kind raises
   // (a text is accepted as an integer only when it is a decimal number).
   std::optional<std::string> ReadString(const std::string& name) const;
   std::optional<int32_t> ReadInteger(const std::string& name) const;
   const std::vector<RegistryValue>& Values() const;
 
-  // Writes the whole file with this key's values; a key of no file does nothing.
+  // Writes the whole file with this key's values; a key of no file does
+  // nothing, a key not opened for writing raises.
   void Flush();
 
  private:
   RegistryValue* Find(const std::string& name);
   const RegistryValue* Find(const std::string& name) const;
-  void Write(const std::string& name, std::variant<std::string, uint32_t> data);
+  void Write(const std::string& name, RegistryData data);
 
-  std::string filePath_;                   // empty for a key of no file
-  std::vector<RegistrySection> sections_;  // the whole file
-  size_t index_ = 0;                       // this key's section
+  std::string filePath_;  // empty for a key of no file
+  std::optional<StoreFileLock> lock_;
+  RegistryText file_;  // the whole file
+  size_t index_ = 0;   // this key's section
 };

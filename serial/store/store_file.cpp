@@ -1,6 +1,7 @@
 #include "serial/store/store_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +68,19 @@ class TemporaryFile {
   bool renamed_ = false;
 };
 
+// The file a store file name stands for: symbolic links are followed, a
+// relative target from its link's folder, so a store replaces the target.
+std::string LinkTarget(const std::string& path) {
+  std::filesystem::path file(path);
+  for (int links = 0; links < 40; ++links) {  // the kernel's own limit on a chain of links
+    std::error_code notALink;
+    const std::filesystem::path target = std::filesystem::read_symlink(file, notALink);
+    if (notALink) return file.string();
+    file = target.is_absolute() ? target : file.parent_path() / target;
+  }
+  Fail("cannot resolve", path, ELOOP);
+}
+
 // Makes the rename itself durable; a folder that cannot be synced is no failure
 // of the store, the file is already in place.
 void SyncFolderOf(const std::string& path) {
@@ -104,10 +118,29 @@ std::optional<std::string> ReadStoreFile(const std::string& path) {
 }
 
 void ReplaceStoreFile(const std::string& path, const std::string& content) {
-  TemporaryFile temporary(path);
+  const std::string target = LinkTarget(path);
+  TemporaryFile temporary(target);
   temporary.Write(content);
-  temporary.KeepModeOf(path);
+  temporary.KeepModeOf(target);
   temporary.SyncAndClose();
-  temporary.RenameOnto(path);
-  SyncFolderOf(path);
+  temporary.RenameOnto(target);
+  SyncFolderOf(target);
 }
+
+StoreFileLock::StoreFileLock(const std::string& path) {
+  const std::string lockPath = LinkTarget(path) + ".lock";
+  fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd_ < 0) Fail("cannot open", lockPath, errno);
+  while (flock(fd_, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    close(fd_);
+    Fail("cannot lock", lockPath, error);
+  }
+}
+
+StoreFileLock::~StoreFileLock() {
+  if (fd_ >= 0) close(fd_);  // closing the last descriptor releases the lock
+}
+
+StoreFileLock::StoreFileLock(StoreFileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }

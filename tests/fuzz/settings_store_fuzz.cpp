@@ -1,8 +1,9 @@
 // Any file as the port's stored settings, in the registry file or an ini file:
 // a load either takes the settings or fails with the load error and leaves
 // the file as it was; a store of what was loaded, loaded again, gives the
-// same settings and keeps every other key and value of the file; a file that
-// cannot be parsed is never overwritten. A value written to an ini file reads
+// same settings and keeps every other key and value of the file, and storing
+// them again changes no byte; a file that cannot be parsed is never
+// overwritten. A value written to an ini file reads
 // back, also from the file.
 //
 // Input: one mode byte (bit 0: the ini target), two bytes of the file's length
@@ -100,7 +101,7 @@ std::string StoredText(TComPort& port, const std::string& file) {
   return ReadFile(file);
 }
 
-std::optional<std::vector<RegistrySection>> Parsed(std::string_view text) {
+std::optional<RegistryText> Parsed(std::string_view text) {
   try {
     return ParseRegistryText(text);
   } catch (const SettingsStoreError&) {
@@ -110,19 +111,18 @@ std::optional<std::vector<RegistrySection>> Parsed(std::string_view text) {
 
 // The store rewrote only the port's own values: every other key is as it
 // was, and every value of the port's key that the port does not write too.
-void CheckOthersKept(const std::vector<RegistrySection>& before, const std::string& file,
-                     TComPort& port) {
+void CheckOthersKept(const RegistryText& before, const std::string& file, TComPort& port) {
   TRegistryKey written;
   port.WriteSettingsToRegistry(written);
   auto portWrites = [&](const std::string& name) {
     return std::any_of(written.Values().begin(), written.Values().end(),
                        [&](const RegistryValue& v) { return EqualIgnoringCase(v.name, name); });
   };
-  const std::optional<std::vector<RegistrySection>> after = Parsed(ReadFile(file));
+  const std::optional<RegistryText> after = Parsed(ReadFile(file));
   Check(after.has_value(), "a stored file parses", "", ReadFile(file));
-  for (const RegistrySection& old : before) {
+  for (const RegistrySection& old : before.sections) {
     const RegistrySection* now = nullptr;
-    for (const RegistrySection& s : *after) {
+    for (const RegistrySection& s : after->sections) {
       if (EqualIgnoringCase(s.path, old.path)) now = &s;
     }
     Check(now != nullptr, "a store keeps every key", old.path, "no such key");
@@ -153,8 +153,7 @@ void CheckLoadAndStore(bool iniTarget, std::string_view content) {
         std::to_string(kErrLoad), std::to_string(loadError));
   Check(ReadFile(file) == content, "a load leaves the file as it was", content, ReadFile(file));
 
-  const std::optional<std::vector<RegistrySection>> before =
-      iniTarget ? std::nullopt : Parsed(content);
+  const std::optional<RegistryText> before = iniTarget ? std::nullopt : Parsed(content);
   const int storeError = ErrorOf([&] { loaded.SavePortSettings(iniTarget, location); });
   Check(storeError == 0 || storeError == kErrStore, "a store fails only with the store error",
         std::to_string(kErrStore), std::to_string(storeError));
@@ -175,11 +174,15 @@ void CheckLoadAndStore(bool iniTarget, std::string_view content) {
   const std::string first = StoredText(loaded, paths.compareA);
   const std::string second = StoredText(reloaded, paths.compareB);
   Check(first == second, "settings stored and loaded again are the same", first, second);
+  const std::string stored = ReadFile(file);
+  const int againError = ErrorOf([&] { reloaded.SavePortSettings(iniTarget, location); });
+  Check(againError == 0 && ReadFile(file) == stored,
+        "storing the same settings again changes no byte", stored, ReadFile(file));
 }
 
 void CheckIniWrite(std::string_view section, std::string_view name, std::string_view value) {
   const std::string s(section), n(name), v(value);
-  TIniFile ini(paths.iniFile);
+  TIniFile ini(paths.iniFile, true);
   try {
     ini.WriteString(s, n, v);
   } catch (const SettingsStoreError&) {
@@ -192,7 +195,7 @@ void CheckIniWrite(std::string_view section, std::string_view name, std::string_
   } catch (const SettingsStoreError& e) {
     Fail("an ini file is written", "", e.what());
   }
-  const std::optional<std::string> fromFile = TIniFile(paths.iniFile).ReadString(s, n);
+  const std::optional<std::string> fromFile = TIniFile(paths.iniFile, false).ReadString(s, n);
   Check(fromFile == v, "an ini value reads back from the file", v, fromFile.value_or("nothing"));
 }
 

@@ -16,14 +16,15 @@ using tarvo::test::HermeticEnv;
 TEST(IniFileWrite, NameThatWouldReadAsACommentIsRefused) {
   HermeticEnv env;
   const std::string file = env.ConfigDir() + "/port.ini";
-  TIniFile ini(file);
+  TIniFile ini(file, true);
   for (const std::string name : {"#Port", ";Port"}) {
     EXPECT_THROW(ini.WriteString("ComPort", name, "COM3"), SettingsStoreError)
         << "a value named " << name << " would read back as a comment";
   }
   ini.WriteString("ComPort", "Port#2", "COM3");
   ini.Flush();
-  EXPECT_EQ(TIniFile(file).ReadString("ComPort", "Port#2"), std::optional<std::string>("COM3"));
+  EXPECT_EQ(TIniFile(file, false).ReadString("ComPort", "Port#2"),
+            std::optional<std::string>("COM3"));
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,12 +33,13 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// Files in the folder besides the stores' lock files, which stay for the next store.
 size_t FilesIn(const std::string& folder) {
   std::error_code missing;
   size_t count = 0;
   for (auto it = std::filesystem::directory_iterator(folder, missing);
        it != std::filesystem::directory_iterator(); ++it) {
-    ++count;
+    if (it->path().extension() != ".lock") ++count;
   }
   return count;
 }
@@ -106,10 +110,57 @@ TEST(SavePortSettings, KeepsEveryOtherKeyAndValueAndUpdatesItsOwn) {
   port.SavePortSettings(false, kKeyText);
 
   EXPECT_EQ(ReadFile(file),
-            "[Software\\Other]\n\"Path\"=\"C:\\\\x \\\"y\\\"\"\n\"Count\"=dword:0000002a\n\n"
+            "[Software\\Other]\n\"Path\"=\"C:\\\\x \\\"y\\\"\"\n\"Count\"=dword:0000002A\n\n"
             "[software\\tarvo\\comport]\n\"port\"=\"COM3\"\n\"Extra\"=\"kept\"\n"
             "\"BaudRate\"=\"19200\"\n\"StopBits\"=\"1\"\n\"DataBits\"=\"8\"\n"
             "\"Parity\"=\"None\"\n\"FlowControl\"=\"None\"\n");
+}
+
+// The values a store of the program's settings writes after "Port", in the
+// file's line breaks.
+std::string ValuesAfterPort(const std::string& lineBreak) {
+  std::string text;
+  for (const char* line : {"\"BaudRate\"=\"19200\"", "\"StopBits\"=\"1\"", "\"DataBits\"=\"8\"",
+                           "\"Parity\"=\"None\"", "\"FlowControl\"=\"None\""}) {
+    text += line + lineBreak;
+  }
+  return text;
+}
+
+// A file exported by a registry editor is stored into, not refused, and keeps
+// every byte that the store does not change.
+TEST(SavePortSettings, StoresIntoARegistryExportKeepingItsLayout) {
+  const std::string kBom = "\xEF\xBB\xBF";
+  const std::string bom5 = kBom +
+                           "Windows Registry Editor Version 5.00\r\n\r\n[Software\\Other]\r\n"
+                           "@=\"default\"\r\n\"Bin\"=hex:01,02,\\\r\n  03,04\r\n"
+                           "\"Multi\"=hex(7):41,00,00,00,00,00\r\n";
+  const std::string regedit4Head =
+      "REGEDIT4\n\n; exported from the station\n[Software\\TARVO\\ComPort]\n";
+  const struct {
+    const char* shape;
+    std::string before;
+    std::string after;
+  } cases[] = {
+      {"byte-order mark, version 5 header, CRLF, default and hex values", bom5,
+       bom5 + "\r\n[Software\\TARVO\\ComPort]\r\n\"Port\"=\"COM3\"\r\n" + ValuesAfterPort("\r\n")},
+      {"REGEDIT4 header, comments, blanks around =, a foreign dword",
+       regedit4Head + "\"Port\" = \"COM9\"\n\t\"Count\"\t=\tdword:0000002A  \n; end\n",
+       regedit4Head + "\"Port\"=\"COM3\"\n\t\"Count\"\t=\tdword:0000002A  \n" +
+           ValuesAfterPort("\n") + "; end\n"},
+      {"no line break at the end", "[Software\\TARVO\\ComPort]\n\"Other\"=\"kept\"",
+       "[Software\\TARVO\\ComPort]\n\"Other\"=\"kept\"\n\"Port\"=\"COM3\"\n" +
+           ValuesAfterPort("\n")},
+  };
+  for (const auto& c : cases) {
+    HermeticEnv env;
+    const std::string file = env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg";
+    WriteFile(file, c.before);
+    NamedPort port;
+    port.SetPort("COM3");
+    EXPECT_EQ(StoreError(port, false, kKeyText), 0) << c.shape;
+    EXPECT_EQ(ReadFile(file), c.after) << c.shape;
+  }
 }
 
 TEST(KeyText, SelectsRootAndPathAndAppendsTheComponentName) {
@@ -147,7 +198,10 @@ TEST(SavePortSettings, FailsWith16AndLeavesTheStoreAsItWas) {
       {"value before a key", kKeyText, "\"Port\"=\"COM1\"\n"},
       {"bad escape", kKeyText, "[A]\n\"P\"=\"a\\nb\"\n"},
       {"short dword", kKeyText, "[A]\n\"N\"=dword:123\n"},
-      {"unknown kind", kKeyText, "[A]\n\"N\"=hex:01,02\n"},
+      {"unknown kind", kKeyText, "[A]\n\"N\"=str:x\n"},
+      {"bad hex byte", kKeyText, "[A]\n\"N\"=hex:01,2g\n"},
+      {"continued past the end", kKeyText, "[A]\n\"N\"=hex:01,\\\n"},
+      {"export header after a key", kKeyText, "[A]\nREGEDIT4\n"},
       {"open quote", kKeyText, "[A]\n\"N\"=\"x\n"},
       {"key twice", kKeyText, "[A]\n\n[a]\n"},
       {"value twice", kKeyText, "[A]\n\"N\"=\"1\"\n\"n\"=\"2\"\n"},
@@ -207,6 +261,71 @@ TEST(SavePortSettings, ReplacingTheFileKeepsItsPermissions) {
   struct stat info {};
   ASSERT_EQ(stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+// A store file that is a link (as when the settings are kept elsewhere)
+// stays a link; its target gets the settings and keeps its mode.
+TEST(SavePortSettings, StoresThroughASymbolicLinkIntoItsTarget) {
+  HermeticEnv env;
+  const std::string target = env.ConfigDir() + "/elsewhere/settings.reg";
+  const std::string link = env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg";
+  WriteFile(target, "[Software\\Other]\n\"A\"=\"1\"\n");
+  chmod(target.c_str(), 0600);
+  std::filesystem::create_directories(env.ConfigDir() + "/tarvo");
+  std::filesystem::create_symlink("../elsewhere/settings.reg", link);
+  NamedPort port;
+  port.SetPort("COM3");
+  port.SavePortSettings(false, kKeyText);
+
+  ASSERT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(std::filesystem::read_symlink(link), "../elsewhere/settings.reg");
+  EXPECT_EQ(ReadFile(target),
+            "[Software\\Other]\n\"A\"=\"1\"\n\n[Software\\TARVO\\ComPort]\n"
+            "\"Port\"=\"COM3\"\n" +
+                ValuesAfterPort("\n"));
+  struct stat info {};
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(FilesIn(env.ConfigDir() + "/elsewhere"), 1u) << "a temporary file was left behind";
+}
+
+// Two programs storing at once: each store reads, changes and replaces the
+// file, and without a lock between programs one would lose the other's keys.
+TEST(SavePortSettings, TwoProcessesStoringAtOnceLoseNoKey) {
+  constexpr int kStores = 25;
+  for (const bool toIniFile : {false, true}) {
+    HermeticEnv env;
+    const std::string file = toIniFile ? env.ConfigDir() + "/port.ini"
+                                       : env.ConfigDir() + "/tarvo/HKEY_CURRENT_USER.reg";
+    // Each store adds one key: a registry key of its own, or an ini section
+    // named after the component.
+    const auto storeKeys = [&](const std::string& prefix) {
+      NamedPort port;
+      for (int i = 0; i < kStores; ++i) {
+        const std::string key = prefix + std::to_string(i);
+        if (toIniFile) port.SetName(key);
+        port.SavePortSettings(toIniFile, toIniFile ? file : "HKEY_CURRENT_USER\\" + key);
+      }
+    };
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      try {
+        storeKeys("Child");
+      } catch (...) {
+        _exit(1);
+      }
+      _exit(0);
+    }
+    EXPECT_NO_THROW(storeKeys("Parent"));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's stores failed";
+
+    const std::string stored = ReadFile(file);
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), '['), 2 * kStores)
+        << (toIniFile ? "ini " : "registry ") << "keys were lost";
+  }
 }
 
 TEST(SavePortSettings, IniTargetWritesTheComponentsSectionAndKeepsTheRest) {
