@@ -55,6 +55,16 @@ TEST_F(PortTest, AHandlerThatClosesThePortWhileItClosesFindsNothingToDo) {
   EXPECT_FALSE(port.Connected());
 }
 
+TEST_F(PortTest, APortChangeWhileThePortClosesIsRefusedNotDropped) {
+  std::string raised;
+  port.OnBeforeClose = [&](TCustomComPort&) { raised = RaisedBy([&] { port.SetPort("COM4"); }); };
+  port.OpenPort();
+  port.ClosePort();
+  EXPECT_EQ(raised, Code(14, -1));
+  EXPECT_EQ(port.Port(), "COM3");
+  EXPECT_FALSE(port.Connected());
+}
+
 TEST_F(PortTest, PortsThatCannotBeOpenedRaise1WithTheReasonAndStayClosed) {
   std::ofstream(env.ComDir() + "/COM4") << "not a terminal";
   const std::pair<const char*, std::string> cases[] = {
