@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/port/terminal_node.h"
 #include "tests/serial/port/port_fixture.h"
 
 namespace {
@@ -139,6 +140,12 @@ TEST_F(PortTest, ANodeThatIsNotATerminalIsRefusedWithoutBeingOpened) {
     EXPECT_LT(read(watch, events, sizeof events), 0) << "the node was opened";
     close(watch);
   }
+}
+
+TEST(TerminalNode, ADeviceOfTheSysfsTtyClassIsATerminal) {
+  // Real serial ports are known this way; /dev/ptmx is one on every system.
+  struct stat info {};
+  EXPECT_EQ(CheckTerminalNode("/dev/ptmx", info), 0);
 }
 
 TEST_F(PortTest, OperationsOnAClosedPortRaiseTheirCodeWithEBADF) {
