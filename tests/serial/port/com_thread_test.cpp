@@ -182,12 +182,17 @@ TEST_F(EventThreadTest, WithoutSynchronisationAHandlerMayCloseItsPort) {
   auto own = std::make_unique<TComPort>();
   own->SetPort("COM3");
   own->SetSyncMethod(smNone);
+  // The window thread is done with the port when OpenPort returns; the flag
+  // tells thread checkers so, which do not see the order the line makes.
+  std::atomic<bool> opened{false};
   std::atomic<bool> closed{false};
   own->OnRxChar = [&](TCustomComPort& sender, int) {
+    if (!opened) return;
     sender.ClosePort();
     closed = !sender.Connected();
   };
   own->OpenPort();
+  opened = true;
   pty.Write("x");
   ASSERT_TRUE(WaitFor([&] { return closed.load(); })) << "the close in the handler hangs";
   port.OpenPort();
@@ -201,14 +206,17 @@ TEST_F(EventThreadTest, AHandlerMayDestroyItsOwnPort) {
     auto* doomed = new TComPort;
     doomed->SetPort("COM3");
     doomed->SetSyncMethod(method);
+    std::atomic<bool> opened{false};  // as above
     std::atomic<bool> destroyed{false};
     // The handler's own captures go with the port: it keeps what it needs.
-    doomed->OnRxChar = [&destroyed](TCustomComPort& sender, int) {
+    doomed->OnRxChar = [&opened, &destroyed](TCustomComPort& sender, int) {
+      if (!opened) return;
       std::atomic<bool>& done = destroyed;
       delete &sender;
       done = true;
     };
     doomed->OpenPort();
+    opened = true;
     pty.Write("x");
     ASSERT_TRUE(WaitFor([&] {
       ServeWindowThread();
