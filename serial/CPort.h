@@ -274,7 +274,7 @@ class TCustomComPort {
 
  protected:
   const std::string& Port() const { return port_; }
-  void SetPort(const std::string& value);
+  void SetPort(const std::string& value);  // not while the port closes, else EComPort 14
   TBaudRate BaudRate() const { return baudRate_; }
   void SetBaudRate(TBaudRate value);
   int32_t CustomBaudRate() const { return customBaudRate_; }
@@ -348,6 +348,8 @@ class TCustomComPort {
   // The event handling of one event word, in the window thread (or in the
   // event thread with smNone).
   void HandleEvents(TComEvents word);
+  // The same for a word handed over to the window thread.
+  void HandleHandedOver(TComEvents word);
   void StopEventThread();
 
   std::string name_;

@@ -4,14 +4,17 @@
 
 #include "serial/port/com_thread.h"
 #include "serial/port/event_word.h"
+#include "serial/port/life_token.h"
 #include "serial/port/line_settings.h"
 #include "serial/port/serial_line.h"
 #include "serial/port/window_handover.h"
 
 // What the port holds while it runs: the device while open, its event thread,
 // and the hand-over object, which lives in the thread that created the port.
+// The token expires with the port.
 class TCustomComPort::Device {
  public:
+  LifeToken life;
   WindowHandOver handOver;
   std::unique_ptr<SerialLine> line;
   std::unique_ptr<TComThread> thread;
@@ -219,34 +222,48 @@ uint32_t TCustomComPort::ModemStatus() const { return Line(kErrModemStatus).Mode
 // ----------------------------------------------------------------- events
 
 void TCustomComPort::HandleEvents(TComEvents word) {
+  // A handler may close or destroy the port: the rest of the word is then
+  // left unhandled, and a destroyed port is not touched again.
+  const std::weak_ptr<const void> life = device_->life.Watch();
+  const auto fire = [&](const auto& handler, auto... args) {
+    if (handler) handler(*this, args...);
+    return !life.expired() && connected_;
+  };
   if (word.Contains(evError)) {
     const TComErrors errors = Line(kErrClearError).TakeLineErrors();
-    if (!errors.Empty() && OnError) OnError(*this, errors);
+    if (!errors.Empty() && !fire(OnError, errors)) return;
   }
   if (word.Contains(evRxChar)) {
     const int32_t count = InputQueueCount();
-    if (count > 0 && OnRxChar) OnRxChar(*this, count);
+    if (count > 0 && !fire(OnRxChar, count)) return;
   }
-  if (word.Contains(evTxEmpty) && OnTxEmpty) OnTxEmpty(*this);
-  if (word.Contains(evBreak) && OnBreak) OnBreak(*this);
-  if (word.Contains(evRing) && OnRing) OnRing(*this);
+  if (word.Contains(evTxEmpty) && !fire(OnTxEmpty)) return;
+  if (word.Contains(evBreak) && !fire(OnBreak)) return;
+  if (word.Contains(evRing) && !fire(OnRing)) return;
   if (word.Contains(evCTS) || word.Contains(evDSR)) {
     const uint32_t status = ModemStatus();
-    if (word.Contains(evCTS) && OnCTSChange) OnCTSChange(*this, (status & kModemCTSOn) != 0);
-    if (word.Contains(evDSR) && OnDSRChange) OnDSRChange(*this, (status & kModemDSROn) != 0);
+    if (word.Contains(evCTS) && !fire(OnCTSChange, (status & kModemCTSOn) != 0)) return;
+    if (word.Contains(evDSR) && !fire(OnDSRChange, (status & kModemDSROn) != 0)) return;
   }
-  if (word.Contains(evRxFlag) && OnRxFlag) OnRxFlag(*this);
-  if (word.Contains(evRLSD)) {
-    const bool on = (ModemStatus() & kModemRLSDOn) != 0;
-    if (OnRLSDChange) OnRLSDChange(*this, on);
-  }
-  if (word.Contains(evRx80Full) && OnRx80Full) OnRx80Full(*this);
+  if (word.Contains(evRxFlag) && !fire(OnRxFlag)) return;
+  if (word.Contains(evRLSD) && !fire(OnRLSDChange, (ModemStatus() & kModemRLSDOn) != 0)) return;
+  if (word.Contains(evRx80Full)) fire(OnRx80Full);
+}
+
+void TCustomComPort::HandleHandedOver(TComEvents word) {
+  // Once a close has begun the port reports nothing more: a handler served
+  // while the close waits for the thread could otherwise destroy the port
+  // under it.
+  if (connected_ && !closing_) HandleEvents(word);
 }
 
 // --------------------------------------------------------- port settings
 
 void TCustomComPort::SetPort(const std::string& value) {
   if (value == port_) return;
+  // A new name on an open port means closing and reopening it, which cannot
+  // happen inside its close: refused, so the change is not lost unseen.
+  if (closing_ && Connected()) throw EComPort(kErrConnectedProperty);
   port_ = value;
   if (Connected()) {
     ClosePort();

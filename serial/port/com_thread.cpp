@@ -26,7 +26,7 @@ constexpr TComEvent kEventOrder[] = {evRxChar, evTxEmpty, evRxFlag, evRing, evBr
 TComThread::TComThread(TCustomComPort& port, SerialLine& line, WindowHandOver& handOver)
     : port_(port), line_(line), handOver_(handOver), syncMethod_(port.SyncMethod()) {
   line_.SetEventMask(EventFlags(port.Events()));
-  handOver_.Begin();
+  handOver_.Begin(syncMethod_ != smNone);
   thread_ = std::thread(&TComThread::Execute, this);
 }
 
@@ -35,6 +35,14 @@ TComThread::~TComThread() {
 }
 
 void TComThread::Stop() {
+  if (std::this_thread::get_id() == thread_.get_id()) {
+    // A handler in this thread closes the port (smNone): the thread cannot
+    // wait for its own end. It ends the watch here and, back from the
+    // handling, leaves without touching this object again.
+    EndWatch();
+    thread_.detach();
+    return;
+  }
   stop_ = true;
   line_.Wake();
   handOver_.StopAndServe();
@@ -42,6 +50,7 @@ void TComThread::Stop() {
 }
 
 void TComThread::Execute() {
+  const std::weak_ptr<const void> life = life_.Watch();
   LineSampler sampler(line_.Fd());
   Deadline nextSample = Deadline::After(kSamplePeriod);
   while (!stop_) {
@@ -63,31 +72,36 @@ void TComThread::Execute() {
       nextSample = Deadline::After(kSamplePeriod);
     }
     const uint32_t flags = line_.TakeEvents();
-    if (flags != 0 && !stop_ && !Dispatch(EventsFromFlags(flags))) break;
+    if (flags == 0 || stop_) continue;
+    const bool handled = Dispatch(EventsFromFlags(flags));
+    if (life.expired()) return;  // a handler closed the port from this thread
+    if (!handled) break;
   }
-  if (stop_) {
-    // Ended by ClosePort: the device reports nothing more, and what it
-    // received and has not yet sent goes; what has left the port stays sent.
-    // A thread ended by a failing handler leaves the open port's data alone.
-    line_.SetEventMask(0);
-    line_.DiscardQueues();
-  }
+  // Ended by ClosePort the watch ends; a thread ended by a failing handler
+  // leaves the open port's data alone.
+  if (stop_) EndWatch();
   handOver_.Ended();
+}
+
+void TComThread::EndWatch() {
+  // The device reports nothing more, and what it received and has not yet
+  // sent goes; what has left the port stays sent.
+  line_.SetEventMask(0);
+  line_.DiscardQueues();
 }
 
 bool TComThread::Dispatch(TComEvents word) {
   TCustomComPort* port = &port_;
   switch (syncMethod_) {
     case smThreadSync:
-      return !handOver_.Call([port, word] { port->HandleEvents(word); });
+      return !handOver_.Call([port, word] { port->HandleHandedOver(word); });
     case smWindowSync:
       // One synchronous notification per event, handled while the port is open.
       for (const TComEvent event : kEventOrder) {
         if (!word.Contains(event)) continue;
         if (stop_) return true;
-        const std::exception_ptr error = handOver_.Call([port, event] {
-          if (port->Connected()) port->HandleEvents({event});
-        });
+        const std::exception_ptr error =
+            handOver_.Call([port, event] { port->HandleHandedOver({event}); });
         if (error) return false;
       }
       return true;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "serial/CPort.h"
+#include "serial/port/life_token.h"
 
 class SerialLine;
 class WindowHandOver;
@@ -21,17 +22,21 @@ class TComThread {
   TComThread& operator=(const TComThread&) = delete;
 
   // Window thread: signals stop and waits for the end, serving hand-overs.
+  // In the thread itself (a handler closing the port): ends the watch at
+  // once and lets the thread run out on its own.
   void Stop();
 
  private:
   void Execute();
   // Returns false when the handling raised: that ends the thread.
   bool Dispatch(TComEvents word);
+  void EndWatch();
 
   TCustomComPort& port_;
   SerialLine& line_;
   WindowHandOver& handOver_;
   const TSyncMethod syncMethod_;
   std::atomic<bool> stop_{false};
+  LifeToken life_;
   std::thread thread_;
 };

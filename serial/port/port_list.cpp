@@ -1,19 +1,19 @@
 #include "serial/port/port_list.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <linux/serial.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <memory>
 
 #include "serial/CPort.h"
 #include "serial/port/ascii_case.h"
 #include "serial/port/port_names.h"
+#include "serial/port/terminal_node.h"
 
 namespace {
 
@@ -35,18 +35,21 @@ std::vector<std::string> PortsInFolder(const std::string& folder) {
   }
 }
 
-// A ttyS node exists for every possible UART; only one with a UART behind it
-// reports a known port type. USB and ACM nodes exist only with their device.
+// USB and ACM nodes exist only with their device. A ttyS node exists for
+// every possible UART, and sysfs tells which have one behind them. Nothing
+// is opened: on a real UART an open pulses DTR and RTS.
 bool IsSerialPort(const std::string& device) {
   struct stat info {};
-  if (stat(device.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return false;
-  if (device.find("/ttyS") == std::string::npos) return true;
-  const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == EBUSY;  // held by another program: it is there
-  serial_struct serial{};
-  const bool known = ioctl(fd, TIOCGSERIAL, &serial) == 0 && serial.type != PORT_UNKNOWN;
-  close(fd);
-  return known;
+  if (CheckTerminalNode(device, info) != 0) return false;
+  const std::string name = device.substr(device.rfind('/') + 1);
+  if (!name.starts_with("ttyS")) return true;
+  const std::string tty = "/sys/class/tty/" + name;
+  if (access((tty + "/device").c_str(), F_OK) != 0) return false;
+  for (const std::string& typeFile : {tty + "/type", tty + "/device/type"}) {
+    int type = PORT_UNKNOWN;
+    if (std::ifstream(typeFile) >> type) return type != PORT_UNKNOWN;
+  }
+  return false;
 }
 
 std::vector<std::string> PortsInTable() {

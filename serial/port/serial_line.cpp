@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "serial/port/custom_speed.h"
 #include "serial/port/event_word.h"
 #include "serial/port/port_names.h"
+#include "serial/port/terminal_node.h"
 #include "serial/port/termios_mapping.h"
 #include "serial/port/transfer_timeouts.h"
 
@@ -44,6 +46,8 @@ struct PendingTransfer {
 int OpenExclusive(const std::string& port, termios& saved) {
   const std::optional<std::string> device = DeviceForPort(port);
   if (!device) Raise(kErrOpen, ENOENT);
+  struct stat node {};
+  if (const int error = CheckTerminalNode(*device, node)) Raise(kErrOpen, error);
   const int fd = open(device->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) Raise(kErrOpen);
   bool exclusive = false;
@@ -52,7 +56,18 @@ int OpenExclusive(const std::string& port, termios& saved) {
     close(fd);
     Raise(kErrOpen, error);
   };
-  if (!isatty(fd)) fail(errno);
+  // A link may have been turned elsewhere since the node was looked at.
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0) fail(errno);
+  if (opened.st_dev != node.st_dev || opened.st_ino != node.st_ino ||
+      opened.st_rdev != node.st_rdev) {
+    fail(ENOTTY);
+  }
+  // Root passes another opener's TIOCEXCL, so ask for it and refuse the
+  // line as the kernel refuses everybody else.
+  int heldElsewhere = 0;
+  if (ioctl(fd, TIOCGEXCL, &heldElsewhere) != 0) fail(errno);
+  if (heldElsewhere != 0) fail(EBUSY);
   // The lock keeps out every other opener that locks, root included;
   // TIOCEXCL keeps out ordinary users that do not lock.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) fail(errno);
@@ -94,8 +109,8 @@ SerialLine::SerialLine(const std::string& port) : wakeFd_(eventfd(0, EFD_CLOEXEC
 }
 
 SerialLine::~SerialLine() {
-  // Root is not kept out by TIOCEXCL, but the flag outlives this descriptor
-  // and would keep everybody else out of the device, so clear it.
+  // The exclusive flag is ours (opening refuses a line that has it) and
+  // outlives this descriptor, where it would keep everybody else out.
   ioctl(fd_, TIOCNXCL);
   tcsetattr(fd_, TCSANOW, &saved_);
   close(fd_);

@@ -14,10 +14,13 @@ WindowHandOver::~WindowHandOver() {
   if (wakeFd_ >= 0) close(wakeFd_);
 }
 
-void WindowHandOver::Begin() {
+void WindowHandOver::Begin(bool handOvers) {
   // Without an event loop (none yet, or another thread) nothing is served
-  // between calls; ClosePort still serves what waits.
-  if (!notifier_ && wakeFd_ >= 0 && QThread::currentThread() == windowThread_ &&
+  // between calls; ClosePort still serves what waits. Without hand-overs the
+  // notifier goes, so that it never ends outside its thread.
+  const bool windowThread = QThread::currentThread() == windowThread_;
+  if (!handOvers && windowThread) notifier_.reset();
+  if (handOvers && !notifier_ && wakeFd_ >= 0 && windowThread &&
       QAbstractEventDispatcher::instance() != nullptr) {
     notifier_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
@@ -83,12 +86,14 @@ void WindowHandOver::Serve() {
     work = std::move(work_);
     state_ = State::kRunning;
   }
+  const std::weak_ptr<const void> life = life_.Watch();
   std::exception_ptr error;
   try {
     work();
   } catch (...) {
     error = std::current_exception();
   }
+  if (life.expired()) return;  // the work destroyed the port, and this with it
   std::lock_guard lock(mutex_);
   if (state_ == State::kRunning) {
     state_ = State::kDone;

@@ -15,6 +15,8 @@
 #include <memory>
 #include <mutex>
 
+#include "serial/port/life_token.h"
+
 class WindowHandOver {
  public:
   WindowHandOver();  // in the window thread
@@ -23,8 +25,9 @@ class WindowHandOver {
   WindowHandOver& operator=(const WindowHandOver&) = delete;
 
   // Before an event thread starts: a fresh start. In the window thread it
-  // also lets the Qt event loop serve hand-overs, once that loop exists.
-  void Begin();
+  // also lets the Qt event loop serve hand-overs when they will come, once
+  // that loop exists.
+  void Begin(bool handOvers);
   // Event thread: runs work in the window thread and waits until it ran or
   // the hand-over was stopped. Returns what the work raised, if anything.
   // The work must own what it uses: after a stop it may run on its own.
@@ -42,6 +45,7 @@ class WindowHandOver {
   QThread* const windowThread_;
   const int wakeFd_;
   std::unique_ptr<QSocketNotifier> notifier_;
+  LifeToken life_;
 
   std::mutex mutex_;
   std::condition_variable changed_;

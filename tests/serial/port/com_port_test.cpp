@@ -1,13 +1,21 @@
 // Opening and closing a device and the synchronous transfers, on a
 // pseudo-terminal played by the test.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "serial/port/terminal_node.h"
 #include "tests/serial/port/port_fixture.h"
 
 namespace {
@@ -56,6 +64,16 @@ TEST_F(PortTest, AHandlerThatClosesThePortWhileItClosesFindsNothingToDo) {
   EXPECT_FALSE(port.Connected());
 }
 
+TEST_F(PortTest, APortChangeWhileThePortClosesIsRefusedNotDropped) {
+  std::string raised;
+  port.OnBeforeClose = [&](TCustomComPort&) { raised = RaisedBy([&] { port.SetPort("COM4"); }); };
+  port.OpenPort();
+  port.ClosePort();
+  EXPECT_EQ(raised, Code(14, -1));
+  EXPECT_EQ(port.Port(), "COM3");
+  EXPECT_FALSE(port.Connected());
+}
+
 TEST_F(PortTest, PortsThatCannotBeOpenedRaise1WithTheReasonAndStayClosed) {
   std::ofstream(env.ComDir() + "/COM4") << "not a terminal";
   const std::pair<const char*, std::string> cases[] = {
@@ -89,6 +107,53 @@ TEST_F(PortTest, ADeviceIsHeldExclusively) {
   port.ClosePort();
   second.OpenPort();
   EXPECT_TRUE(second.Connected()) << "closing gives the device free";
+}
+
+TEST_F(PortTest, ALineAnotherOpenerHoldsExclusivelyIsRefusedAndKeepsItsHold) {
+  // The other opener uses TIOCEXCL alone, no lock; root passes TIOCEXCL.
+  const int holder = pty.TerminalFd();
+  ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
+  EXPECT_EQ(RaisedBy([&] { port.OpenPort(); }), Code(1, EBUSY));
+  EXPECT_FALSE(port.Connected());
+  port.ClosePort();
+  int exclusive = 0;
+  ASSERT_EQ(ioctl(holder, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 1) << "the other opener lost its hold";
+
+  ASSERT_EQ(ioctl(holder, TIOCNXCL), 0);
+  port.OpenPort();
+  port.ClosePort();
+  ASSERT_EQ(ioctl(holder, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0) << "our own hold outlived the close";
+}
+
+TEST_F(PortTest, ANodeThatIsNotATerminalIsRefusedWithoutBeingOpened) {
+  // The twin of /dev/null (made only as root) is a character device that is
+  // no terminal; /dev/null itself is opened by other programs all the time.
+  std::vector<std::string> nodes = {env.ComDir() + "/file", env.ComDir() + "/fifo"};
+  std::ofstream(nodes[0]) << "not a terminal";
+  ASSERT_EQ(mkfifo(nodes[1].c_str(), 0600), 0);
+  const std::string nullTwin = env.ComDir() + "/null";
+  if (mknod(nullTwin.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) nodes.push_back(nullTwin);
+  for (const std::string& node : nodes) {
+    SCOPED_TRACE(node);
+    std::filesystem::remove(env.ComDir() + "/COM4");
+    env.Publish("COM4", node);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, node.c_str(), IN_OPEN), 0);
+    port.SetPort("COM4");
+    EXPECT_EQ(RaisedBy([&] { port.OpenPort(); }), Code(1, ENOTTY));
+    char events[256];
+    EXPECT_LT(read(watch, events, sizeof events), 0) << "the node was opened";
+    close(watch);
+  }
+}
+
+TEST(TerminalNode, ADeviceOfTheSysfsTtyClassIsATerminal) {
+  // Real serial ports are known this way; /dev/ptmx is one on every system.
+  struct stat info {};
+  EXPECT_EQ(CheckTerminalNode("/dev/ptmx", info), 0);
 }
 
 TEST_F(PortTest, OperationsOnAClosedPortRaiseTheirCodeWithEBADF) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -186,6 +188,56 @@ TEST_F(EventThreadTest, WithoutSynchronisationHandlersRunInTheEventThread) {
   pty.Write("abc");
   ASSERT_TRUE(WaitFor([&] { return announced == 3; }));  // nobody serves the window thread
   EXPECT_TRUE(inEventThread);
+}
+
+TEST_F(EventThreadTest, WithoutSynchronisationAHandlerMayCloseItsPort) {
+  auto own = std::make_unique<TComPort>();
+  own->SetPort("COM3");
+  own->SetSyncMethod(smNone);
+  // The window thread is done with the port when OpenPort returns; the flag
+  // tells thread checkers so, which do not see the order the line makes.
+  std::atomic<bool> opened{false};
+  std::atomic<bool> closed{false};
+  own->OnRxChar = [&](TCustomComPort& sender, int) {
+    if (!opened) return;
+    sender.ClosePort();
+    closed = !sender.Connected();
+  };
+  own->OpenPort();
+  opened = true;
+  pty.Write("x");
+  ASSERT_TRUE(WaitFor([&] { return closed.load(); })) << "the close in the handler hangs";
+  port.OpenPort();
+  EXPECT_TRUE(port.Connected()) << "the closed port still holds the device";
+  own.reset();  // a closed port is destroyed at once
+}
+
+TEST_F(EventThreadTest, AHandlerMayDestroyItsOwnPort) {
+  for (const TSyncMethod method : {smThreadSync, smWindowSync, smNone}) {
+    SCOPED_TRACE(method);
+    auto* doomed = new TComPort;
+    doomed->SetPort("COM3");
+    doomed->SetSyncMethod(method);
+    std::atomic<bool> opened{false};  // as above
+    std::atomic<bool> destroyed{false};
+    // The handler's own captures go with the port: it keeps what it needs.
+    doomed->OnRxChar = [&opened, &destroyed](TCustomComPort& sender, int) {
+      if (!opened) return;
+      std::atomic<bool>& done = destroyed;
+      delete &sender;
+      done = true;
+    };
+    doomed->OpenPort();
+    opened = true;
+    pty.Write("x");
+    ASSERT_TRUE(WaitFor([&] {
+      ServeWindowThread();
+      return destroyed.load();
+    }));
+    port.OpenPort();
+    EXPECT_TRUE(port.Connected()) << "the destroyed port still holds the device";
+    port.ClosePort();
+  }
 }
 
 }  // namespace
