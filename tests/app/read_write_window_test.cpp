@@ -89,6 +89,29 @@ TEST_F(SignWindowTest, ReadShowsEveryPanelInItsLabelAndFillsTheRowsSecondHalfWin
   EXPECT_EQ(sign_.Panel(0), (PanelRecord{"----", '5', '2'}));
 }
 
+TEST_F(SignWindowTest, ExchangeLogShowsReplyBytesOneCharacterEachAsTheLabelsDo) {
+  sign_.SetPanel(8, {"\xB0\xFF"
+                     "12",
+                     '1', '0'});  // read last: its reply stays in the buffer
+  const auto reply = [this] {
+    return QString::fromLatin1(form_->ReplyBuffer().data(),
+                               static_cast<qsizetype>(form_->ReplyBuffer().size()))
+        .toStdString();
+  };
+  const auto lastLogLine = [this](const char* containing) {
+    return form_->LogLines().filter(QString::fromUtf8(containing)).last().toStdString();
+  };
+
+  Click("Button7");
+  EXPECT_EQ(lastLogLine("Принял:"), "Принял:" + reply());
+  EXPECT_EQ(Control<QLabel>(*form_, "Label2").text().toStdString(),
+            reply().substr(2, 4) + "." + reply().substr(6, 2));
+
+  sign_.UpdateFaults([](sign_sim::SignFaults& f) { f.replyWithoutOk = true; });
+  Click("Button7");
+  EXPECT_EQ(lastLogLine("ошибочные"), "Принятые данные ошибочные:" + reply());
+}
+
 TEST_F(SignWindowTest, BadPanelShowsXxInRedAndLeavesItsRowAsTheOtherPanelLeftIt) {
   sign_.SetPanel(0, {"1234", '2', '1'});
   sign_.SetPanel(8, {"5678", '4', '2'});
