@@ -89,6 +89,19 @@ TEST_F(SignWindowTest, ReadShowsEveryPanelInItsLabelAndFillsTheRowsSecondHalfWin
   EXPECT_EQ(sign_.Panel(0), (PanelRecord{"----", '5', '2'}));
 }
 
+TEST_F(SignWindowTest, ReadBackPricesWithBlanksKeepTheirPlacesAndGoBackWithZeros) {
+  for (uint8_t address : {0, 8}) sign_.SetPanel(address, {" 234", '1', '0'});
+  for (uint8_t address : {4, 12}) sign_.SetPanel(address, {"12 4", '1', '0'});
+
+  Click("Button7");
+
+  EXPECT_EQ(Control<TMaskEdit>(*form_, "MaskEdit6").displayText().toStdString(), " 2.34");
+  EXPECT_EQ(Control<TMaskEdit>(*form_, "MaskEdit1").displayText().toStdString(), "12. 4");
+  Click("Button8");
+  for (uint8_t address : {0, 8}) EXPECT_EQ(sign_.Panel(address).price, "0234") << int(address);
+  for (uint8_t address : {4, 12}) EXPECT_EQ(sign_.Panel(address).price, "1204") << int(address);
+}
+
 TEST_F(SignWindowTest, ExchangeLogShowsReplyBytesOneCharacterEachAsTheLabelsDo) {
   sign_.SetPanel(8, {"\xB0\xFF"
                      "12",
