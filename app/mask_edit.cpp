@@ -18,8 +18,8 @@ bool IsPrintableAscii(QChar c) { return c >= u' ' && c <= u'~'; }
 
 // The one gate every change passes, however the text came in. The widget's
 // mask already keeps the literals and the length; this refuses anything at a
-// digit position but an ASCII digit, a blank or the read's character the
-// change left alone, and drops the read's characters once the field is
+// digit position but an ASCII digit, a blank or a character of the read's
+// text, and turns the read's characters into blanks once the field is
 // edited.
 class TMaskEdit::DigitPositions : public QValidator {
  public:
@@ -32,7 +32,9 @@ class TMaskEdit::DigitPositions : public QValidator {
     const bool edited = input != readBack;
     for (qsizetype i = 0; i < mask.size(); ++i) {
       if (!IsDigitPosition(mask[i]) || IsDigitOrBlank(input[i])) continue;
-      if (i >= readBack.size() || input[i] != readBack[i]) return Invalid;
+      // Where the widget's mask takes any character, a paste puts even the
+      // point there; the read's own characters pass, to become blanks.
+      if (!readBack.contains(input[i])) return Invalid;
       if (edited) input[i] = u' ';
     }
     return Acceptable;

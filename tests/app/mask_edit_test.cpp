@@ -172,10 +172,14 @@ TEST_F(MaskEditTest, OnlyAsciiDigitsReachTheDigitPositionsByAnyWay) {
         }
       }
     }
-    // Digits do enter this way, with the point where it belongs.
-    auto field = Field("99.99");
-    enter(*field, QStringLiteral("1.5"));
-    EXPECT_EQ(field->Text(), "1 .5 ") << way;
+    // Digits do enter this way, with the point where it belongs, also over a read.
+    for (const std::string read : {"", "--.--"}) {
+      auto field = Field("99.99");
+      if (!read.empty()) field->SetText(read);
+      field->selectAll();
+      enter(*field, QStringLiteral("1.5"));
+      EXPECT_EQ(field->Text(), "1 .5 ") << way << " over \"" << read << "\"";
+    }
   }
 }
 
