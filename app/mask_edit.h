@@ -24,9 +24,9 @@ class TMaskEdit : public QLineEdit {
   // digit position what the field shows there, a blank when it is empty,
   // holds 0 or holds a character that is not printable ASCII.
   std::string Text() const;
-  // Shows the bytes as they are, one character each, at the mask's
-  // positions. The read's characters stay until the operator edits the
-  // field, which from then on holds digits only.
+  // Shows the bytes as they are, one character each, at the mask's digit
+  // positions (a control character as a blank). The read's characters stay
+  // until the operator edits the field, which from then on holds digits only.
   void SetText(const std::string& text);
 
  private:
