@@ -178,7 +178,7 @@ void ShowOnLabel(QLabel& label, const std::string& text, Qt::GlobalColor colour)
   QPalette palette = label.palette();
   palette.setColor(QPalette::WindowText, colour);
   label.setPalette(palette);
-  label.setText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+  label.setText(QString::fromStdString(sign_link::BytesAsText(text)));
 }
 
 }  // namespace

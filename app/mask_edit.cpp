@@ -1,6 +1,8 @@
 #include "app/mask_edit.h"
 
-#include <QKeyEvent>
+#include <QValidator>
+
+#include "protocol/sign_link.h"
 
 namespace {
 
@@ -8,15 +10,39 @@ bool IsDigitPosition(QChar maskChar) { return maskChar == u'9'; }
 
 bool IsAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
-// Keys that change the text; moving the cursor or copying leaves it as shown.
-bool EditsText(const QKeyEvent& event) {
-  if (event.matches(QKeySequence::Paste) || event.matches(QKeySequence::Cut)) return true;
-  if (event.key() == Qt::Key_Backspace || event.key() == Qt::Key_Delete) return true;
-  const QString typed = event.text();
-  return !typed.isEmpty() && typed.front().isPrint();
-}
+bool IsDigitOrBlank(QChar c) { return IsAsciiDigit(c) || c == u' '; }
+
+bool IsPrintableAscii(QChar c) { return c >= u' ' && c <= u'~'; }
 
 }  // namespace
+
+// The one gate every change passes, however the text came in. The widget's
+// mask already keeps the literals and the length; this refuses anything at a
+// digit position but an ASCII digit, a blank or a character of the read's
+// text, and turns the read's characters into blanks once the field is
+// edited.
+class TMaskEdit::DigitPositions : public QValidator {
+ public:
+  explicit DigitPositions(TMaskEdit& field) : QValidator(&field), field_(field) {}
+
+  State validate(QString& input, int& /*cursor*/) const override {
+    const QString& mask = field_.mask_;
+    const QString& readBack = field_.readBack_;
+    if (input.size() != mask.size()) return Invalid;
+    const bool edited = input != readBack;
+    for (qsizetype i = 0; i < mask.size(); ++i) {
+      if (!IsDigitPosition(mask[i]) || IsDigitOrBlank(input[i])) continue;
+      // Where the widget's mask takes any character, a paste puts even the
+      // point there; the read's own characters pass, to become blanks.
+      if (!readBack.contains(input[i])) return Invalid;
+      if (edited) input[i] = u' ';
+    }
+    return Acceptable;
+  }
+
+ private:
+  TMaskEdit& field_;
+};
 
 std::string MaskedFieldText(const QString& mask, const QString& shown) {
   std::string text;
@@ -27,55 +53,55 @@ std::string MaskedFieldText(const QString& mask, const QString& shown) {
       continue;
     }
     const QChar c = i < shown.size() ? shown[i] : QChar(u' ');
-    text += c == u'0' ? ' ' : static_cast<char>(c.toLatin1());
+    text += c == u'0' || !IsPrintableAscii(c) ? ' ' : static_cast<char>(c.unicode());
   }
   return text;
 }
 
-TMaskEdit::TMaskEdit(QWidget* parent) : QLineEdit(parent) {}
+TMaskEdit::TMaskEdit(QWidget* parent) : QLineEdit(parent) {
+  setValidator(new DigitPositions(*this));
+  connect(this, &QLineEdit::textChanged, this, &TMaskEdit::EndReadBackOnEdit);
+}
 
 void TMaskEdit::SetEditMask(const QString& mask) {
   mask_ = mask;
-  setInputMask(mask);
+  readBack_.clear();
+  setInputMask(WidgetMask({}));
 }
 
 std::string TMaskEdit::Text() const { return MaskedFieldText(mask_, displayText()); }
 
 void TMaskEdit::SetText(const std::string& text) {
-  const QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-  if (FitsMask(shown)) {
-    setInputMask(mask_);
-  } else {
-    setInputMask(QString());
-    setMaxLength(static_cast<int>(mask_.size()));
-  }
-  setText(shown);
-}
-
-bool TMaskEdit::FitsMask(const QString& text) const {
-  if (text.size() != mask_.size()) return false;
-  for (qsizetype i = 0; i < mask_.size(); ++i) {
-    const bool fits = IsDigitPosition(mask_[i]) ? IsAsciiDigit(text[i]) || text[i] == u' '
-                                                : text[i] == mask_[i];
-    if (!fits) return false;
-  }
-  return true;
-}
-
-void TMaskEdit::RestoreMask() {
-  const QString foreign = displayText();
+  const QString bytes = QString::fromStdString(sign_link::BytesAsText(text));
+  // The mask's literals stay; a character the field cannot show is a blank.
   QString shown = mask_;
   for (qsizetype i = 0; i < mask_.size(); ++i) {
     if (!IsDigitPosition(mask_[i])) continue;
-    shown[i] = i < foreign.size() && IsAsciiDigit(foreign[i]) ? foreign[i] : QChar(u' ');
+    shown[i] = i < bytes.size() && bytes[i].isPrint() ? bytes[i] : QChar(u' ');
   }
-  const int cursor = cursorPosition();
-  setInputMask(mask_);
+  readBack_.clear();
+  setInputMask(WidgetMask(shown));
+  readBack_ = shown;
   setText(shown);
-  setCursorPosition(cursor);
 }
 
-void TMaskEdit::keyPressEvent(QKeyEvent* event) {
-  if (inputMask().isEmpty() && !mask_.isEmpty() && EditsText(*event)) RestoreMask();
-  QLineEdit::keyPressEvent(event);
+QString TMaskEdit::WidgetMask(const QString& shown) const {
+  QString mask;
+  for (qsizetype i = 0; i < mask_.size(); ++i) {
+    if (IsDigitPosition(mask_[i])) {
+      mask += i >= shown.size() || IsDigitOrBlank(shown[i]) ? u'0' : u'x';
+    } else {
+      mask += u'\\';
+      mask += mask_[i];
+    }
+  }
+  return mask;
+}
+
+void TMaskEdit::EndReadBackOnEdit() {
+  if (readBack_.isEmpty() || displayText() == readBack_) return;
+  readBack_.clear();
+  const int cursor = cursorPosition();
+  setInputMask(WidgetMask({}));
+  setCursorPosition(cursor);
 }

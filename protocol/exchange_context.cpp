@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "protocol/sign_link.h"
+
 namespace sign_exchange {
 
 void SleepReadDelay(const ExchangeContext& context) {
@@ -16,6 +18,8 @@ std::string PollSummaryLine(int polls, int delayMs) {
          "мс";
 }
 
-std::string ReceivedLine(const std::string& buffer) { return "Принял:" + buffer; }
+std::string ReceivedLine(const std::string& buffer) {
+  return "Принял:" + sign_link::BytesAsText(buffer);
+}
 
 }  // namespace sign_exchange

@@ -29,7 +29,7 @@ void SleepReadDelay(const ExchangeContext& context);
 std::string QueuedLine(int32_t count);
 // "<polls> попыток чтения прошло. Задержка <delay>мс".
 std::string PollSummaryLine(int polls, int delayMs);
-// "Принял:" and the buffer, run together.
+// "Принял:" and the buffer's bytes one character each, run together.
 std::string ReceivedLine(const std::string& buffer);
 
 }  // namespace sign_exchange

@@ -74,7 +74,7 @@ std::vector<PanelReading> ReadSign(SignPort& port, const ExchangeContext& contex
       reading.priceText = sign_link::ReplyPriceText(reading.reply);
       reading.view = sign_link::ViewFromRecord(sign_link::DecodeReply(reading.reply));
     } else {
-      context.log("Принятые данные ошибочные:" + reading.reply);
+      context.log("Принятые данные ошибочные:" + sign_link::BytesAsText(reading.reply));
     }
     onPanel(reading);
     readings.push_back(std::move(reading));

@@ -57,6 +57,21 @@ std::string ReplyPriceText(std::string_view reply) {
   return {reply[2], reply[3], '.', reply[4], reply[5]};
 }
 
+std::string BytesAsText(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (char c : bytes) {
+    const auto byte = static_cast<uint8_t>(c);
+    if (byte < 0x80) {
+      text += c;
+    } else {
+      text += static_cast<char>(0xC0 | (byte >> 6));
+      text += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return text;
+}
+
 PanelRecord RecordFromEntry(const EntryRow& row) {
   PanelRecord record;
   if (row.notUsed) {

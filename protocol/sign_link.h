@@ -41,12 +41,16 @@ PanelRecord DecodeReply(std::string_view reply);
 // Price text of a reply: offsets 2, 3, ".", 4, 5.
 std::string ReplyPriceText(std::string_view reply);
 
+// The bytes as text, one character each (byte b is U+00bb), in UTF-8: how
+// the window shows what came off the line, in its labels, fields and log.
+std::string BytesAsText(std::string_view bytes);
+
 // One entry row's values as the window gives them.
 struct EntryRow {
-  bool notUsed = false;       // "Не исп." ticked
-  bool inscription1 = false;  // "Надпись 1"
-  bool inscription2 = false;  // "Надпись 2"
-  int gradeIndex = 0;         // -1 when no item is selected
+  bool notUsed = false;             // "Не исп." ticked
+  bool inscription1 = false;        // "Надпись 1"
+  bool inscription2 = false;        // "Надпись 2"
+  int gradeIndex = 0;               // -1 when no item is selected
   std::string priceText = "  .  ";  // five characters, point in the third place
 };
 

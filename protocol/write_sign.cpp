@@ -41,7 +41,7 @@ bool WaitWriteAckOnce(SignPort& port, const ExchangeContext& context) {
   context.log(ReceivedLine(answer));
 
   if (!IsAcknowledgement(answer)) return false;
-  context.log("Принятые данные верные:" + answer);
+  context.log("Принятые данные верные:" + sign_link::BytesAsText(answer));
   return true;
 }
 

@@ -89,6 +89,42 @@ TEST_F(SignWindowTest, ReadShowsEveryPanelInItsLabelAndFillsTheRowsSecondHalfWin
   EXPECT_EQ(sign_.Panel(0), (PanelRecord{"----", '5', '2'}));
 }
 
+TEST_F(SignWindowTest, ReadBackPricesWithBlanksKeepTheirPlacesAndGoBackWithZeros) {
+  for (uint8_t address : {0, 8}) sign_.SetPanel(address, {" 234", '1', '0'});
+  for (uint8_t address : {4, 12}) sign_.SetPanel(address, {"12 4", '1', '0'});
+
+  Click("Button7");
+
+  EXPECT_EQ(Control<TMaskEdit>(*form_, "MaskEdit6").displayText().toStdString(), " 2.34");
+  EXPECT_EQ(Control<TMaskEdit>(*form_, "MaskEdit1").displayText().toStdString(), "12. 4");
+  Click("Button8");
+  for (uint8_t address : {0, 8}) EXPECT_EQ(sign_.Panel(address).price, "0234") << int(address);
+  for (uint8_t address : {4, 12}) EXPECT_EQ(sign_.Panel(address).price, "1204") << int(address);
+}
+
+TEST_F(SignWindowTest, ExchangeLogShowsReplyBytesOneCharacterEachAsTheLabelsDo) {
+  sign_.SetPanel(8, {"\xB0\xFF"
+                     "12",
+                     '1', '0'});  // read last: its reply stays in the buffer
+  const auto reply = [this] {
+    return QString::fromLatin1(form_->ReplyBuffer().data(),
+                               static_cast<qsizetype>(form_->ReplyBuffer().size()))
+        .toStdString();
+  };
+  const auto lastLogLine = [this](const char* containing) {
+    return form_->LogLines().filter(QString::fromUtf8(containing)).last().toStdString();
+  };
+
+  Click("Button7");
+  EXPECT_EQ(lastLogLine("Принял:"), "Принял:" + reply());
+  EXPECT_EQ(Control<QLabel>(*form_, "Label2").text().toStdString(),
+            reply().substr(2, 4) + "." + reply().substr(6, 2));
+
+  sign_.UpdateFaults([](sign_sim::SignFaults& f) { f.replyWithoutOk = true; });
+  Click("Button7");
+  EXPECT_EQ(lastLogLine("ошибочные"), "Принятые данные ошибочные:" + reply());
+}
+
 TEST_F(SignWindowTest, BadPanelShowsXxInRedAndLeavesItsRowAsTheOtherPanelLeftIt) {
   sign_.SetPanel(0, {"1234", '2', '1'});
   sign_.SetPanel(8, {"5678", '4', '2'});
