@@ -1,6 +1,7 @@
 #include <libintl.h>
 
-#include <cstdio>
+#include <optional>
+#include <string>
 
 #include "serial/CPort.h"
 
@@ -37,12 +38,36 @@ constexpr const char* kTexts[] = {
 
 constexpr int kTextCount = static_cast<int>(sizeof kTexts / sizeof kTexts[0]);
 
+// The suffix with the number at its one "%d" ("%%" is a "%"), or nothing when
+// the format has another shape.
+std::optional<std::string> Formatted(const std::string& format, int number) {
+  std::string text;
+  int numbers = 0;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') {
+      text += format[i];
+    } else if (i + 1 < format.size() && format[i + 1] == '%') {
+      text += '%';
+      ++i;
+    } else if (i + 1 < format.size() && format[i + 1] == 'd' && numbers++ == 0) {
+      text += std::to_string(number);
+      ++i;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (numbers != 1) return std::nullopt;
+  return text;
+}
+
 std::string MessageOf(int errorCode, int systemError) {
   std::string message = dgettext("cport", ComErrorText(errorCode));
   if (systemError != -1) {
-    char suffix[96];
-    std::snprintf(suffix, sizeof suffix, dgettext("cport", " (win error code: %d)"), systemError);
-    message += suffix;
+    // A careless or broken catalogue may give the suffix another shape; the
+    // number must not be misread, so the original suffix stands in then.
+    constexpr const char* kSuffix = N_(" (win error code: %d)");
+    message += Formatted(dgettext("cport", kSuffix), systemError)
+                   .value_or(*Formatted(kSuffix, systemError));
   }
   return message;
 }

@@ -120,6 +120,43 @@ TEST_F(TranslationTest, WithoutACatalogueEveryTextStaysAsWritten) {
   EXPECT_EQ(dialog.findChild<QLabel*>("Label1")->text().toStdString(), "Port");
 }
 
+// The platform number goes into the translated suffix at its one "%d"; a
+// translation of another shape, as a careless or broken catalogue may hold,
+// must not misread the number, so the original suffix stands in for it.
+struct SuffixCase {
+  const char* name;
+  const char* translation;
+  const char* expected;
+};
+
+void PrintTo(const SuffixCase& suffix, std::ostream* out) { *out << suffix.name; }
+
+class SuffixTranslationTest : public TranslationTest,
+                              public ::testing::WithParamInterface<SuffixCase> {};
+
+TEST_P(SuffixTranslationTest, PutsTheNumberOnlyIntoASuffixThatTakesOneNumber) {
+  HermeticEnv env;
+  InstallCatalogue(env.ConfigDir() + "/locale", "xx",
+                   std::string("msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n"
+                               "msgid \" (win error code: %d)\"\nmsgstr \"") +
+                       GetParam().translation + "\"\n");
+  InitTranslation(env.ConfigDir());
+
+  EXPECT_EQ(EComPort(kErrRegistry, 2).what(), std::string("Registry error") + GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogues, SuffixTranslationTest,
+    ::testing::Values(
+        SuffixCase{"TextInsteadOfANumber", " (%s)", " (win error code: 2)"},
+        SuffixCase{"TwoNumbers", " (%d/%d)", " (win error code: 2)"},
+        SuffixCase{"NoNumber", " (ошибка)", " (win error code: 2)"},
+        SuffixCase{"PercentSign", " (100%% код %d)", " (100% код 2)"},
+        SuffixCase{"LongerThanAnyBuffer",
+                   " (код ошибки операционной системы, под которым она сообщила о сбое: %d)",
+                   " (код ошибки операционной системы, под которым она сообщила о сбое: 2)"}),
+    [](const ::testing::TestParamInfo<SuffixCase>& suffix) { return suffix.param.name; });
+
 // Where each language's catalogue is found: the program's folder is <root>/bin,
 // its own catalogues are in <root>/bin/locale, the installed ones in
 // <root>/share/locale. Each catalogue translates "Registry error" into the
