@@ -61,7 +61,7 @@ ports=$work/ports
 mkdir -p "$ports" "$work/config"
 "$tree/usr/bin/tarvo-sign-sim" --dir "$ports" --port COM3 >"$work/sim.txt" 2>&1 &
 pids+=($!)
-for _ in $(seq 1 200); do grep -q '^ready:' "$work/sim.txt" && break; sleep 0.05; done
+for _ in $(seq 1 600); do grep -q '^ready:' "$work/sim.txt" && break; sleep 0.05; done
 grep -q '^ready:' "$work/sim.txt" || fail "the simulator did not start"
 # The start-up search fails to open COM1 and COM2 (their error texts are looked
 # up) before it asks COM3, so once the sign has a request the catalogue is in.
@@ -69,7 +69,7 @@ grep -q '^ready:' "$work/sim.txt" || fail "the simulator did not start"
   QT_QPA_PLATFORM=offscreen "$tree/usr/bin/tarvo" >"$work/tarvo.txt" 2>&1 &
 tarvo=$!
 pids+=("$tarvo")
-for _ in $(seq 1 200); do grep -q ' <- ' "$work/sim.txt" && break; sleep 0.05; done
+for _ in $(seq 1 600); do grep -q ' <- ' "$work/sim.txt" && break; sleep 0.05; done
 grep -q ' <- ' "$work/sim.txt" || fail "the program did not ask the sign: $(cat "$work/tarvo.txt")"
 kill -0 "$tarvo" 2>/dev/null || fail "the program ended: $(cat "$work/tarvo.txt")"
 # glibc maps the catalogue it reads.
