@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -177,18 +178,27 @@ class CatalogueLookupTest : public TranslationTest,
 TEST_P(CatalogueLookupTest, TakesEachLanguageFromBesideTheProgramElseFromTheInstalledTree) {
   HermeticEnv env;
   const std::string root = env.ConfigDir();
+  // "xx-truncated" is xx's catalogue cut short inside its header,
+  // "xx-outside" one whose translations point past the end of the file.
   const auto install = [](const std::string& folder, const std::string& where,
-                          const std::string& language) {
-    if (language == "xx-broken") {
-      // A file that only starts like a catalogue: cut short after the header.
-      InstallCatalogue(folder, "xx", "msgid \"x\"\nmsgstr \"y\"\n");
-      std::filesystem::resize_file(folder + "/xx/LC_MESSAGES/cport.mo", 20);
-      return;
-    }
+                          const std::string& name) {
+    const std::string language = name.substr(0, name.find('-'));
     InstallCatalogue(folder, language,
                      "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n"
                      "msgid \"Registry error\"\nmsgstr \"" +
                          where + " " + language + "\"\n");
+    const std::string file = folder + "/" + language + "/LC_MESSAGES/cport.mo";
+    if (name.ends_with("-truncated")) std::filesystem::resize_file(file, 20);
+    if (name.ends_with("-outside")) {
+      std::fstream mo(file, std::ios::in | std::ios::out | std::ios::binary);
+      std::uint32_t count = 0, translations = 0;
+      mo.seekg(8).read(reinterpret_cast<char*>(&count), 4);
+      mo.seekg(16).read(reinterpret_cast<char*>(&translations), 4);
+      const std::uint32_t outside = 0x7ffffff0;
+      for (std::uint32_t i = 0; i < count; ++i) {
+        mo.seekp(translations + 8 * i + 4).write(reinterpret_cast<const char*>(&outside), 4);
+      }
+    }
   };
   for (const std::string& language : GetParam().beside)
     install(root + "/bin/locale", "beside", language);
@@ -213,7 +223,12 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{
             "RegionAndCodesetFallBackToTheLanguage", "xx_YY.UTF-8", {"aa"}, {"xx"}, "installed xx"},
         LookupCase{
-            "BrokenCatalogueBesideIsPassedOver", "xx", {"xx-broken"}, {"xx"}, "installed xx"},
+            "TruncatedCatalogueBesideIsPassedOver", "xx", {"xx-truncated"}, {"xx"}, "installed xx"},
+        LookupCase{"CatalogueBesidePointingOutsideItselfIsPassedOver",
+                   "xx",
+                   {"xx-outside"},
+                   {"xx"},
+                   "installed xx"},
         LookupCase{
             "NoCatalogueForTheLanguageKeepsTheText", "xx", {"aa"}, {"aa"}, "Registry error"}),
     [](const ::testing::TestParamInfo<LookupCase>& lookup) { return lookup.param.name; });
