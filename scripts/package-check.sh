@@ -7,10 +7,18 @@
 # which reads in Russian. Nothing is installed on the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+fail() {
+  echo "package check FAILED: $*" >&2
+  exit 1
+}
+
 bash scripts/install-deps.sh
 bash scripts/build.sh default
+rm -f build/default/tarvo_*.deb
 (cd build/default && cpack -G DEB >/dev/null)
-deb=$(ls -t build/default/tarvo_*.deb | head -n 1)
+debs=(build/default/tarvo_*.deb)
+deb=${debs[0]}
+[ -f "$deb" ] || fail "cpack made no package"
 echo "== $deb"
 
 work=$(mktemp -d /tmp/tarvo-package-XXXXXX)
@@ -21,10 +29,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-  echo "package check FAILED: $*" >&2
-  exit 1
-}
 
 echo "== lintian"
 lintian --fail-on error "$deb" || fail "lintian reports errors"
