@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -63,11 +64,13 @@ std::vector<std::string> FolderNames(const std::string& language) {
   const size_t underscore = base.find('_');
   const std::string territory = underscore == std::string::npos ? "" : base.substr(underscore);
   const std::string code = base.substr(0, underscore);
-  const std::string normalised = codeset.empty() ? "" : NormalisedCodeset(codeset);
 
-  std::vector<std::string> codesets{"." + codeset};
-  if (!normalised.empty() && normalised != codeset) codesets.push_back("." + normalised);
-  if (codeset.empty()) codesets.clear();
+  std::vector<std::string> codesets;
+  if (!codeset.empty()) {
+    codesets.push_back("." + codeset);
+    const std::string normalised = NormalisedCodeset(codeset);
+    if (normalised != codeset) codesets.push_back("." + normalised);
+  }
   codesets.push_back("");
 
   std::vector<std::string> names;
