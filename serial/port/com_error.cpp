@@ -1,45 +1,73 @@
 #include <libintl.h>
 
-#include <cstdio>
+#include <optional>
+#include <string>
 
 #include "serial/CPort.h"
 
 namespace {
 
+// Marks a text for the message template; it is looked up when an error is made.
+constexpr const char* N_(const char* text) { return text; }
+
 constexpr const char* kTexts[] = {
-    "Unable to open com port",
-    "WriteFile function failed",
-    "ReadFile function failed",
-    "Invalid Async parameter",
-    "PurgeComm function failed",
-    "Unable to get async status",
-    "SetCommState function failed",
-    "SetCommTimeouts failed",
-    "SetupComm function failed",
-    "ClearCommError function failed",
-    "GetCommModemStatus function failed",
-    "EscapeCommFunction function failed",
-    "TransmitCommChar function failed",
-    "Cannot set property while connected",
-    "EnumPorts function failed",
-    "Failed to store settings",
-    "Failed to load settings",
-    "Link (un)registration failed",
-    "Cannot change led state if ComPort is selected",
-    "Cannot wait for event if event thread is created",
-    "WaitForEvent method failed",
-    "A component is linked to OnRxBuf event",
-    "Registry error",
+    N_("Unable to open com port"),
+    N_("WriteFile function failed"),
+    N_("ReadFile function failed"),
+    N_("Invalid Async parameter"),
+    N_("PurgeComm function failed"),
+    N_("Unable to get async status"),
+    N_("SetCommState function failed"),
+    N_("SetCommTimeouts failed"),
+    N_("SetupComm function failed"),
+    N_("ClearCommError function failed"),
+    N_("GetCommModemStatus function failed"),
+    N_("EscapeCommFunction function failed"),
+    N_("TransmitCommChar function failed"),
+    N_("Cannot set property while connected"),
+    N_("EnumPorts function failed"),
+    N_("Failed to store settings"),
+    N_("Failed to load settings"),
+    N_("Link (un)registration failed"),
+    N_("Cannot change led state if ComPort is selected"),
+    N_("Cannot wait for event if event thread is created"),
+    N_("WaitForEvent method failed"),
+    N_("A component is linked to OnRxBuf event"),
+    N_("Registry error"),
 };
 
 constexpr int kTextCount = static_cast<int>(sizeof kTexts / sizeof kTexts[0]);
 
+// The suffix with the number at its one "%d" ("%%" is a "%"), or nothing when
+// the format has another shape.
+std::optional<std::string> Formatted(const std::string& format, int number) {
+  std::string text;
+  int numbers = 0;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') {
+      text += format[i];
+    } else if (i + 1 < format.size() && format[i + 1] == '%') {
+      text += '%';
+      ++i;
+    } else if (i + 1 < format.size() && format[i + 1] == 'd' && numbers++ == 0) {
+      text += std::to_string(number);
+      ++i;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (numbers != 1) return std::nullopt;
+  return text;
+}
+
 std::string MessageOf(int errorCode, int systemError) {
   std::string message = dgettext("cport", ComErrorText(errorCode));
   if (systemError != -1) {
-    char suffix[96];
-    std::snprintf(suffix, sizeof suffix, dgettext("cport", " (win error code: %d)"), systemError);
-    message += suffix;
+    // A careless or broken catalogue may give the suffix another shape; the
+    // number must not be misread, so the original suffix stands in then.
+    constexpr const char* kSuffix = N_(" (win error code: %d)");
+    message += Formatted(dgettext("cport", kSuffix), systemError)
+                   .value_or(*Formatted(kSuffix, systemError));
   }
   return message;
 }

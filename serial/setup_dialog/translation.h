@@ -7,10 +7,12 @@
 
 inline constexpr const char kTextDomain[] = "cport";
 
-// Sets the locale from the environment and binds the text domain: to the
-// folder "locale" in `applicationDir` when it holds a cport.mo for some
-// language (locale/<lang>/LC_MESSAGES/cport.mo), else to the installed
-// share/locale. Catalogues are read as UTF-8.
+// Sets the locale from the environment and binds the text domain to the folder
+// that holds the catalogue of the first language in effect (LANGUAGE, else the
+// messages locale) that has one: "locale" in `applicationDir`, else the
+// installed share/locale relative to it, else the one of the install prefix.
+// glibc binds one folder per domain, so the choice is made once, here. Files
+// that are not catalogues are passed over. Catalogues are read as UTF-8.
 // The program passes its own folder (QCoreApplication::applicationDirPath()).
 void InitTranslation(const std::string& applicationDir);
 

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds the Debian package from build/default and checks it as an operator
+# would get it: lintian finds no errors, the menu entry is valid, apt can
+# install it, and the programs unpacked into a private folder run from there:
+# the simulator answers --help, and the window, under a Russian locale made for
+# this check, takes the port component's texts from the unpacked catalogue,
+# which reads in Russian. Nothing is installed on the machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+fail() {
+  echo "package check FAILED: $*" >&2
+  exit 1
+}
+
+bash scripts/install-deps.sh
+bash scripts/build.sh default
+rm -f build/default/tarvo_*.deb
+(cd build/default && cpack -G DEB >/dev/null)
+debs=(build/default/tarvo_*.deb)
+deb=${debs[0]}
+[ -f "$deb" ] || fail "cpack made no package"
+echo "== $deb"
+
+work=$(mktemp -d /tmp/tarvo-package-XXXXXX)
+pids=()
+cleanup() {
+  if ((${#pids[@]})); then kill "${pids[@]}" 2>/dev/null || true; fi
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== lintian"
+lintian --fail-on error "$deb" || fail "lintian reports errors"
+echo "== apt (simulated)"
+apt-get -s -qq install "./$deb" >/dev/null || fail "apt cannot install the package"
+
+tree=$work/tree
+dpkg-deb -x "$deb" "$tree"
+echo "== desktop-file-validate"
+desktop-file-validate "$tree/usr/share/applications/tarvo.desktop" || fail "the menu entry is invalid"
+[ -f "$tree/usr/share/icons/hicolor/scalable/apps/tarvo.svg" ] || fail "no icon"
+echo "== unpacked tarvo-sign-sim --help"
+"$tree/usr/bin/tarvo-sign-sim" --help >/dev/null || fail "tarvo-sign-sim --help"
+
+# A Russian locale of our own, so nothing on the machine changes.
+locales=$work/locales
+mkdir -p "$locales"
+localedef -i ru_RU -f UTF-8 "$locales/ru_RU.UTF-8" 2>/dev/null || [ -d "$locales/ru_RU.UTF-8" ] ||
+  fail "cannot make the ru_RU.UTF-8 locale"
+russian=(env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LOCPATH="$locales" LANG=ru_RU.UTF-8)
+
+echo "== the unpacked catalogue reads in Russian"
+catalogue=$tree/usr/share/locale
+text=$("${russian[@]}" TEXTDOMAINDIR="$catalogue" gettext -d cport "Unable to open com port")
+suffix=$("${russian[@]}" TEXTDOMAINDIR="$catalogue" gettext -d cport " (win error code: %d)")
+# shellcheck disable=SC2059 # the translated suffix is the format
+report=$text$(printf "$suffix" 2)
+expected="Не удаётся открыть COM-порт (код ошибки системы: 2)"
+[ "$report" = "$expected" ] || fail "error 1 reads \"$report\", not \"$expected\""
+echo "$report"
+
+echo "== the unpacked tarvo takes its texts from the unpacked catalogue"
+ports=$work/ports
+mkdir -p "$ports" "$work/config"
+"$tree/usr/bin/tarvo-sign-sim" --dir "$ports" --port COM3 >"$work/sim.txt" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 600); do grep -q '^ready:' "$work/sim.txt" && break; sleep 0.05; done
+grep -q '^ready:' "$work/sim.txt" || fail "the simulator did not start"
+# The start-up search fails to open COM1 and COM2 (their error texts are looked
+# up) before it asks COM3, so once the sign has a request the catalogue is in.
+"${russian[@]}" TARVO_COM_DIR="$ports" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work" \
+  QT_QPA_PLATFORM=offscreen "$tree/usr/bin/tarvo" >"$work/tarvo.txt" 2>&1 &
+tarvo=$!
+pids+=("$tarvo")
+for _ in $(seq 1 600); do grep -q ' <- ' "$work/sim.txt" && break; sleep 0.05; done
+grep -q ' <- ' "$work/sim.txt" || fail "the program did not ask the sign: $(cat "$work/tarvo.txt")"
+kill -0 "$tarvo" 2>/dev/null || fail "the program ended: $(cat "$work/tarvo.txt")"
+# glibc maps the catalogue it reads.
+mapped=$(grep -o '/[^ ]*/cport\.mo$' "/proc/$tarvo/maps" | sort -u)
+[ "$mapped" = "$catalogue/ru/LC_MESSAGES/cport.mo" ] ||
+  fail "the program read \"${mapped:-no catalogue}\", not $catalogue/ru/LC_MESSAGES/cport.mo"
+echo "$mapped"
+echo "package check passed"
