@@ -28,9 +28,16 @@ using EntryRowSource = std::function<sign_link::EntryRow(int row)>;
 // The check code of the frame body: the first nine bytes of the buffer.
 std::string MakeCheckCode(const std::string& replyBuffer);
 
-// Sends the frame held in the reply buffer again and waits for an answer that
-// begins with WOK, up to three attempts; every attempt is traced in the log.
+// Sends the frame held in the reply buffer (the window: again, before its
+// purge) and waits for an answer that begins with WOK, up to three attempts;
+// every attempt is traced in the log.
 bool WaitWriteAck(SignPort& port, const ExchangeContext& context);
+
+// Builds the panel's frame in the reply buffer, sends it and waits for its
+// acknowledgement: the window's sequence with paced polls, one send per
+// attempt when waiting for the bytes.
+FrameOutcome WritePanel(SignPort& port, uint8_t address, const sign_link::PanelRecord& record,
+                        const ExchangeContext& context);
 
 // The ten frames in order, with the progress positions 1..8, 8. The outcome of
 // an acknowledgement does not stop the write; port errors do.
