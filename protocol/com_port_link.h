@@ -10,6 +10,9 @@ class ComPortLink final : public SignPort {
   void PurgeBuffers(bool input, bool output) override { port_.PurgeBuffers(input, output); }
   int32_t SendText(const std::string& text) override { return port_.SendText(text); }
   int32_t InputQueueCount() override { return port_.InputQueueCount(); }
+  int32_t WaitForInput(int32_t count, int timeoutMs) override {
+    return port_.WaitForInput(count, timeoutMs);
+  }
   int32_t ReadBytes(std::string& text, int32_t count) override {
     return port_.ReadBytes(text, count);
   }

@@ -1,13 +1,18 @@
 #pragma once
 // What the read and the write need of the window: the program-wide reply
-// buffer, the read delay, the exchange log and the progress bar. The lines
-// both procedures write after polling are made here, once.
+// buffer, the read delay, the exchange log and the progress bar, and how an
+// attempt waits for its answer. The lines both procedures write after
+// polling are made here, once.
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "protocol/sign_port.h"
+
 namespace sign_exchange {
+
+enum class AnswerWait { PacedPolls, ForBytes };
 
 struct ExchangeContext {
   // The one buffer of the program that holds the sign's last answer and in
@@ -20,10 +25,18 @@ struct ExchangeContext {
   // Sets the progress bar (range 0..8) and lets the window process its
   // pending messages.
   std::function<void(int position)> progress;
+  // How an attempt waits for its answer: the window's paced polls, or until the
+  // answer's length has arrived, at most answerTimeoutMs.
+  AnswerWait wait = AnswerWait::PacedPolls;
+  int answerTimeoutMs = 100;
 };
 
 // Sleeps one read delay.
 void SleepReadDelay(const ExchangeContext& context);
+
+// The answer wait of ForBytes: until length bytes are queued, at most the
+// context's answer time; logs and returns the count then.
+int32_t WaitForAnswer(SignPort& port, const ExchangeContext& context, int32_t length);
 
 // "Принято символов:" and the count, run together.
 std::string QueuedLine(int32_t count);

@@ -14,15 +14,9 @@ std::string ReceivedCheckCode(const std::string& buffer) {
   return buffer.size() > 12 ? buffer.substr(12, 2) : std::string();
 }
 
-// One attempt: request, polls, read, check code; true when it matched.
-bool ReadPanelOnce(SignPort& port, uint8_t address, const ExchangeContext& context) {
-  SleepReadDelay(context);
-  port.PurgeBuffers(true, true);
-  context.log(std::string("--- Читаю панель") + sign_link::AddressChar(address) + " ---");
-  port.SendText(sign_link::ReadRequest(address));
-  std::string& buffer = context.replyBuffer;
-  buffer = kFiller;
-
+// The window's polls for a reply, each after a read delay; true when the
+// reply is complete afterwards.
+bool PollForReply(SignPort& port, const ExchangeContext& context) {
   int polls = 0;
   while (polls < kPolls) {
     ++polls;
@@ -32,9 +26,23 @@ bool ReadPanelOnce(SignPort& port, uint8_t address, const ExchangeContext& conte
     if (queued >= kReplyLength) break;
   }
   context.log(PollSummaryLine(polls, context.readDelayMs()));
-
   // A reply that completes after the last poll is still taken here.
-  if (port.InputQueueCount() >= kReplyLength) {
+  return port.InputQueueCount() >= kReplyLength;
+}
+
+// One attempt: request, wait, read, check code; true when it matched.
+bool ReadPanelOnce(SignPort& port, uint8_t address, const ExchangeContext& context) {
+  const bool paced = context.wait == AnswerWait::PacedPolls;
+  if (paced) SleepReadDelay(context);
+  port.PurgeBuffers(true, true);
+  context.log(std::string("--- Читаю панель") + sign_link::AddressChar(address) + " ---");
+  port.SendText(sign_link::ReadRequest(address));
+  std::string& buffer = context.replyBuffer;
+  buffer = kFiller;
+
+  const bool complete = paced ? PollForReply(port, context)
+                              : WaitForAnswer(port, context, kReplyLength) >= kReplyLength;
+  if (complete) {
     port.ReadBytes(buffer, kReplyLength);
   } else {
     context.log("Мало принял данных ");

@@ -16,13 +16,9 @@ constexpr int kLastPosition = 8;
 
 bool IsAcknowledgement(const std::string& answer) { return answer.rfind("WOK", 0) == 0; }
 
-// One attempt: send again, discard what came before, poll, take the answer.
-bool WaitWriteAckOnce(SignPort& port, const ExchangeContext& context) {
-  port.SendText(context.replyBuffer);
-  port.PurgeBuffers(true, true);
-  context.log("--- Жду ответ после записи данных ---");
-  std::string answer(14, ' ');
-
+// The window's polls for the acknowledgement; true when one came before the
+// last poll (an answer that only the last poll found is left unread).
+bool PollForAcknowledgement(SignPort& port, const ExchangeContext& context) {
   int polls = 0;
   while (polls < kPolls) {
     ++polls;
@@ -31,13 +27,26 @@ bool WaitWriteAckOnce(SignPort& port, const ExchangeContext& context) {
     if (port.InputQueueCount() >= kEnoughBytes) break;
   }
   context.log(PollSummaryLine(polls, context.readDelayMs()));
+  if (polls < kPolls) return true;
+  context.log("Ошибка чтения!!! ");
+  return false;
+}
 
-  // An answer that only the last poll found is left unread.
-  if (polls < kPolls) {
-    port.ReadBytes(answer, kBytesTaken);
-  } else {
-    context.log("Ошибка чтения!!! ");
-  }
+// One attempt. The window sends again and then discards what came before;
+// waiting for the bytes discards first and sends once, so the answer it
+// waits for is the one to this frame. The whole answer is waited for, so
+// that none of it is left to arrive after the next frame's purge.
+bool WaitWriteAckOnce(SignPort& port, const ExchangeContext& context) {
+  const bool paced = context.wait == AnswerWait::PacedPolls;
+  if (paced) port.SendText(context.replyBuffer);
+  port.PurgeBuffers(true, true);
+  if (!paced) port.SendText(context.replyBuffer);
+  context.log("--- Жду ответ после записи данных ---");
+  std::string answer(14, ' ');
+
+  const bool answered = paced ? PollForAcknowledgement(port, context)
+                              : WaitForAnswer(port, context, kBytesTaken) >= kEnoughBytes;
+  if (answered) port.ReadBytes(answer, kBytesTaken);
   context.log(ReceivedLine(answer));
 
   if (!IsAcknowledgement(answer)) return false;
@@ -58,6 +67,16 @@ bool WaitWriteAck(SignPort& port, const ExchangeContext& context) {
   return false;
 }
 
+FrameOutcome WritePanel(SignPort& port, uint8_t address, const sign_link::PanelRecord& record,
+                        const ExchangeContext& context) {
+  std::string& buffer = context.replyBuffer;
+  buffer = sign_link::WriteFrame(address, record);
+  // The window sends each frame once here and once more in every attempt.
+  if (context.wait == AnswerWait::PacedPolls) port.SendText(buffer);
+  const std::string frame = buffer;
+  return {address, frame, WaitWriteAck(port, context)};
+}
+
 std::vector<FrameOutcome> WriteSign(SignPort& port, const EntryRowSource& entryRow,
                                     const ExchangeContext& context) {
   std::vector<FrameOutcome> outcomes;
@@ -70,18 +89,12 @@ std::vector<FrameOutcome> WriteSign(SignPort& port, const EntryRowSource& entryR
     const int firstHalf = kFirstRow - row;
     for (int address : {firstHalf, firstHalf + kHalfOffset}) {
       const auto panel = static_cast<uint8_t>(address);
-      std::string& buffer = context.replyBuffer;
-      buffer = sign_link::WriteFrameBody(panel, record);
-      buffer += MakeCheckCode(buffer);
-
       // The label counts the frames from 0; the bar stops at its end for the
       // last two so that it never steps back.
-      context.log("Запишу " + std::to_string(frameIndex) + " панель:" + buffer);
+      context.log("Запишу " + std::to_string(frameIndex) +
+                  " панель:" + sign_link::WriteFrame(panel, record));
       if (frameIndex > 0) context.progress(std::min(frameIndex + 1, kLastPosition));
-
-      port.SendText(buffer);
-      const std::string frame = buffer;
-      outcomes.push_back({panel, frame, WaitWriteAck(port, context)});
+      outcomes.push_back(WritePanel(port, panel, record, context));
       ++frameIndex;
     }
   }

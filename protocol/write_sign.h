@@ -32,6 +32,12 @@ std::string MakeCheckCode(const std::string& replyBuffer);
 // begins with WOK, up to three attempts; every attempt is traced in the log.
 bool WaitWriteAck(SignPort& port, const ExchangeContext& context);
 
+// Builds the panel's frame in the reply buffer, sends it and waits for its
+// acknowledgement: the window's sequence with paced polls, one send per
+// attempt when waiting for the bytes.
+FrameOutcome WritePanel(SignPort& port, uint8_t address, const sign_link::PanelRecord& record,
+                        const ExchangeContext& context);
+
 // The ten frames in order, with the progress positions 1..8, 8. The outcome of
 // an acknowledgement does not stop the write; port errors do.
 std::vector<FrameOutcome> WriteSign(SignPort& port, const EntryRowSource& entryRow,

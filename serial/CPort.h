@@ -248,6 +248,9 @@ class TCustomComPort {
   void PurgeBuffers(bool input, bool output);
   int32_t SendText(const std::string& text);
   int32_t InputQueueCount();
+  // Waits on the line, not in sleeps, until count bytes wait for ReadBytes or
+  // timeoutMs passed; returns InputQueueCount(). Raises as that does.
+  int32_t WaitForInput(int32_t count, int32_t timeoutMs);
   int32_t ReadBytes(std::string& text, int32_t count);
   bool Connected() const;
   void SetConnected(bool value);

@@ -1,6 +1,8 @@
 #include "serial/CPort.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "serial/port/com_thread.h"
 #include "serial/port/event_word.h"
@@ -202,6 +204,15 @@ void TCustomComPort::PurgeBuffers(bool input, bool output) { Line(kErrPurge).Pur
 int32_t TCustomComPort::SendText(const std::string& text) { return Line(kErrWrite).Send(text); }
 
 int32_t TCustomComPort::InputQueueCount() { return Line(kErrClearError).QueueCount(); }
+
+int32_t TCustomComPort::WaitForInput(int32_t count, int32_t timeoutMs) {
+  SerialLine& line = Line(kErrClearError);
+  if (count > 0) {
+    line.WaitForInput(static_cast<size_t>(count),
+                      Deadline::After(std::chrono::milliseconds(std::max(timeoutMs, 0))));
+  }
+  return InputQueueCount();
+}
 
 int32_t TCustomComPort::ReadBytes(std::string& text, int32_t count) {
   text.clear();

@@ -228,6 +228,22 @@ int32_t SerialLine::QueueCount() {
   return static_cast<int32_t>(queue_.Size());
 }
 
+void SerialLine::WaitForInput(size_t count, const Deadline& deadline) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    DrainLocked();
+    CheckPresentLocked(kErrClearError);
+    // A full queue takes nothing more, so waiting longer cannot help.
+    if (queue_.Size() >= count || queue_.Full() || deadline.Passed()) return;
+    lock.unlock();
+    // The event thread may take the bytes off the descriptor first and
+    // leave this poll asleep: look at the queue again after a slice.
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, deadline.PollMs(kReadSliceMs)) < 0 && errno != EINTR) Raise(kErrClearError);
+    lock.lock();
+  }
+}
+
 int32_t SerialLine::Read(std::string& text, int32_t count) {
   PendingTransfer transfer;
   const auto wanted = static_cast<size_t>(count);

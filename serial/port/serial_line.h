@@ -32,6 +32,9 @@ class SerialLine {
   void Purge(bool input, bool output);    // raises 5
   int32_t Send(const std::string& text);  // raises 2
   int32_t QueueCount();                   // raises 10
+  // Waits until the input queue holds count bytes or the deadline passed,
+  // whichever comes first; raises 10 when the device went away.
+  void WaitForInput(size_t count, const Deadline& deadline);
   // Takes up to count (> 0) bytes as the read time-outs allow; raises 3.
   int32_t Read(std::string& text, int32_t count);
   // The line errors since the last query or count, cleared; raises 10.

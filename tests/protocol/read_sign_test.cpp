@@ -367,4 +367,40 @@ TEST(ReadPanelOnTheLine, BadRepliesGiveTheirOutcome) {
   }
 }
 
+TEST(ReadPanelWaitingForBytes, EachAttemptAsksOnceAndTheRetriesAreTheWindows) {
+  struct Case {
+    const char* name;
+    sign_sim::SignFaults faults;
+    bool good;
+    size_t requests;
+  };
+  sign_sim::SignFaults wrongTwice;
+  wrongTwice.wrongFirstCheckDigit = 2;
+  sign_sim::SignFaults short11;
+  short11.replyLength = 11;
+  sign_sim::SignFaults silent;
+  silent.silent = true;
+  const Case cases[] = {
+      {"good reply", {}, true, 1},
+      {"wrong check code in two replies", wrongTwice, true, 3},
+      {"11-byte reply", short11, false, 7},
+      {"silent", silent, false, 7},
+  };
+  for (const Case& c : cases) {
+    SimulatedSign sim;
+    sim.Sign().SetPanel(3, {"1234", '2', '1'});
+    sim.Sign().SetFaults(c.faults);
+    ExchangeRecorder window;
+
+    EXPECT_EQ(ReadPanel(sim.Link(), 3, window.WaitingForBytes(c.good ? 2000 : 20)), c.good)
+        << c.name;
+    EXPECT_TRUE(tarvo::test::WaitFor([&] { return sim.Sign().ReceivedCount() >= c.requests; }))
+        << c.name;
+    EXPECT_EQ(sim.Sign().ReceivedCount(), c.requests) << c.name;
+    EXPECT_EQ(window.replyBuffer.substr(0, 8), c.good ? "T3123421" : kBlanks16.substr(0, 8))
+        << c.name;
+    EXPECT_EQ(window.delayAsks, 0) << c.name << ": no read delay is slept";
+  }
+}
+
 }  // namespace

@@ -29,7 +29,7 @@ class ScriptedSignPort final : public SignPort {
   bool closed = false;  // every operation fails as on a port that is not open
 
   std::vector<std::string> sent;
-  // "purge", "send <text>", "count <n>", "read <n>" in call order.
+  // "purge", "send <text>", "count <n>", "wait <n>", "read <n>" in call order.
   std::vector<std::string> trace;
 
   std::string Queued() const { return queue_; }
@@ -59,6 +59,16 @@ class ScriptedSignPort final : public SignPort {
     for (Answer& answer : pending_) --answer.afterCounts;
     Deliver();
     trace.push_back("count " + std::to_string(queue_.size()));
+    return static_cast<int32_t>(queue_.size());
+  }
+  // The wait lets every answer due before count bytes are queued arrive.
+  int32_t WaitForInput(int32_t count, int) override {
+    if (closed) throw EComPort(kErrClearError, kBadDescriptor);
+    while (!pending_.empty() && static_cast<int32_t>(queue_.size()) < count) {
+      queue_ += pending_.front().bytes;
+      pending_.pop_front();
+    }
+    trace.push_back("wait " + std::to_string(queue_.size()));
     return static_cast<int32_t>(queue_.size());
   }
   int32_t ReadBytes(std::string& text, int32_t count) override {

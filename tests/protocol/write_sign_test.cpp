@@ -370,4 +370,47 @@ TEST(WriteSignOnTheLine, FrameSentRightBeforeThePurgeStillReachesTheSign) {
   }
 }
 
+TEST(WriteSignWaitingForBytes, EachAttemptSendsItsFrameOnceAndTheSignReadsBack) {
+  struct Case {
+    const char* name;
+    sign_sim::SignFaults faults;
+    int answerTimeoutMs;
+    std::vector<std::string> frames;
+    bool acknowledged;
+  };
+  sign_sim::SignFaults refusedOnce;
+  refusedOnce.refusedWrites = 1;
+  sign_sim::SignFaults silent;
+  silent.silent = true;
+  std::vector<std::string> firstTwice = kMixedFrames;
+  firstTwice.insert(firstTwice.begin(), kMixedFrames[0]);
+  const Case cases[] = {
+      {"acknowledged at once", {}, 2000, kMixedFrames, true},
+      {"first frame refused once", refusedOnce, 2000, firstTwice, true},
+      {"silent", silent, 20, Twice(kMixedFrames, 3), false},
+  };
+  for (const Case& c : cases) {
+    SimulatedSign sim;
+    sim.Sign().SetFaults(c.faults);
+    ExchangeRecorder window;
+    const auto context = window.WaitingForBytes(c.answerTimeoutMs);
+    auto rows = MixedRows();
+
+    const auto outcomes = WriteSign(
+        sim.Link(), [&](int row) { return rows.at(row); }, context);
+
+    const size_t sent = c.frames.size();
+    EXPECT_TRUE(tarvo::test::WaitFor([&] { return sim.Sign().ReceivedCount() >= sent; })) << c.name;
+    EXPECT_EQ(WritesReceived(sim.Sign()), c.frames) << c.name;
+    for (const FrameOutcome& o : outcomes) EXPECT_EQ(o.acknowledged, c.acknowledged) << o.frame;
+    if (c.acknowledged) {
+      const auto readings =
+          sign_exchange::ReadSign(sim.Link(), context, [](const sign_exchange::PanelReading&) {});
+      EXPECT_EQ(readings[1].priceText, "40.50") << c.name;
+      EXPECT_EQ(sim.Sign().Panel(9), (sign_link::PanelRecord{"4050", '4', '2'})) << c.name;
+    }
+    EXPECT_EQ(window.delayAsks, 0) << c.name << ": no read delay is slept";
+  }
+}
+
 }  // namespace

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "tests/serial/port/port_fixture.h"
 
@@ -90,6 +92,7 @@ TEST_F(PortTest, OperationsOnAClosedPortRaiseTheirCodeWithEBADF) {
     EXPECT_EQ(RaisedBy([&] { port.SendText("R0E"); }), Code(2, EBADF));
     EXPECT_EQ(RaisedBy([&] { port.SendText(""); }), Code(2, EBADF));
     EXPECT_EQ(RaisedBy([&] { port.InputQueueCount(); }), Code(10, EBADF));
+    EXPECT_EQ(RaisedBy([&] { port.WaitForInput(14, 10); }), Code(10, EBADF));
     EXPECT_EQ(RaisedBy([&] { port.ReadBytes(text, 14); }), Code(3, EBADF));
     EXPECT_EQ(port.ReadBytes(text, 0), 0) << "a read of nothing starts no transfer";
     EXPECT_EQ(text, "");
@@ -147,6 +150,25 @@ TEST_F(PortTest, AReadWithATotalTimeOutReturnsWhatCameWhenTheTimeIsUp) {
   EXPECT_EQ(text, "ab");
 }
 
+TEST_F(PortTest, WaitForInputEndsWhenTheCountArrivesOrWithWhatCameAtTheTimeLimit) {
+  for (const bool withThread : {true, false}) {
+    SCOPED_TRACE(withThread ? "with event thread" : "without event thread");
+    port.SetEvents(withThread ? kAllComEvents : TComEvents{});
+    port.OpenPort();
+    pty.Write("T0");
+    ASSERT_TRUE(WaitForCount(2));
+    EXPECT_EQ(port.WaitForInput(14, 20), 2) << "the time limit returns what came";
+
+    const auto start = std::chrono::steady_clock::now();
+    std::thread device([&] { pty.Write("0000000000OK"); });
+    EXPECT_EQ(port.WaitForInput(14, 10000), 14);
+    device.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5))
+        << "the wait ended with the bytes, not at its limit";
+    port.ClosePort();
+  }
+}
+
 TEST_F(PortTest, PurgeDiscardsWhatWaitsButNotWhatComesLater) {
   port.OpenPort();
   pty.Write("stale answer");
@@ -196,6 +218,7 @@ TEST_F(PortTest, AFarEndThatGoesAwayMakesEveryOperationRaiseEIO) {
     device.CloseMaster();
     std::string text;
     EXPECT_EQ(RaisedBy([&] { unplugged.InputQueueCount(); }), Code(10, EIO));
+    EXPECT_EQ(RaisedBy([&] { unplugged.WaitForInput(14, 5000); }), Code(10, EIO));
     EXPECT_EQ(RaisedBy([&] { unplugged.ReadBytes(text, 14); }), Code(3, EIO));
     EXPECT_EQ(RaisedBy([&] { unplugged.SendText("R0E"); }), Code(2, EIO));
     EXPECT_EQ(RaisedBy([&] { unplugged.PurgeBuffers(true, true); }), Code(5, EIO));
