@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev googletest gettext
+  libcli11-dev nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do
