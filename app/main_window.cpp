@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QScreen>
 
-#include "app/brightness.h"
+#include "protocol/brightness.h"
 #include "app/feedback.h"
 #include "app/port_configuration.h"
 #include "app/sign_search.h"

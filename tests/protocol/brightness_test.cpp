@@ -1,8 +1,10 @@
 // The two brightness commands against a scripted sign: what is sent, which
 // echo counts, and the message the window shows.
-#include "app/brightness.h"
+#include "protocol/brightness.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "tests/protocol/scripted_sign_port.h"
 #include "tests/protocol/simulated_sign.h"
@@ -77,6 +79,38 @@ TEST(ManualBrightness, EchoWithAnotherDigitOrTooShortIsNotSet) {
   ASSERT_NE(SetManualBrightness(port, "7", reply, 0ms), kNotSet);
   port.respond = [](const std::string&) { return std::nullopt; };
   EXPECT_EQ(SetManualBrightness(port, "7", reply, 0ms), kNotSet);
+}
+
+TEST(Brightness, WaitingForBytesTakesTheEchoWhenItsLengthHasArrived) {
+  using sign_exchange::AnswerWait;
+  struct Case {
+    std::function<std::string(SignPort&, std::string&)> command;
+    std::vector<std::string> trace;
+    std::string echo;
+  };
+  const Case cases[] = {
+      {[](SignPort& port, std::string& reply) {
+         return SetAutomaticBrightness(port, reply, 1000ms, AnswerWait::ForBytes);
+       },
+       {"purge", "send LA", "wait 4", "read 2"},
+       "LA"},
+      {[](SignPort& port, std::string& reply) {
+         return SetManualBrightness(port, "7", reply, 1000ms, AnswerWait::ForBytes);
+       },
+       {"purge", "send LM7", "wait 5", "read 3"},
+       "LM7"},
+  };
+  for (const Case& c : cases) {
+    ScriptedSignPort port;
+    // Due later than any look at the queue: only a wait for the bytes sees it.
+    port.respond = [](const std::string& sent) -> std::optional<Answer> {
+      return Answer{sent + "??", 100};
+    };
+    std::string reply;
+    EXPECT_NE(c.command(port, reply), kNotSet) << c.echo;
+    EXPECT_EQ(port.trace, c.trace);
+    EXPECT_EQ(reply, c.echo);
+  }
 }
 
 TEST(Brightness, ClosedPortRaisesThePurgeErrorAndSendsNothing) {

@@ -1,4 +1,4 @@
-#include "app/brightness.h"
+#include "protocol/brightness.h"
 
 #include <thread>
 
@@ -10,12 +10,18 @@ const char kNotSet[] = "Яркость не установлена.";
 // as many bytes as the command has are taken; later ones stay queued for the
 // next purge.
 bool SignEchoes(SignPort& port, const std::string& command, std::string& replyBuffer,
-                std::chrono::milliseconds wait) {
+                std::chrono::milliseconds wait, sign_exchange::AnswerWait how) {
   port.PurgeBuffers(true, true);
   port.SendText(command);
-  std::this_thread::sleep_for(wait);
   const auto length = static_cast<int32_t>(command.size());
-  if (port.InputQueueCount() < length) return false;
+  int32_t queued = 0;
+  if (how == sign_exchange::AnswerWait::ForBytes) {
+    queued = port.WaitForInput(length, static_cast<int>(wait.count()));
+  } else {
+    std::this_thread::sleep_for(wait);
+    queued = port.InputQueueCount();
+  }
+  if (queued < length) return false;
   port.ReadBytes(replyBuffer, length);
   return replyBuffer == command;
 }
@@ -29,14 +35,15 @@ char LevelDigit(const std::string& levelText) {
 }  // namespace
 
 std::string SetAutomaticBrightness(SignPort& port, std::string& replyBuffer,
-                                   std::chrono::milliseconds wait) {
-  if (!SignEchoes(port, "LA", replyBuffer, wait)) return kNotSet;
+                                   std::chrono::milliseconds wait, sign_exchange::AnswerWait how) {
+  if (!SignEchoes(port, "LA", replyBuffer, wait, how)) return kNotSet;
   return "Установлена автоматическая яркость.";
 }
 
 std::string SetManualBrightness(SignPort& port, const std::string& levelText,
-                                std::string& replyBuffer, std::chrono::milliseconds wait) {
+                                std::string& replyBuffer, std::chrono::milliseconds wait,
+                                sign_exchange::AnswerWait how) {
   const char digit = LevelDigit(levelText);
-  if (!SignEchoes(port, std::string("LM") + digit, replyBuffer, wait)) return kNotSet;
+  if (!SignEchoes(port, std::string("LM") + digit, replyBuffer, wait, how)) return kNotSet;
   return std::string("Установлена ручная яркость: ") + digit;
 }

@@ -1,0 +1,46 @@
+// The search's probe waiting for the bytes, against the sign simulator: which
+// answers count as a sign, with one request and no read delay slept. The
+// window's paced probe is covered by the search's tests.
+#include "protocol/sign_probe.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/protocol/exchange_recorder.h"
+#include "tests/protocol/simulated_sign.h"
+#include "tests/support/wait_for.h"
+
+namespace {
+
+TEST(ProbeWaitingForBytes, OnlyAnAnswerBeginningT0IsASign) {
+  struct Case {
+    const char* name;
+    sign_sim::SignFaults faults;
+    bool sign;
+    std::string buffer;
+  };
+  sign_sim::SignFaults noT;
+  noT.replyWithoutT = true;
+  sign_sim::SignFaults silent;
+  silent.silent = true;
+  const Case cases[] = {
+      {"sign", {}, true, "T0----00"},
+      {"answer without T", noT, false, "X0----00"},
+      {"silent", silent, false, "==========="},
+  };
+  for (const Case& c : cases) {
+    tarvo::test::SimulatedSign sim;
+    sim.Sign().SetFaults(c.faults);
+    tarvo::test::ExchangeRecorder window;
+
+    EXPECT_EQ(sign_exchange::ProbeAnswersLikeSign(
+                  sim.Link(), window.WaitingForBytes(c.faults.silent ? 20 : 2000), 200),
+              c.sign)
+        << c.name;
+    EXPECT_EQ(window.replyBuffer.substr(0, c.buffer.size()), c.buffer) << c.name;
+    EXPECT_TRUE(tarvo::test::WaitFor([&] { return sim.Sign().ReceivedCount() >= 1; }));
+    EXPECT_EQ(sim.Sign().Received(), std::vector<std::string>{"R0E"}) << c.name;
+    EXPECT_EQ(window.delayAsks, 0) << c.name << ": no read delay is slept";
+  }
+}
+
+}  // namespace
