@@ -72,8 +72,8 @@ ExitStatus RunBrightness(const Options& options, Console& console) {
   if (portFailure) console.err << "tarvo-cli: " << portFailure->what() << '\n';
   Record(options, record);
   if (status == ExitStatus::kNotConfirmed)
-    console.err << "tarvo-cli: " << PortLabel(name, device) << ": the sign did not echo "
-                << command << "; check the sign's cable and power\n";
+    console.err << "tarvo-cli: " << PortLabel(name, device) << ": the sign did not echo " << command
+                << "; check the sign's cable and power\n";
   return status;
 }
 

@@ -21,7 +21,8 @@ constexpr int kSearchDelay = 200;
 void Probe(ProbeOutcome& outcome, const Options& options, Tracer* tracer) {
   try {
     SignLine line(outcome.name, options, tracer);
-    outcome.answered = sign_exchange::ProbeAnswersLikeSign(line.Port(), line.Context(), kSearchDelay);
+    outcome.answered =
+        sign_exchange::ProbeAnswersLikeSign(line.Port(), line.Context(), kSearchDelay);
   } catch (const EComPort& error) {
     outcome.failure = PortErrorText(error, outcome.name);
   }

@@ -2,9 +2,8 @@
 // The journal line of one write or brightness command: who, where, when,
 // and what the sign held, was asked and held after.
 
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "cli/options.h"
 

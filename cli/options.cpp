@@ -35,23 +35,25 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   app.add_flag("--trace", options.trace, "every message sent and received on stderr");
   app.add_option("--timeout", options.timeoutMs, "the wait for one answer, in ms (default 100)")
       ->check(CLI::Range(1, 60000));
-  auto* journal =
-      app.add_option("--journal", options.journalFile, "the journal file to append to");
+  auto* journal = app.add_option("--journal", options.journalFile, "the journal file to append to");
   app.add_flag("--no-journal", options.noJournal, "keep no journal")->excludes(journal);
 
   const auto withPort = [&options](CLI::App* verb) {
     verb->add_option("--port", options.port, "COM3 or a device under /dev/ (default: find it)");
     return verb;
   };
-  app.add_subcommand("ports", "the serial ports and whether each is free")
-      ->callback([&options] { options.command = Command::kPorts; });
+  app.add_subcommand("ports", "the serial ports and whether each is free")->callback([&options] {
+    options.command = Command::kPorts;
+  });
   app.add_subcommand("find", "probe every port at once and name where the sign answers")
       ->callback([&options] { options.command = Command::kFind; });
-  withPort(app.add_subcommand("read", "read all ten panels"))
-      ->callback([&options] { options.command = Command::kRead; });
+  withPort(app.add_subcommand("read", "read all ten panels"))->callback([&options] {
+    options.command = Command::kRead;
+  });
   CLI::App* write = withPort(app.add_subcommand(
-      "write", "write panels, read them back and verify; SPEC is rowR=PRICE[:GRADE[:INSCRIPTION]] "
-               "(R 1..5) or panelA=... (A 0..4, 8..12)"));
+      "write",
+      "write panels, read them back and verify; SPEC is rowR=PRICE[:GRADE[:INSCRIPTION]] "
+      "(R 1..5) or panelA=... (A 0..4, 8..12)"));
   auto* specs = write->add_option("SPEC", options.specs, "e.g. row1=45.60:95:1");
   write->add_option("--file", options.file, "the JSON that read --json prints, edited")
       ->excludes(specs);
@@ -78,7 +80,8 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
     throw CliFailure(ExitStatus::kBadUsage, std::string(error.what()) + "; see tarvo-cli --help");
   }
   if (options.command == Command::kWrite && options.specs.empty() && !options.file)
-    throw CliFailure(ExitStatus::kBadUsage, "write needs SPEC... or --file FILE; see tarvo-cli --help");
+    throw CliFailure(ExitStatus::kBadUsage,
+                     "write needs SPEC... or --file FILE; see tarvo-cli --help");
   return options;
 }
 

@@ -35,7 +35,8 @@ bool Unread(const json& panel, const std::string& where) {
 PanelRequest RequestOf(const json& panel, const std::string& where) {
   if (!panel.is_object()) Refuse(where + " is not an object");
   const int64_t address = Integer(panel, "address", where);
-  if (address < 0 || address > 12 || !IsPanelAddress(static_cast<int>(address))) Refuse(where + ": a panel address is 0..4 or 8..12");
+  if (address < 0 || address > 12 || !IsPanelAddress(static_cast<int>(address)))
+    Refuse(where + ": a panel address is 0..4 or 8..12");
   PanelRequest request;
   request.address = static_cast<uint8_t>(address);
   const std::string panelName = "panel " + std::to_string(address);
@@ -97,9 +98,8 @@ std::vector<PanelRequest> ParsePanelFile(const std::string& text) {
     const std::string where = "panels[" + std::to_string(index++) + "]";
     if (Unread(panel, where)) continue;
     const PanelRequest request = RequestOf(panel, where);
-    const bool given = std::any_of(requests.begin(), requests.end(), [&](const auto& r) {
-      return r.address == request.address;
-    });
+    const bool given = std::any_of(requests.begin(), requests.end(),
+                                   [&](const auto& r) { return r.address == request.address; });
     if (given) Refuse("panel " + std::to_string(request.address) + " is given twice");
     requests.push_back(request);
   }

@@ -3,11 +3,10 @@
 // document (edited) back as the panels to write.
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "cli/panel_request.h"
 #include "protocol/sign_link.h"

@@ -10,24 +10,31 @@ namespace tarvo_cli {
 
 namespace {
 
-bool DeviceVanished(int error) {
-  return error == EIO || error == ENXIO || error == ENODEV;
-}
+bool DeviceVanished(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
 // What the component was doing, for an error of no known cause.
 std::string Operation(int code) {
   switch (code) {
-    case kErrOpen: return "cannot open";
-    case kErrWrite: return "sending failed";
-    case kErrRead: return "receiving failed";
-    case kErrPurge: return "discarding the queues failed";
-    case kErrClearError: return "counting the waiting bytes failed";
+    case kErrOpen:
+      return "cannot open";
+    case kErrWrite:
+      return "sending failed";
+    case kErrRead:
+      return "receiving failed";
+    case kErrPurge:
+      return "discarding the queues failed";
+    case kErrClearError:
+      return "counting the waiting bytes failed";
     case kErrSetState:
     case kErrSetTimeouts:
-    case kErrSetupQueues: return "the line settings were refused";
-    case kErrModemStatus: return "reading the modem lines failed";
-    case kErrRegistry: return "cannot list the ports";
-    default: return "port error";
+    case kErrSetupQueues:
+      return "the line settings were refused";
+    case kErrModemStatus:
+      return "reading the modem lines failed";
+    case kErrRegistry:
+      return "cannot list the ports";
+    default:
+      return "port error";
   }
 }
 
@@ -44,8 +51,8 @@ std::string PortErrorText(const EComPort& error, const std::string& portName) {
   if (error.ErrorCode() == kErrOpen) {
     if (system == EBUSY || system == EWOULDBLOCK) {
       return (status.state == PortState::kBusy
-                          ? StateDetail(status)
-                          : "busy: another program holds it; close that program or wait for it");
+                  ? StateDetail(status)
+                  : "busy: another program holds it; close that program or wait for it");
     }
     if (status.state != PortState::kFree) return StateDetail(status);
     if (system == EACCES || system == EPERM)
@@ -55,7 +62,7 @@ std::string PortErrorText(const EComPort& error, const std::string& portName) {
       return "no such device; plug in the adapter or check the port name";
   } else if (DeviceVanished(system)) {
     return "the device went away (cable pulled or adapter removed); plug it in and run "
-                   "the command again";
+           "the command again";
   }
   const std::string cause = system > 0 ? ": " + Lowercase(std::strerror(system)) : "";
   return Operation(error.ErrorCode()) + cause;

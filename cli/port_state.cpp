@@ -68,6 +68,7 @@ PortStatus InspectPort(const std::string& name) {
   } else if (access(status.device.c_str(), R_OK | W_OK) != 0) {
     status.state = PortState::kNoAccess;
     status.group = GroupName(node.st_gid);
+    status.groupMayUse = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
   } else if (!(status.holder = LockHolder(node)).empty()) {
     status.state = PortState::kBusy;
   } else {
@@ -78,22 +79,31 @@ PortStatus InspectPort(const std::string& name) {
 
 std::string StateText(PortState state) {
   switch (state) {
-    case PortState::kFree: return "free";
-    case PortState::kBusy: return "busy";
-    case PortState::kNoAccess: return "no access";
-    case PortState::kNotTerminal: return "not a terminal";
-    case PortState::kNoDevice: return "no device";
+    case PortState::kFree:
+      return "free";
+    case PortState::kBusy:
+      return "busy";
+    case PortState::kNoAccess:
+      return "no access";
+    case PortState::kNotTerminal:
+      return "not a terminal";
+    case PortState::kNoDevice:
+      return "no device";
   }
   return {};
 }
 
 std::string StateDetail(const PortStatus& status) {
   switch (status.state) {
-    case PortState::kFree: return "free";
+    case PortState::kFree:
+      return "free";
     case PortState::kBusy:
       return "busy: held by " + status.holder + "; close that program or wait for it";
     case PortState::kNoAccess:
-      return "permission denied; add the user to group " + status.group + " and log in again";
+      return status.groupMayUse
+                 ? "permission denied; add the user to group " + status.group + " and log in again"
+                 : "permission denied; the device is for its owner alone: give it group dialout "
+                   "and mode 0660 (a udev rule) and add the user to that group";
     case PortState::kNotTerminal:
       return "not a terminal; name a serial device";
     case PortState::kNoDevice:

@@ -12,8 +12,9 @@ struct PortStatus {
   std::string name;    // COM3, or the /dev/ path given
   std::string device;  // the device file it names ("" when it names none)
   PortState state = PortState::kNoDevice;
-  std::string holder;  // busy: "minicom (pid 1234)"
-  std::string group;   // no access: the device's group
+  std::string holder;        // busy: "minicom (pid 1234)"
+  std::string group;         // no access: the device's group
+  bool groupMayUse = false;  // no access: the group has read and write access
 };
 
 PortStatus InspectPort(const std::string& name);

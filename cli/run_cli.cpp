@@ -8,12 +8,18 @@ namespace {
 
 ExitStatus Run(const Options& options, Console& console) {
   switch (options.command) {
-    case Command::kPorts: return RunPorts(options, console);
-    case Command::kFind: return RunFind(options, console);
-    case Command::kRead: return RunRead(options, console);
-    case Command::kWrite: return RunWrite(options, console);
-    case Command::kBrightness: return RunBrightness(options, console);
-    case Command::kJournal: return RunJournal(options, console);
+    case Command::kPorts:
+      return RunPorts(options, console);
+    case Command::kFind:
+      return RunFind(options, console);
+    case Command::kRead:
+      return RunRead(options, console);
+    case Command::kWrite:
+      return RunWrite(options, console);
+    case Command::kBrightness:
+      return RunBrightness(options, console);
+    case Command::kJournal:
+      return RunJournal(options, console);
   }
   return ExitStatus::kBadUsage;
 }

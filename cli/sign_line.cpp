@@ -5,8 +5,8 @@ namespace tarvo_cli {
 namespace {
 
 sign_exchange::ExchangeContext ContextFor(std::string& replyBuffer, int timeoutMs) {
-  sign_exchange::ExchangeContext context{
-      replyBuffer, [timeoutMs] { return timeoutMs / 2; }, [](const std::string&) {}, [](int) {}};
+  sign_exchange::ExchangeContext context{replyBuffer, [timeoutMs] { return timeoutMs / 2; },
+                                         [](const std::string&) {}, [](int) {}};
   context.wait = sign_exchange::AnswerWait::ForBytes;
   context.answerTimeoutMs = timeoutMs;
   return context;

@@ -10,12 +10,11 @@ namespace tarvo_cli {
 
 SignPanels ReadPanels(SignLine& line) {
   SignPanels panels;
-  sign_exchange::ReadSign(line.Port(), line.Context(),
-                          [&panels](const sign_exchange::PanelReading& reading) {
-                            panels[reading.step.address] =
-                                reading.good ? std::optional(sign_link::DecodeReply(reading.reply))
-                                             : std::nullopt;
-                          });
+  sign_exchange::ReadSign(
+      line.Port(), line.Context(), [&panels](const sign_exchange::PanelReading& reading) {
+        panels[reading.step.address] =
+            reading.good ? std::optional(sign_link::DecodeReply(reading.reply)) : std::nullopt;
+      });
   return panels;
 }
 

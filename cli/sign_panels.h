@@ -3,10 +3,9 @@
 
 #include <cstdint>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
-
-#include <nlohmann/json.hpp>
 
 #include "cli/sign_line.h"
 #include "protocol/sign_link.h"

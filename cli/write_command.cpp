@@ -33,8 +33,9 @@ struct WriteRun {
   std::vector<PanelWrite> panels;
   std::optional<SignPanels> after;
   bool verified() const {
-    return after && std::all_of(panels.begin(), panels.end(),
-                                [](const PanelWrite& p) { return p.verified || p.skipped == kSame; });
+    return after && std::all_of(panels.begin(), panels.end(), [](const PanelWrite& p) {
+             return p.verified || p.skipped == kSame;
+           });
   }
   static constexpr const char* kSame = "the sign holds it already";
 };
@@ -140,7 +141,7 @@ ExitStatus RunWrite(const Options& options, Console& console) {
     throw PortFailure(error, name);  // never opened: nothing to record
   }
 
-  const ExitStatus status = portFailure     ? ExitStatus::kPortError
+  const ExitStatus status = portFailure      ? ExitStatus::kPortError
                             : run.verified() ? ExitStatus::kDone
                                              : ExitStatus::kNotConfirmed;
   record["before"] = PanelsJson(run.before);

@@ -49,10 +49,10 @@ inline constexpr std::string_view kBadReplyText = "XX.XX";
 
 // One entry row's values as the window gives them.
 struct EntryRow {
-  bool notUsed = false;       // "Не исп." ticked
-  bool inscription1 = false;  // "Надпись 1"
-  bool inscription2 = false;  // "Надпись 2"
-  int gradeIndex = 0;         // -1 when no item is selected
+  bool notUsed = false;             // "Не исп." ticked
+  bool inscription1 = false;        // "Надпись 1"
+  bool inscription2 = false;        // "Надпись 2"
+  int gradeIndex = 0;               // -1 when no item is selected
   std::string priceText = "  .  ";  // five characters, point in the third place
 };
 

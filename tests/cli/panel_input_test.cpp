@@ -33,7 +33,7 @@ TEST_P(GoodSpecTest, GivesThePanelsAndFields) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Specs, GoodSpecTest, ::testing::ValuesIn(kGoodSpecs),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 struct BadInput {
   const char* name;
@@ -71,7 +71,7 @@ TEST_P(BadSpecTest, IsRefusedAsBadUsageNamingTheSpec) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Specs, BadSpecTest, ::testing::ValuesIn(kBadSpecs),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST(SpecTest, APanelNamedTwiceIsRefused) {
   EXPECT_THROW(tarvo_cli::ParseSpecs({"row5=12.34", "panel8=-"}), CliFailure);
@@ -118,6 +118,6 @@ TEST_P(BadFileTest, IsRefusedAsBadUsage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, BadFileTest, ::testing::ValuesIn(kBadFiles),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -1,9 +1,10 @@
 #include "tests/support/hermetic_env.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace tarvo::test {
 
