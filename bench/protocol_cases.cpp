@@ -1,6 +1,8 @@
 // The read and the write against a simulated sign at the shipped read delay:
 // wall time as a share of what their read delays alone take, so the figure
-// shows the cost of everything else (transfers, purges, log lines).
+// shows the cost of everything else (transfers, purges, log lines). Waiting
+// for the answer's bytes instead, on a line of 19200 baud: wall time as a
+// share of the time the line needs for the bytes.
 #include <chrono>
 #include <functional>
 #include <map>
@@ -21,6 +23,15 @@ using tarvo::test::SimulatedSign;
 constexpr int kShippedReadDelayMs = 50;
 constexpr int kRuns = 3;
 const char kGoal[] = "<= 1.03";
+
+constexpr int kLineRate = 19200;
+constexpr int kAnswerTimeoutMs = 100;
+constexpr int kPanelExchangeBytes = 3 + 14;  // request and reply
+constexpr int kFrameExchangeBytes = 11 + 5;  // frame and acknowledgement
+const char kLineGoal[] = "<= 1.3";
+
+// Ten bits a byte.
+double LineSeconds(int bytes) { return bytes * 10.0 / kLineRate; }
 
 double Seconds(const std::function<void()>& run) {
   const auto start = std::chrono::steady_clock::now();
@@ -79,8 +90,44 @@ void WriteFull(Report& report) {
   report.Add("write.full_ratio", seconds / 1.50, "ratio", kGoal);
 }
 
+// A fresh sign on a line of kLineRate, and the time of what run does with it
+// while waiting for the bytes.
+double FastSeconds(
+    const std::function<void(SignPort&, const sign_exchange::ExchangeContext&)>& run) {
+  SimulatedSign sim;
+  sim.Sign().SetLineRate(kLineRate);
+  ExchangeRecorder window;
+  const sign_exchange::ExchangeContext context = window.WaitingForBytes(kAnswerTimeoutMs);
+  return Seconds([&] { run(sim.Link(), context); });
+}
+
+void ReadAll(SignPort& port, const sign_exchange::ExchangeContext& context) {
+  sign_exchange::ReadSign(port, context, [](const sign_exchange::PanelReading&) {});
+}
+
+void FastRead(Report& report) {
+  const double seconds = MedianSeconds(kRuns, [] { return FastSeconds(ReadAll); });
+  report.Add("protocol.fast_read_ratio", seconds / LineSeconds(10 * kPanelExchangeBytes), "ratio",
+             kLineGoal);
+}
+
+void FastWrite(Report& report) {
+  const double seconds = MedianSeconds(kRuns, [] {
+    return FastSeconds([](SignPort& port, const sign_exchange::ExchangeContext& context) {
+      const sign_link::EntryRow row{false, true, false, 1, "12.34"};
+      sign_exchange::WriteSign(
+          port, [&](int) { return row; }, context);
+      ReadAll(port, context);
+    });
+  });
+  const int bytes = 10 * kFrameExchangeBytes + 10 * kPanelExchangeBytes;
+  report.Add("protocol.fast_write_ratio", seconds / LineSeconds(bytes), "ratio", kLineGoal);
+}
+
 }  // namespace
 
 TARVO_BENCH_CASE("read.full_ratio", ReadFull);
 TARVO_BENCH_CASE("read.silent_ratio", ReadSilent);
 TARVO_BENCH_CASE("write.full_ratio", WriteFull);
+TARVO_BENCH_CASE("protocol.fast_read_ratio", FastRead);
+TARVO_BENCH_CASE("protocol.fast_write_ratio", FastWrite);

@@ -22,7 +22,7 @@ trap cleanup EXIT
 # A real sign answers a write frame only after its 11 bytes have crossed the
 # line (about 6 ms at 19200 baud), after the program has discarded its input
 # queue; the simulated sign waits as long, so writes are acknowledged at once.
-"$bin/sim/tarvo-sign-sim" --dir "$ports" --delay 6 --port COM3 "$@" >"$transcript" 2>&1 &
+"$bin/sim/tarvo-sign-sim" --dir "$ports" --line-rate 19200 --port COM3 "$@" >"$transcript" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 200); do
   grep -q '^ready:' "$transcript" && break

@@ -7,10 +7,10 @@
 
 namespace sign_sim {
 
-void AnswerQueue::Add(std::string bytes, Clock::time_point start, std::chrono::milliseconds gap) {
+void AnswerQueue::Add(std::string bytes, Clock::time_point start, Clock::duration gap) {
   if (bytes.empty()) return;
-  Pending answer{std::move(bytes), std::max(start, lastDue_),
-                 std::max(gap, std::chrono::milliseconds(0))};
+  gap = std::max(gap, Clock::duration::zero());
+  Pending answer{std::move(bytes), std::max(start, lastDue_ + gap), gap};
   lastDue_ = answer.DueOf(answer.bytes.size() - 1);
   queue_.push_back(std::move(answer));
 }

@@ -16,8 +16,9 @@ class AnswerQueue {
   using Clock = std::chrono::steady_clock;
 
   // Queues an answer whose first byte is due at `start`, but never before the
-  // previous answer has gone out; with a gap, one byte is due every gap.
-  void Add(std::string bytes, Clock::time_point start, std::chrono::milliseconds gap);
+  // previous answer has gone out (a gap after its last byte); with a gap, one
+  // byte is due every gap.
+  void Add(std::string bytes, Clock::time_point start, Clock::duration gap);
   // Writes what is due by `now` to the non-blocking descriptor; returns the
   // answers that are now out in full.
   std::vector<std::string> WriteDue(int fd, Clock::time_point now);
@@ -31,7 +32,7 @@ class AnswerQueue {
   struct Pending {
     std::string bytes;
     Clock::time_point start;
-    std::chrono::milliseconds gap;
+    Clock::duration gap;
     size_t written = 0;
     Clock::time_point DueOf(size_t index) const { return start + gap * static_cast<long>(index); }
   };

@@ -41,6 +41,7 @@ int Run(const sign_sim::SimOptions& options) {
     sign.SetFaults(signOptions.faults);
     for (const auto& [address, record] : signOptions.panels) sign.SetPanel(address, record);
     sign.SetBrightness(signOptions.brightness);
+    sign.SetLineRate(signOptions.lineRate);
     ready += (ready.empty() ? "ready: " : ", ") + sign.PortName() + " -> " + sign.TerminalPath();
   }
   simulator.SetTranscript([](const sign_sim::TranscriptLine& line) {

@@ -29,6 +29,19 @@ using Clock = std::chrono::steady_clock;
 // byte is taken for noise, so that it cannot swallow the next message.
 constexpr auto kStaleInput = std::chrono::milliseconds(200);
 
+// Ten bits a byte: start, eight data bits, stop.
+Clock::duration ByteTime(int bitsPerSecond) {
+  if (bitsPerSecond <= 0) return Clock::duration::zero();
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL) /
+                                                     bitsPerSecond);
+}
+
+// A message taken whole, and when its last byte had crossed the line.
+struct Arrival {
+  Exchange exchange;
+  Clock::time_point at;
+};
+
 // What the serving thread shares with the signs: whether it runs, and how to wake it.
 struct Service {
   std::atomic<bool> running{false};
@@ -68,6 +81,8 @@ struct SimSign::State {
   DevicePty pty;
   std::string publishedTarget;
   AnswerQueue answers;
+  int lineRate = 0;
+  Clock::time_point inputLineFree{};  // when the bytes received so far have crossed the line
   Clock::time_point lastInput{};
   std::vector<std::string> received;
   std::vector<std::string> answered;
@@ -117,6 +132,16 @@ void SimSign::UpdateFaults(const std::function<void(SignFaults&)>& change) {
 SignFaults SimSign::Faults() const {
   std::lock_guard lock(state_->mutex);
   return state_->device.Faults();
+}
+
+void SimSign::SetLineRate(int bitsPerSecond) {
+  std::lock_guard lock(state_->mutex);
+  state_->lineRate = std::max(bitsPerSecond, 0);
+}
+
+int SimSign::LineRate() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->lineRate;
 }
 
 sign_link::PanelRecord SimSign::Panel(uint8_t address) const {
@@ -322,15 +347,29 @@ void SignSimulator::Loop::Serve() {
 void SignSimulator::Loop::ServeSign(SimSign::State& sign, short revents, Clock::time_point now,
                                     std::vector<TranscriptLine>& lines) {
   const int fd = sign.pty.MasterFd();
-  std::vector<Exchange> exchanges;
+  const Clock::duration byteTime = ByteTime(sign.lineRate);
+  std::vector<Arrival> arrivals;
+  const auto take = [&](std::vector<Exchange> taken, Clock::time_point at) {
+    for (Exchange& exchange : taken) arrivals.push_back({std::move(exchange), at});
+  };
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
     char buffer[4096];
     for (;;) {
       const ssize_t n = read(fd, buffer, sizeof buffer);
       if (n > 0) {
-        std::vector<Exchange> taken =
-            sign.device.Receive(std::string_view(buffer, static_cast<size_t>(n)));
-        std::move(taken.begin(), taken.end(), std::back_inserter(exchanges));
+        const std::string_view bytes(buffer, static_cast<size_t>(n));
+        if (byteTime == Clock::duration::zero()) {
+          take(sign.device.Receive(bytes), now);
+        } else {
+          // The bytes cross the line one after another, from when it is free;
+          // a message is whole when its last byte has crossed.
+          Clock::time_point crossed = std::max(now, sign.inputLineFree);
+          for (size_t i = 0; i < bytes.size(); ++i) {
+            crossed += byteTime;
+            take(sign.device.Receive(bytes.substr(i, 1)), crossed);
+          }
+          sign.inputLineFree = crossed;
+        }
         sign.lastInput = now;
         continue;
       }
@@ -347,18 +386,20 @@ void SignSimulator::Loop::ServeSign(SimSign::State& sign, short revents, Clock::
     }
   }
   if (sign.device.HoldsPartial() && now - sign.lastInput >= kStaleInput) {
-    std::vector<Exchange> taken = sign.device.DropStaleByte();
-    std::move(taken.begin(), taken.end(), std::back_inserter(exchanges));
+    take(sign.device.DropStaleByte(), now);
     sign.lastInput = now;
   }
 
   const SignFaults& faults = sign.device.Faults();
-  for (Exchange& exchange : exchanges) {
+  // On a line of a given rate each answer byte is out one byte time after it
+  // started, and the next cannot start sooner.
+  const Clock::duration gap =
+      std::max<Clock::duration>(std::chrono::milliseconds(faults.dribbleGapMs), byteTime);
+  for (Arrival& arrival : arrivals) {
     lines.push_back({std::chrono::system_clock::now(), sign.port, Direction::kReceived,
-                     exchange.received, exchange.note});
-    sign.answers.Add(std::move(exchange.answer),
-                     now + std::chrono::milliseconds(faults.answerDelayMs),
-                     std::chrono::milliseconds(faults.dribbleGapMs));
+                     arrival.exchange.received, arrival.exchange.note});
+    sign.answers.Add(std::move(arrival.exchange.answer),
+                     arrival.at + std::chrono::milliseconds(faults.answerDelayMs) + byteTime, gap);
   }
   for (std::string& answer : sign.answers.WriteDue(fd, now)) {
     lines.push_back({std::chrono::system_clock::now(), sign.port, Direction::kSent, answer, ""});
@@ -366,7 +407,7 @@ void SignSimulator::Loop::ServeSign(SimSign::State& sign, short revents, Clock::
   }
   // Published last: whoever sees a message received also finds its immediate
   // answer already on the line.
-  for (Exchange& exchange : exchanges) sign.received.push_back(std::move(exchange.received));
+  for (Arrival& arrival : arrivals) sign.received.push_back(std::move(arrival.exchange.received));
 }
 
 }  // namespace sign_sim

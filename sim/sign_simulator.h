@@ -50,6 +50,13 @@ class SimSign {
   // The faults now in force; the countdowns show what is left of them.
   SignFaults Faults() const;
 
+  // Bits per second of the line: every byte then takes ten bits in each
+  // direction, so an answer starts only once its message has crossed the
+  // line and goes out no faster than the line carries it. 0 (the start
+  // value): no line time.
+  void SetLineRate(int bitsPerSecond);
+  int LineRate() const;
+
   // Panels start as "----" with grade and inscription "0". Addresses other
   // than 0..4 and 8..12 throw std::out_of_range.
   sign_link::PanelRecord Panel(uint8_t address) const;

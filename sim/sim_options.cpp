@@ -65,6 +65,7 @@ std::pair<uint8_t, sign_link::PanelRecord> ParsePanel(const std::string& text) {
 SimOptions ParseSimOptions(const std::vector<std::string>& args) {
   constexpr int kMaxMs = 600'000;
   constexpr int kMaxCount = 1'000'000;
+  constexpr int kMaxLineRate = 4'000'000;
   SimOptions options;
   SignOptions defaults;
   const auto currentSign = [&]() -> SignOptions& {
@@ -90,6 +91,8 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
       currentSign().panels[address] = record;
     } else if (option == "--brightness") {
       currentSign().brightness = ParseBrightness(value());
+    } else if (option == "--line-rate") {
+      currentSign().lineRate = ParseCount(option, value(), kMaxLineRate);
     } else if (option == "--silent") {
       currentSign().faults.silent = true;
     } else if (option == "--delay") {
@@ -137,6 +140,8 @@ Sign options before the first --port apply to every sign.
 Sign options:
   --panel A=PRICE[,GRADE[,INSCRIPTION]]  panel A (0..4, 8..12), e.g. 0=12.34,2,1 or 8=----
   --brightness auto|0..9                 brightness at start (auto)
+  --line-rate BAUD                       every byte takes ten bits at BAUD each way, as on a
+                                         real line (e.g. 19200); 0: no line time (the default)
 Faults:
   --silent                 answer nothing
   --delay MS               wait MS before each answer

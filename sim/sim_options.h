@@ -17,6 +17,7 @@ struct SignOptions {
   SignFaults faults;
   std::map<uint8_t, sign_link::PanelRecord> panels;
   int brightness = kBrightnessAutomatic;
+  int lineRate = 0;  // bits per second; 0: no line time
 };
 
 struct SimOptions {

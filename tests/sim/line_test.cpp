@@ -1,6 +1,7 @@
 // The sign as a device on a line: the program closing and reopening its
 // port, a pulled cable, a reader that does not keep up, several signs at once,
 // and the links in the port folder.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -22,6 +23,22 @@ TEST_F(SignLine, KeepsAnsweringWhenTheProgramClosesAndReopensThePort) {
   ProgramLine again(sign.LinkPath());
   again.Send("R1E");
   EXPECT_EQ(again.ReadExactly(14), "T1----0000OK61");
+}
+
+TEST_F(SignLine, AtALineRateAnAnswerTakesTheLineTimeOfItsBytes) {
+  // Ten bits a byte at 19200 baud; only lower bounds hold on a busy machine.
+  const auto lineTime = [](int bytes) {
+    return std::chrono::microseconds(bytes * 10'000'000 / 19200);
+  };
+  sign.SetLineRate(19200);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask("R0E", 14), "T0----0000OK60");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, lineTime(3 + 14));
+
+  // Two requests at once: the second answer follows the first on the line.
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask("R0ER1E", 28), "T0----0000OK60T1----0000OK61");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, lineTime(3 + 14 + 14));
 }
 
 TEST_F(SignLine, UnplugHangsUpTheLineAndReplugServesTheSameSignAgain) {

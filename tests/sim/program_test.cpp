@@ -109,7 +109,7 @@ TEST(SimProgram, ServesUntilSigtermWithAReadyLineAndATranscript) {
 TEST(SimOptions, SignOptionsBeforeTheFirstPortApplyToEverySign) {
   const sign_sim::SimOptions options = sign_sim::ParseSimOptions(
       {"--delay", "5", "--dir", "/tmp/x", "--port", "COM3", "--silent", "--panel", "12=----,3",
-       "--port", "COM4", "--brightness", "7", "--panel", "0=1234,2,1"});
+       "--port", "COM4", "--brightness", "7", "--panel", "0=1234,2,1", "--line-rate", "19200"});
   EXPECT_EQ(options.dir, "/tmp/x");
   ASSERT_EQ(options.signs.size(), 2u);
   EXPECT_EQ(options.signs[0].port, "COM3");
@@ -119,6 +119,8 @@ TEST(SimOptions, SignOptionsBeforeTheFirstPortApplyToEverySign) {
   EXPECT_EQ(options.signs[1].faults, (sign_sim::SignFaults{.answerDelayMs = 5}));
   EXPECT_EQ(options.signs[1].brightness, 7);
   EXPECT_EQ(options.signs[1].panels.at(0), (sign_link::PanelRecord{"1234", '2', '1'}));
+  EXPECT_EQ(options.signs[0].lineRate, 0);
+  EXPECT_EQ(options.signs[1].lineRate, 19200);
 }
 
 TEST(SimOptions, NonsenseIsRefusedWithAReason) {
