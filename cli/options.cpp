@@ -50,11 +50,12 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   withPort(app.add_subcommand("read", "read all ten panels"))->callback([&options] {
     options.command = Command::kRead;
   });
-  CLI::App* write = withPort(app.add_subcommand(
-      "write",
-      "write panels, read them back and verify; SPEC is rowR=PRICE[:GRADE[:INSCRIPTION]] "
-      "(R 1..5) or panelA=... (A 0..4, 8..12)"));
-  auto* specs = write->add_option("SPEC", options.specs, "e.g. row1=45.60:95:1");
+  CLI::App* write =
+      withPort(app.add_subcommand("write", "write panels, read them back and verify"));
+  auto* specs = write->add_option("SPEC", options.specs,
+                                  "rowR=PRICE[:GRADE[:INSCRIPTION]] (R 1..5, both halves) or "
+                                  "panelA=... (A 0..4, 8..12); PRICE 45.60 or -, GRADE 80 92 95 "
+                                  "98 ДТ, INSCRIPTION 0..3");
   write->add_option("--file", options.file, "the JSON that read --json prints, edited")
       ->excludes(specs);
   write->callback([&options] { options.command = Command::kWrite; });

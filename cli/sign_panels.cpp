@@ -24,12 +24,21 @@ nlohmann::json PanelsJson(const SignPanels& panels) {
   return list;
 }
 
+namespace {
+
+// Pads to a width in characters, not bytes: "ДТ" is four bytes of UTF-8.
+std::string Padded(const std::string& text, size_t width) {
+  size_t characters = 0;
+  for (char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return text + std::string(width > characters ? width - characters : 0, ' ');
+}
+
+}  // namespace
+
 std::string RecordText(const sign_link::PanelRecord& record) {
-  const std::string inscription = std::to_string(InscriptionBits(record.inscription));
-  char text[64];
-  std::snprintf(text, sizeof text, "%s  %-4s %s", sign_link::PriceText(record.price).c_str(),
-                GradeName(record.grade).value_or("-").c_str(), inscription.c_str());
-  return text;
+  return sign_link::PriceText(record.price) + "  " +
+         Padded(GradeName(record.grade).value_or("-"), 5) +
+         std::to_string(InscriptionBits(record.inscription));
 }
 
 void PrintPanels(std::ostream& out, const SignPanels& panels) {

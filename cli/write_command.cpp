@@ -104,12 +104,14 @@ void PrintRun(std::ostream& out, const WriteRun& run) {
   out << "panel  row  half  asked              acknowledged  verified\n";
   for (const PanelWrite& write : run.panels) {
     const uint8_t address = write.request.address;
-    char line[160];
-    std::snprintf(line, sizeof line, "%5d  %3d  %4d  %-17s  %-12s  %s", address,
-                  EntryRowOf(address), HalfOf(address),
-                  write.record ? RecordText(*write.record).c_str() : "(not sent)",
-                  write.acknowledged ? "yes" : "no", write.verified ? "yes" : "no");
-    out << line << (write.skipped.empty() ? "" : "  " + write.skipped) << '\n';
+    char lead[32];
+    std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, EntryRowOf(address),
+                  HalfOf(address));
+    char results[32];
+    std::snprintf(results, sizeof results, "%-12s  %s", write.acknowledged ? "yes" : "no",
+                  write.verified ? "yes" : "no");
+    out << lead << (write.record ? RecordText(*write.record) : std::string("(not sent)   "))
+        << "      " << results << (write.skipped.empty() ? "" : "  " + write.skipped) << '\n';
   }
   out << (run.verified() ? "verified" : "NOT verified") << '\n';
 }
