@@ -12,32 +12,6 @@ namespace {
 
 bool DeviceVanished(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
-// What the component was doing, for an error of no known cause.
-std::string Operation(int code) {
-  switch (code) {
-    case kErrOpen:
-      return "cannot open";
-    case kErrWrite:
-      return "sending failed";
-    case kErrRead:
-      return "receiving failed";
-    case kErrPurge:
-      return "discarding the queues failed";
-    case kErrClearError:
-      return "counting the waiting bytes failed";
-    case kErrSetState:
-    case kErrSetTimeouts:
-    case kErrSetupQueues:
-      return "the line settings were refused";
-    case kErrModemStatus:
-      return "reading the modem lines failed";
-    case kErrRegistry:
-      return "cannot list the ports";
-    default:
-      return "port error";
-  }
-}
-
 std::string Lowercase(std::string text) {
   if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
   return text;
@@ -65,7 +39,8 @@ std::string PortErrorText(const EComPort& error, const std::string& portName) {
            "the command again";
   }
   const std::string cause = system > 0 ? ": " + Lowercase(std::strerror(system)) : "";
-  return Operation(error.ErrorCode()) + cause;
+  // No known cause: the component's own text for what failed, and the system's words.
+  return ComErrorText(error.ErrorCode()) + cause;
 }
 
 CliFailure PortFailure(const EComPort& error, const std::string& portName) {
