@@ -5,11 +5,12 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 
-#include "serial/port/port_device.h"
 #include "serial/port/port_names.h"
+#include "serial/port/terminal_node.h"
 
 namespace tarvo_cli {
 
@@ -62,9 +63,12 @@ PortStatus InspectPort(const std::string& name) {
   status.name = name;
   status.device = DeviceForPort(name).value_or("");
   struct stat node {};
-  if (status.device.empty() || stat(status.device.c_str(), &node) != 0) return status;
-  if (!IsTerminalDevice(status.device)) {
+  if (status.device.empty()) return status;
+  const int refused = CheckTerminalNode(status.device, node);
+  if (refused == ENOTTY) {
     status.state = PortState::kNotTerminal;
+  } else if (refused != 0) {
+    return status;  // no device
   } else if (access(status.device.c_str(), R_OK | W_OK) != 0) {
     status.state = PortState::kNoAccess;
     status.group = GroupName(node.st_gid);
