@@ -33,7 +33,9 @@ ExitStatus RunFind(const Options& options, Console& console) {
   } else {
     console.out << (found.used ? "using " + *found.used : std::string("no sign found")) << '\n';
   }
-  return found.used ? ExitStatus::kDone : ExitStatus::kNotConfirmed;
+  if (found.used) return ExitStatus::kDone;
+  console.err << "tarvo-cli: " << NoSignText(found) << '\n';
+  return ExitStatus::kNotConfirmed;
 }
 
 }  // namespace tarvo_cli

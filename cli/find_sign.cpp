@@ -25,6 +25,9 @@ void Probe(ProbeOutcome& outcome, const Options& options, Tracer* tracer) {
         sign_exchange::ProbeAnswersLikeSign(line.Port(), line.Context(), kSearchDelay);
   } catch (const EComPort& error) {
     outcome.failure = PortErrorText(error, outcome.name);
+  } catch (const std::exception& error) {
+    // Nothing may leave a probe's thread; the machine's failure is this port's.
+    outcome.failure = error.what();
   }
 }
 
@@ -60,18 +63,21 @@ FindResult FindSign(const Options& options, Tracer* tracer) {
   return result;
 }
 
-std::string ChosenPort(const Options& options, Tracer* tracer) {
-  if (options.port) return *options.port;
-  const FindResult found = FindSign(options, tracer);
-  if (found.used) return *found.used;
+std::string NoSignText(const FindResult& found) {
   std::string why;
   for (const ProbeOutcome& outcome : found.ports) {
     why += (why.empty() ? "" : ", ") + PortLabel(outcome.name, outcome.device) + " " +
            (outcome.failure.empty() ? "silent" : outcome.failure);
   }
   if (why.empty()) why = "no serial port exists";
-  throw CliFailure(ExitStatus::kNotConfirmed,
-                   "no sign found: " + why + "; check the sign's cable and power");
+  return "no sign found: " + why + "; check the sign's cable and power";
+}
+
+std::string ChosenPort(const Options& options, Tracer* tracer) {
+  if (options.port) return *options.port;
+  const FindResult found = FindSign(options, tracer);
+  if (found.used) return *found.used;
+  throw CliFailure(ExitStatus::kNotConfirmed, NoSignText(found));
 }
 
 }  // namespace tarvo_cli

@@ -26,6 +26,9 @@ struct FindResult {
 // Throws CliFailure (port error) when the ports cannot be listed.
 FindResult FindSign(const Options& options, Tracer* tracer);
 
+// "no sign found: COM1 (/dev/ttyS0) silent, COM2 (...) busy: ...; check ...".
+std::string NoSignText(const FindResult& found);
+
 // The port a sign command talks to: --port, or the one find uses. No sign
 // found is CliFailure (not confirmed) that says why for every port.
 std::string ChosenPort(const Options& options, Tracer* tracer);
