@@ -28,8 +28,9 @@ using EntryRowSource = std::function<sign_link::EntryRow(int row)>;
 // The check code of the frame body: the first nine bytes of the buffer.
 std::string MakeCheckCode(const std::string& replyBuffer);
 
-// Sends the frame held in the reply buffer again and waits for an answer that
-// begins with WOK, up to three attempts; every attempt is traced in the log.
+// Sends the frame held in the reply buffer (the window: again, before its
+// purge) and waits for an answer that begins with WOK, up to three attempts;
+// every attempt is traced in the log.
 bool WaitWriteAck(SignPort& port, const ExchangeContext& context);
 
 // Builds the panel's frame in the reply buffer, sends it and waits for its
