@@ -22,10 +22,11 @@ constexpr uint8_t kFrameOrder[] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12};
 
 struct PanelWrite {
   PanelRequest request;
-  std::optional<sign_link::PanelRecord> record;  // what was sent; nothing when not sent
-  std::string skipped;                           // why it was not sent
+  std::optional<sign_link::PanelRecord> record;  // what the panel should hold
+  bool sent = false;
+  std::string skipped;  // why the frame was not sent
   bool acknowledged = false;
-  bool verified = false;
+  bool verified = false;  // the read-back holds the record
 };
 
 struct WriteRun {
@@ -33,11 +34,9 @@ struct WriteRun {
   std::vector<PanelWrite> panels;
   std::optional<SignPanels> after;
   bool verified() const {
-    return after && std::all_of(panels.begin(), panels.end(), [](const PanelWrite& p) {
-             return p.verified || p.skipped == kSame;
-           });
+    return after && std::all_of(panels.begin(), panels.end(),
+                                [](const PanelWrite& p) { return p.verified; });
   }
-  static constexpr const char* kSame = "the sign holds it already";
 };
 
 std::vector<PanelRequest> InFrameOrder(std::vector<PanelRequest> requests) {
@@ -58,20 +57,16 @@ void Plan(PanelWrite& write, const SignPanels& before, bool onlyChanges) {
     write.skipped = "the sign did not tell what it holds; give PRICE:GRADE:INSCRIPTION";
     return;
   }
-  const sign_link::PanelRecord record =
-      Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
-  if (onlyChanges && known && record == *held->second) {
-    write.skipped = WriteRun::kSame;
-    return;
-  }
-  write.record = record;
+  write.record = Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
+  write.sent = !(onlyChanges && known && *write.record == *held->second);
+  if (!write.sent) write.skipped = "the sign holds it already";
 }
 
 void Run(WriteRun& run, SignLine& line, bool onlyChanges) {
   run.before = ReadPanels(line);
   for (PanelWrite& write : run.panels) {
     Plan(write, run.before, onlyChanges);
-    if (!write.record) continue;
+    if (!write.sent) continue;
     write.acknowledged =
         sign_exchange::WritePanel(line.Port(), write.request.address, *write.record, line.Context())
             .acknowledged;
@@ -91,6 +86,7 @@ nlohmann::json PanelsJsonOf(const WriteRun& run) {
                             {"row", EntryRowOf(address)},
                             {"half", HalfOf(address)},
                             {"asked", write.record ? PanelJson(address, write.record) : nullptr},
+                            {"sent", write.sent},
                             {"acknowledged", write.acknowledged},
                             {"verified", write.verified}};
     if (!write.skipped.empty()) entry["skipped"] = write.skipped;
@@ -110,7 +106,7 @@ void PrintRun(std::ostream& out, const WriteRun& run) {
     char results[32];
     std::snprintf(results, sizeof results, "%-12s  %s", write.acknowledged ? "yes" : "no",
                   write.verified ? "yes" : "no");
-    out << lead << (write.record ? RecordText(*write.record) : std::string("(not sent)   "))
+    out << lead << (write.record ? RecordText(*write.record) : std::string("(unknown)    "))
         << "      " << results << (write.skipped.empty() ? "" : "  " + write.skipped) << '\n';
   }
   out << (run.verified() ? "verified" : "NOT verified") << '\n';
@@ -123,8 +119,11 @@ ExitStatus RunWrite(const Options& options, Console& console) {
   const bool fromFile = options.file.has_value();
   WriteRun run;
   for (const PanelRequest& request :
-       InFrameOrder(fromFile ? ReadPanelFile(*options.file) : ParseSpecs(options.specs)))
-    run.panels.push_back({request, std::nullopt, "", false, false});
+       InFrameOrder(fromFile ? ReadPanelFile(*options.file) : ParseSpecs(options.specs))) {
+    PanelWrite write;
+    write.request = request;
+    run.panels.push_back(write);
+  }
 
   Tracer tracer(console.err);
   Tracer* trace = options.trace ? &tracer : nullptr;
