@@ -3,6 +3,7 @@
 // its stdout, stderr and exit status; optionally as another user.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +24,8 @@ struct CliResult {
 class CliProcess {
  public:
   // Starts tarvo-cli with the arguments; with a uid, the child drops to that
-  // user (and group) before it runs the program.
+  // user (its group of the same number, no other groups) before it runs the
+  // program.
   explicit CliProcess(const std::vector<std::string>& args,
                       std::optional<uid_t> uid = std::nullopt) {
     std::vector<std::string> line = {TARVO_CLI_PROGRAM};
@@ -41,7 +43,7 @@ class CliProcess {
       // Only calls that are safe after fork in a process with threads.
       dup2(out[1], 1);
       dup2(err[1], 2);
-      if (uid && (setgid(*uid) != 0 || setuid(*uid) != 0)) _exit(125);
+      if (uid && (setgroups(0, nullptr) != 0 || setgid(*uid) != 0 || setuid(*uid) != 0)) _exit(125);
       execv(argv[0], argv.data());
       _exit(126);
     }
