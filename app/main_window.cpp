@@ -187,7 +187,7 @@ void TForm1::ShowPanelReading(const sign_exchange::PanelReading& reading) {
   const EntryRowControls& controls = Row(reading.step.entryRow);
   QLabel& label = reading.step.secondHalf ? *controls.secondHalfLabel : *controls.firstHalfLabel;
   if (!reading.good) {
-    ShowOnLabel(label, "XX.XX", Qt::red);
+    ShowOnLabel(label, std::string(sign_link::kBadReplyText), Qt::red);
     return;
   }
   ShowOnLabel(label, reading.priceText, Qt::green);

@@ -7,6 +7,13 @@
 
 namespace sign_exchange {
 
+namespace {
+
+// Ten byte times at 19200 baud: longer than the gaps within one answer.
+constexpr int kQuietMs = 5;
+
+}  // namespace
+
 void SleepReadDelay(const ExchangeContext& context) {
   std::this_thread::sleep_for(std::chrono::milliseconds(context.readDelayMs()));
 }
@@ -15,6 +22,18 @@ int32_t WaitForAnswer(SignPort& port, const ExchangeContext& context, int32_t le
   const int32_t queued = port.WaitForInput(length, context.answerTimeoutMs);
   context.log(QueuedLine(queued));
   return queued;
+}
+
+void LetLineFallQuiet(SignPort& port, const ExchangeContext& context) {
+  if (context.wait != AnswerWait::ForBytes) return;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(context.answerTimeoutMs);
+  int32_t queued = port.InputQueueCount();
+  while (std::chrono::steady_clock::now() < deadline) {
+    const int32_t now = port.WaitForInput(queued + 1, kQuietMs);
+    if (now <= queued) return;
+    queued = now;
+  }
 }
 
 std::string QueuedLine(int32_t count) { return "Принято символов:" + std::to_string(count); }

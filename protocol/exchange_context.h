@@ -38,6 +38,13 @@ void SleepReadDelay(const ExchangeContext& context);
 // context's answer time; logs and returns the count then.
 int32_t WaitForAnswer(SignPort& port, const ExchangeContext& context, int32_t length);
 
+// Before a retry of ForBytes: waits until no byte has come for a few byte
+// times, at most the answer time. The rest of an answer, or bytes a sign
+// sends after it, would otherwise arrive after the retry's purge and shift
+// every answer after it; the window's read delay before each purge does the
+// same for the paced polls. Nothing to do for those.
+void LetLineFallQuiet(SignPort& port, const ExchangeContext& context);
+
 // "Принято символов:" and the count, run together.
 std::string QueuedLine(int32_t count);
 // "<polls> попыток чтения прошло. Задержка <delay>мс".

@@ -60,6 +60,7 @@ bool ReadPanelOnce(SignPort& port, uint8_t address, const ExchangeContext& conte
 
 bool ReadPanel(SignPort& port, uint8_t address, const ExchangeContext& context) {
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    if (attempt > 1) LetLineFallQuiet(port, context);
     if (ReadPanelOnce(port, address, context)) return true;
   }
   context.replyBuffer = kFiller;

@@ -54,7 +54,12 @@ PanelRecord DecodeReply(std::string_view reply) {
 
 std::string ReplyPriceText(std::string_view reply) {
   if (reply.size() < 6) return {};
-  return {reply[2], reply[3], '.', reply[4], reply[5]};
+  return PriceText(reply.substr(2, 4));
+}
+
+std::string PriceText(std::string_view priceCharacters) {
+  if (priceCharacters.size() < 4) return {};
+  return {priceCharacters[0], priceCharacters[1], '.', priceCharacters[2], priceCharacters[3]};
 }
 
 std::string BytesAsText(std::string_view bytes) {

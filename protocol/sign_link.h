@@ -2,6 +2,7 @@
 // The sign link's vocabulary: addresses, read requests, write frames, the
 // check code, panel replies and panel records. Pure functions on bytes.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,6 +41,11 @@ bool ReplyIsPanel(std::string_view reply);
 PanelRecord DecodeReply(std::string_view reply);
 // Price text of a reply: offsets 2, 3, ".", 4, 5.
 std::string ReplyPriceText(std::string_view reply);
+// Price text of four price characters: two, ".", two.
+std::string PriceText(std::string_view priceCharacters);
+
+// What a display label shows for a panel that gave no proper reply.
+inline constexpr std::string_view kBadReplyText = "XX.XX";
 
 // The bytes as text, one character each (byte b is U+00bb), in UTF-8: how
 // the window shows what came off the line, in its labels, fields and log.
@@ -66,5 +72,8 @@ struct PanelView {
   bool inscription2;
 };
 PanelView ViewFromRecord(const PanelRecord& record);
+
+// The grade list's items, in the order of the codes "1".."5".
+inline constexpr std::array<std::string_view, 5> kGradeNames = {"80", "92", "95", "98", "ДТ"};
 
 }  // namespace sign_link

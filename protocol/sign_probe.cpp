@@ -9,6 +9,10 @@ const char kFiller[] = "===========";
 constexpr int kMaxPolls = 4;
 constexpr int32_t kReplyWaiting = 12;
 constexpr int32_t kReplyTaken = 10;
+// Waiting for the bytes waits for the whole panel reply, so that none of it is
+// left to arrive after the next exchange's purge; 12 bytes still make an
+// answer, as for the window.
+constexpr int32_t kReplyLength = 14;
 
 // The window's polls; true when a reply was complete before the last one.
 bool PollForReply(SignPort& port, const ExchangeContext& context, int searchDelay) {
@@ -39,7 +43,7 @@ bool ProbeAnswersLikeSign(SignPort& port, const ExchangeContext& context, int se
 
   const bool answered = context.wait == AnswerWait::PacedPolls
                             ? PollForReply(port, context, searchDelay)
-                            : WaitForAnswer(port, context, kReplyWaiting) >= kReplyWaiting;
+                            : WaitForAnswer(port, context, kReplyLength) >= kReplyWaiting;
   if (answered) {
     port.ReadBytes(context.replyBuffer, kReplyTaken);
   } else {

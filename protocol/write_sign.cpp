@@ -62,6 +62,7 @@ std::string MakeCheckCode(const std::string& replyBuffer) {
 
 bool WaitWriteAck(SignPort& port, const ExchangeContext& context) {
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    if (attempt > 1) LetLineFallQuiet(port, context);
     if (WaitWriteAckOnce(port, context)) return true;
   }
   return false;

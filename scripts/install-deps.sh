@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev googletest gettext
   dpkg-dev lintian desktop-file-utils locales
+  libcli11-dev nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -403,4 +403,19 @@ TEST(ReadPanelWaitingForBytes, EachAttemptAsksOnceAndTheRetriesAreTheWindows) {
   }
 }
 
+TEST(ReadSignWaitingForBytes, BytesASignSendsAfterEachReplyDoNotShiftTheRepliesAfterIt) {
+  SimulatedSign sim;
+  sim.Sign().SetLineRate(19200);
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) { f.extraAfterAnswer = "ZZ"; });
+  sim.Sign().SetPanel(12, {"1234", '2', '1'});
+  ExchangeRecorder window;
+
+  const std::vector<PanelReading> readings =
+      ReadSign(sim.Link(), window.WaitingForBytes(2000), [](const PanelReading&) {});
+
+  for (const PanelReading& reading : readings)
+    EXPECT_TRUE(reading.good) << "panel " << int(reading.step.address) << ": " << reading.reply;
+  EXPECT_EQ(readings[5].priceText, "12.34");
+}
+
 }  // namespace

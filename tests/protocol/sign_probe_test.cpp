@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "protocol/read_sign.h"
 #include "tests/protocol/exchange_recorder.h"
 #include "tests/protocol/simulated_sign.h"
 #include "tests/support/wait_for.h"
@@ -44,3 +45,16 @@ TEST(ProbeWaitingForBytes, OnlyAnAnswerBeginningT0IsASign) {
 }
 
 }  // namespace
+
+TEST(ProbeWaitingForBytes, LeavesNoPartOfTheReplyToArriveAfterItOnATimedLine) {
+  tarvo::test::SimulatedSign sim;
+  sim.Sign().SetLineRate(19200);
+  sim.Sign().SetPanel(0, {"1234", '2', '1'});
+  tarvo::test::ExchangeRecorder window;
+  const sign_exchange::ExchangeContext context = window.WaitingForBytes(2000);
+
+  ASSERT_TRUE(sign_exchange::ProbeAnswersLikeSign(sim.Link(), context, 200));
+  // The next exchange, straight after, sees its own answer only.
+  EXPECT_TRUE(sign_exchange::ReadPanel(sim.Link(), 0, context));
+  EXPECT_EQ(sim.Sign().ReceivedCount(), 2u) << "the read needed another attempt";
+}

@@ -1,9 +1,10 @@
 #include "tests/support/hermetic_env.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace tarvo::test {
 
@@ -31,17 +32,22 @@ HermeticEnv::HermeticEnv() {
   root_ = pattern;
   comDir_ = root_ + "/com";
   configDir_ = root_ + "/config";
+  stateDir_ = root_ + "/state";
   std::filesystem::create_directories(comDir_);
   std::filesystem::create_directories(configDir_);
+  std::filesystem::create_directories(stateDir_);
   oldComDir_ = SaveEnv("TARVO_COM_DIR", hadComDir_);
   oldConfig_ = SaveEnv("XDG_CONFIG_HOME", hadConfig_);
+  oldState_ = SaveEnv("XDG_STATE_HOME", hadState_);
   setenv("TARVO_COM_DIR", comDir_.c_str(), 1);
   setenv("XDG_CONFIG_HOME", configDir_.c_str(), 1);
+  setenv("XDG_STATE_HOME", stateDir_.c_str(), 1);
 }
 
 HermeticEnv::~HermeticEnv() {
   RestoreEnv("TARVO_COM_DIR", hadComDir_, oldComDir_);
   RestoreEnv("XDG_CONFIG_HOME", hadConfig_, oldConfig_);
+  RestoreEnv("XDG_STATE_HOME", hadState_, oldState_);
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
 }

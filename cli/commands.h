@@ -1,0 +1,27 @@
+#pragma once
+// The verbs. Each prints its result on `out` (human lines or one JSON
+// document) and returns the exit status; failures leave as CliFailure.
+
+#include <ostream>
+
+#include "cli/failure.h"
+#include "cli/options.h"
+
+namespace tarvo_cli {
+
+struct Console {
+  std::ostream& out;
+  std::ostream& err;
+};
+
+ExitStatus RunPorts(const Options& options, Console& console);
+ExitStatus RunFind(const Options& options, Console& console);
+ExitStatus RunRead(const Options& options, Console& console);
+ExitStatus RunWrite(const Options& options, Console& console);
+ExitStatus RunBrightness(const Options& options, Console& console);
+ExitStatus RunJournal(const Options& options, Console& console);
+
+// Parses the line and runs its verb; every failure is one line on `err`.
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+}  // namespace tarvo_cli

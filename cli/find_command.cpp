@@ -1,0 +1,41 @@
+// find: where a sign answers, which port is used, and why the others failed.
+#include "cli/commands.h"
+#include "cli/find_sign.h"
+#include "cli/panel_json.h"
+#include "cli/port_state.h"
+
+namespace tarvo_cli {
+
+ExitStatus RunFind(const Options& options, Console& console) {
+  Tracer tracer(console.err);
+  const FindResult found = FindSign(options, options.trace ? &tracer : nullptr);
+  nlohmann::json list = nlohmann::json::array();
+  for (const ProbeOutcome& port : found.ports) {
+    const std::string result = port.answered          ? "sign"
+                               : port.failure.empty() ? "silent"
+                                                      : "not opened";
+    if (options.json) {
+      nlohmann::json entry = {{"port", port.name}, {"device", port.device}, {"result", result}};
+      if (!port.failure.empty()) entry["reason"] = port.failure;
+      list.push_back(entry);
+    } else {
+      console.out << port.name << "  " << port.device << "  "
+                  << (port.answered          ? "a sign answers"
+                      : port.failure.empty() ? "silent"
+                                             : "not opened: " + port.failure)
+                  << '\n';
+    }
+  }
+  if (options.json) {
+    console.out << Dump({{"ports", list},
+                         {"used", found.used ? nlohmann::json(*found.used) : nullptr}})
+                << '\n';
+  } else {
+    console.out << (found.used ? "using " + *found.used : std::string("no sign found")) << '\n';
+  }
+  if (found.used) return ExitStatus::kDone;
+  console.err << "tarvo-cli: " << NoSignText(found) << '\n';
+  return ExitStatus::kNotConfirmed;
+}
+
+}  // namespace tarvo_cli

@@ -1,0 +1,83 @@
+#include "cli/find_sign.h"
+
+#include <cstring>
+#include <thread>
+
+#include "cli/failure.h"
+#include "cli/port_error.h"
+#include "cli/port_state.h"
+#include "cli/sign_line.h"
+#include "protocol/sign_probe.h"
+#include "serial/port/port_list.h"
+#include "serial/port/port_names.h"
+
+namespace tarvo_cli {
+
+namespace {
+
+// Only quoted in the probe's log, as the window does.
+constexpr int kSearchDelay = 200;
+
+void Probe(ProbeOutcome& outcome, const Options& options, Tracer* tracer) {
+  try {
+    SignLine line(outcome.name, options, tracer);
+    outcome.answered =
+        sign_exchange::ProbeAnswersLikeSign(line.Port(), line.Context(), kSearchDelay);
+  } catch (const EComPort& error) {
+    outcome.failure = PortErrorText(error, outcome.name);
+  } catch (const std::exception& error) {
+    // Nothing may leave a probe's thread; the machine's failure is this port's.
+    outcome.failure = error.what();
+  }
+}
+
+std::vector<std::string> CandidatePorts() {
+  std::vector<std::string> names;
+  try {
+    ListSerialPorts(names);
+  } catch (const EComPort& error) {
+    const std::optional<std::string> folder = PortFolder();
+    throw CliFailure(ExitStatus::kPortError, "cannot list the ports" +
+                                                 (folder ? " in " + *folder : std::string()) +
+                                                 ": " + std::strerror(error.SystemError()));
+  }
+  return names;
+}
+
+}  // namespace
+
+FindResult FindSign(const Options& options, Tracer* tracer) {
+  FindResult result;
+  for (const std::string& name : CandidatePorts())
+    result.ports.push_back({name, DeviceForPort(name).value_or(""), false, ""});
+  {
+    std::vector<std::jthread> probes;
+    for (ProbeOutcome& outcome : result.ports)
+      probes.emplace_back([&outcome, &options, tracer] { Probe(outcome, options, tracer); });
+  }
+  for (const ProbeOutcome& outcome : result.ports) {
+    if (outcome.answered &&
+        (!result.used || ComNumber(outcome.name).value_or(0) > ComNumber(*result.used).value_or(0)))
+      result.used = outcome.name;
+  }
+  return result;
+}
+
+std::string NoSignText(const FindResult& found) {
+  std::string why;
+  for (const ProbeOutcome& outcome : found.ports) {
+    why += (why.empty() ? "" : ", ") + PortLabel(outcome.name, outcome.device) + " " +
+           (outcome.failure.empty() ? "silent" : outcome.failure);
+  }
+  if (why.empty()) why = "no serial port exists";
+  return "no sign found: " + why + "; check the sign's cable and power";
+}
+
+std::string ChosenPort(const Options& options, Tracer* tracer) {
+  if (options.port) return *options.port;
+  const FindResult found = FindSign(options, tracer);
+  if (found.used) return *found.used;
+  throw CliFailure(ExitStatus::kNotConfirmed, NoSignText(found));
+}
+
+}  // namespace tarvo_cli

@@ -1,0 +1,89 @@
+#include "cli/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "cli/failure.h"
+
+namespace tarvo_cli {
+
+namespace {
+
+constexpr const char* kFooter = R"(
+Exit status:
+  0  done, and every written panel verified
+  1  the sign did not confirm: a panel unverified, a wrong or missing echo, no sign found
+  2  bad usage or input; nothing was sent to the sign
+  3  a port error (no device, busy, no access, not a terminal, unplugged, I/O error),
+     or the journal could not be written
+
+Examples:
+  tarvo-cli ports
+  tarvo-cli write --port COM3 row1=45.60:95 row2=52.10:ДТ:1 panel8=-
+  tarvo-cli read --json > sign.json && tarvo-cli write --file sign.json)";
+
+}  // namespace
+
+std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::ostream& out) {
+  Options options;
+  CLI::App app("The TARVO Z408 fuel-price sign from scripts.", "tarvo-cli");
+  app.set_version_flag("--version", std::string("tarvo-cli ") + TARVO_VERSION);
+  app.footer(kFooter);
+  app.require_subcommand(1, 1);
+  // Options anywhere: before or after the verb.
+  app.fallthrough();
+  app.add_flag("--json", options.json, "one JSON document on stdout");
+  app.add_flag("--trace", options.trace, "every message sent and received on stderr");
+  app.add_option("--timeout", options.timeoutMs, "the wait for one answer, in ms (default 100)")
+      ->check(CLI::Range(1, 60000));
+  auto* journal = app.add_option("--journal", options.journalFile, "the journal file to append to");
+  app.add_flag("--no-journal", options.noJournal, "keep no journal")->excludes(journal);
+
+  const auto withPort = [&options](CLI::App* verb) {
+    verb->add_option("--port", options.port, "COM3 or a device under /dev/ (default: find it)");
+    return verb;
+  };
+  app.add_subcommand("ports", "the serial ports and whether each is free")->callback([&options] {
+    options.command = Command::kPorts;
+  });
+  app.add_subcommand("find", "probe every port at once and name where the sign answers")
+      ->callback([&options] { options.command = Command::kFind; });
+  withPort(app.add_subcommand("read", "read all ten panels"))->callback([&options] {
+    options.command = Command::kRead;
+  });
+  CLI::App* write =
+      withPort(app.add_subcommand("write", "write panels, read them back and verify"));
+  auto* specs = write->add_option("SPEC", options.specs,
+                                  "rowR=PRICE[:GRADE[:INSCRIPTION]] (R 1..5, both halves) or "
+                                  "panelA=... (A 0..4, 8..12); PRICE 45.60 or -, GRADE 80 92 95 "
+                                  "98 ДТ, INSCRIPTION 0..3");
+  write->add_option("--file", options.file, "the JSON that read --json prints, edited")
+      ->excludes(specs);
+  write->callback([&options] { options.command = Command::kWrite; });
+  CLI::App* brightness =
+      withPort(app.add_subcommand("brightness", "automatic brightness, or a level 0..9"));
+  brightness->add_option("LEVEL", options.level, "auto or 0..9")->required();
+  brightness->callback([&options] { options.command = Command::kBrightness; });
+  app.add_subcommand("journal", "the journal of writes and brightness changes, newest last")
+      ->callback([&options] { options.command = Command::kJournal; });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return std::nullopt;
+  } catch (const CLI::CallForAllHelp&) {
+    out << app.help("", CLI::AppFormatMode::All);
+    return std::nullopt;
+  } catch (const CLI::CallForVersion&) {
+    out << app.version() << '\n';
+    return std::nullopt;
+  } catch (const CLI::ParseError& error) {
+    throw CliFailure(ExitStatus::kBadUsage, std::string(error.what()) + "; see tarvo-cli --help");
+  }
+  if (options.command == Command::kWrite && options.specs.empty() && !options.file)
+    throw CliFailure(ExitStatus::kBadUsage,
+                     "write needs SPEC... or --file FILE; see tarvo-cli --help");
+  return options;
+}
+
+}  // namespace tarvo_cli

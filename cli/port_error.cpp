@@ -1,0 +1,52 @@
+#include "cli/port_error.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/port_state.h"
+#include "serial/port/port_names.h"
+
+namespace tarvo_cli {
+
+namespace {
+
+bool DeviceVanished(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
+std::string Lowercase(std::string text) {
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
+  return text;
+}
+
+}  // namespace
+
+std::string PortErrorText(const EComPort& error, const std::string& portName) {
+  const PortStatus status = InspectPort(portName);
+  const int system = error.SystemError();
+  if (error.ErrorCode() == kErrOpen) {
+    if (system == EBUSY || system == EWOULDBLOCK) {
+      return (status.state == PortState::kBusy
+                  ? StateDetail(status)
+                  : "busy: another program holds it; close that program or wait for it");
+    }
+    if (status.state != PortState::kFree) return StateDetail(status);
+    if (system == EACCES || system == EPERM)
+      return "permission denied; add the user to the device's group";
+    if (system == ENOTTY) return "not a terminal; name a serial device";
+    if (system == ENOENT || DeviceVanished(system))
+      return "no such device; plug in the adapter or check the port name";
+  } else if (DeviceVanished(system)) {
+    return "the device went away (cable pulled or adapter removed); plug it in and run "
+           "the command again";
+  }
+  const std::string cause = system > 0 ? ": " + Lowercase(std::strerror(system)) : "";
+  // No known cause: the component's own text for what failed, and the system's words.
+  return ComErrorText(error.ErrorCode()) + cause;
+}
+
+CliFailure PortFailure(const EComPort& error, const std::string& portName) {
+  const std::string device = DeviceForPort(portName).value_or("");
+  return CliFailure(ExitStatus::kPortError,
+                    PortLabel(portName, device) + ": " + PortErrorText(error, portName));
+}
+
+}  // namespace tarvo_cli

@@ -1,0 +1,40 @@
+// ports: every port name whose device exists, with its state; sends nothing
+// and opens nothing.
+#include <cstring>
+
+#include "cli/commands.h"
+#include "cli/panel_json.h"
+#include "cli/port_state.h"
+#include "serial/CPort.h"
+#include "serial/port/port_list.h"
+#include "serial/port/port_names.h"
+
+namespace tarvo_cli {
+
+ExitStatus RunPorts(const Options& options, Console& console) {
+  std::vector<std::string> names;
+  try {
+    ListSerialPorts(names);
+  } catch (const EComPort& error) {
+    throw CliFailure(ExitStatus::kPortError, "cannot list the ports in " +
+                                                 PortFolder().value_or("/dev") + ": " +
+                                                 std::strerror(error.SystemError()));
+  }
+  nlohmann::json list = nlohmann::json::array();
+  for (const std::string& name : names) {
+    const PortStatus status = InspectPort(name);
+    if (options.json) {
+      nlohmann::json port = {
+          {"port", name}, {"device", status.device}, {"state", StateText(status.state)}};
+      if (status.state == PortState::kBusy) port["holder"] = status.holder;
+      if (status.state == PortState::kNoAccess) port["group"] = status.group;
+      list.push_back(port);
+    } else {
+      console.out << name << "  " << status.device << "  " << StateDetail(status) << '\n';
+    }
+  }
+  if (options.json) console.out << Dump({{"ports", list}}) << '\n';
+  return ExitStatus::kDone;
+}
+
+}  // namespace tarvo_cli

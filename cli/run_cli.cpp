@@ -1,0 +1,44 @@
+#include <exception>
+
+#include "cli/commands.h"
+
+namespace tarvo_cli {
+
+namespace {
+
+ExitStatus Run(const Options& options, Console& console) {
+  switch (options.command) {
+    case Command::kPorts:
+      return RunPorts(options, console);
+    case Command::kFind:
+      return RunFind(options, console);
+    case Command::kRead:
+      return RunRead(options, console);
+    case Command::kWrite:
+      return RunWrite(options, console);
+    case Command::kBrightness:
+      return RunBrightness(options, console);
+    case Command::kJournal:
+      return RunJournal(options, console);
+  }
+  return ExitStatus::kBadUsage;
+}
+
+}  // namespace
+
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  Console console{out, err};
+  try {
+    const std::optional<Options> options = ParseCommandLine(argc, argv, out);
+    return options ? static_cast<int>(Run(*options, console)) : 0;
+  } catch (const CliFailure& failure) {
+    err << "tarvo-cli: " << failure.what() << '\n';
+    return static_cast<int>(failure.Status());
+  } catch (const std::exception& error) {
+    // Anything else is the machine's, not the sign's: a file or memory.
+    err << "tarvo-cli: " << error.what() << '\n';
+    return static_cast<int>(ExitStatus::kPortError);
+  }
+}
+
+}  // namespace tarvo_cli

@@ -1,0 +1,28 @@
+#include "cli/sign_line.h"
+
+namespace tarvo_cli {
+
+namespace {
+
+sign_exchange::ExchangeContext ContextFor(std::string& replyBuffer, int timeoutMs) {
+  sign_exchange::ExchangeContext context{replyBuffer, [timeoutMs] { return timeoutMs / 2; },
+                                         [](const std::string&) {}, [](int) {}};
+  context.wait = sign_exchange::AnswerWait::ForBytes;
+  context.answerTimeoutMs = timeoutMs;
+  return context;
+}
+
+}  // namespace
+
+SignLine::SignLine(const std::string& portName, const Options& options, Tracer* tracer)
+    : context_(ContextFor(replyBuffer_, options.timeoutMs)) {
+  port_.SetPort(portName);
+  port_.SetBaudRate(br19200);
+  port_.SetDiscardNull(true);
+  // No line events are watched: no event thread is needed.
+  port_.SetEvents({});
+  port_.OpenPort();
+  if (tracer != nullptr) traced_.emplace(link_, *tracer, portName);
+}
+
+}  // namespace tarvo_cli

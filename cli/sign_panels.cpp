@@ -1,0 +1,57 @@
+#include "cli/sign_panels.h"
+
+#include <cstdio>
+
+#include "cli/panel_json.h"
+#include "cli/panel_request.h"
+#include "protocol/read_sign.h"
+
+namespace tarvo_cli {
+
+SignPanels ReadPanels(SignLine& line) {
+  SignPanels panels;
+  sign_exchange::ReadSign(
+      line.Port(), line.Context(), [&panels](const sign_exchange::PanelReading& reading) {
+        panels[reading.step.address] =
+            reading.good ? std::optional(sign_link::DecodeReply(reading.reply)) : std::nullopt;
+      });
+  return panels;
+}
+
+nlohmann::json PanelsJson(const SignPanels& panels) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const auto& [address, record] : panels) list.push_back(PanelJson(address, record));
+  return list;
+}
+
+namespace {
+
+// Pads to a width in characters, not bytes: "ДТ" is four bytes of UTF-8.
+std::string Padded(const std::string& text, size_t width) {
+  size_t characters = 0;
+  for (char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return text + std::string(width > characters ? width - characters : 0, ' ');
+}
+
+}  // namespace
+
+std::string RecordText(const sign_link::PanelRecord& record) {
+  return sign_link::PriceText(record.price) + "  " +
+         Padded(GradeName(record.grade).value_or("-"), 5) +
+         std::to_string(InscriptionBits(record.inscription));
+}
+
+void PrintPanels(std::ostream& out, const SignPanels& panels) {
+  out << "panel  row  half  price  grade inscription\n";
+  for (const auto& [address, record] : panels) {
+    char lead[32];
+    std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, EntryRowOf(address),
+                  HalfOf(address));
+    out << lead
+        << (record ? RecordText(*record)
+                   : std::string(sign_link::kBadReplyText) + "  no proper answer")
+        << '\n';
+  }
+}
+
+}  // namespace tarvo_cli

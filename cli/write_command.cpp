@@ -1,0 +1,172 @@
+// write: read the sign (the "before"), send the frames of the panels asked
+// for, read back and verify; one journal line whatever happens after the
+// port was opened.
+#include <algorithm>
+
+#include "cli/commands.h"
+#include "cli/find_sign.h"
+#include "cli/journal_record.h"
+#include "cli/panel_json.h"
+#include "cli/port_error.h"
+#include "cli/port_state.h"
+#include "cli/sign_panels.h"
+#include "protocol/write_sign.h"
+#include "serial/port/port_names.h"
+
+namespace tarvo_cli {
+
+namespace {
+
+// The window's frame order: each row from the bottom up, first half first.
+constexpr uint8_t kFrameOrder[] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12};
+
+struct PanelWrite {
+  PanelRequest request;
+  std::optional<sign_link::PanelRecord> record;  // what the panel should hold
+  bool sent = false;
+  std::string skipped;  // why the frame was not sent
+  bool acknowledged = false;
+  bool verified = false;  // the read-back holds the record
+};
+
+struct WriteRun {
+  SignPanels before;
+  std::vector<PanelWrite> panels;
+  std::optional<SignPanels> after;
+  bool verified() const {
+    return after && std::all_of(panels.begin(), panels.end(),
+                                [](const PanelWrite& p) { return p.verified; });
+  }
+};
+
+std::vector<PanelRequest> InFrameOrder(std::vector<PanelRequest> requests) {
+  const auto rank = [](const PanelRequest& r) {
+    return std::find(std::begin(kFrameOrder), std::end(kFrameOrder), r.address) -
+           std::begin(kFrameOrder);
+  };
+  std::sort(requests.begin(), requests.end(),
+            [&rank](const auto& a, const auto& b) { return rank(a) < rank(b); });
+  return requests;
+}
+
+// What to send for one request, from what the sign held before.
+void Plan(PanelWrite& write, const SignPanels& before, bool onlyChanges) {
+  const auto held = before.find(write.request.address);
+  const bool known = held != before.end() && held->second;
+  if (!known && !Complete(write.request)) {
+    write.skipped = "the sign did not tell what it holds; give PRICE:GRADE:INSCRIPTION";
+    return;
+  }
+  write.record = Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
+  write.sent = !(onlyChanges && known && *write.record == *held->second);
+  if (!write.sent) write.skipped = "the sign holds it already";
+}
+
+void Run(WriteRun& run, SignLine& line, bool onlyChanges) {
+  run.before = ReadPanels(line);
+  for (PanelWrite& write : run.panels) {
+    Plan(write, run.before, onlyChanges);
+    if (!write.sent) continue;
+    write.acknowledged =
+        sign_exchange::WritePanel(line.Port(), write.request.address, *write.record, line.Context())
+            .acknowledged;
+  }
+  run.after = ReadPanels(line);
+  for (PanelWrite& write : run.panels) {
+    const auto& now = run.after->at(write.request.address);
+    write.verified = write.record && now && *now == *write.record;
+  }
+}
+
+nlohmann::json PanelsJsonOf(const WriteRun& run) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const PanelWrite& write : run.panels) {
+    const uint8_t address = write.request.address;
+    nlohmann::json entry = {{"address", address},
+                            {"row", EntryRowOf(address)},
+                            {"half", HalfOf(address)},
+                            {"asked", write.record ? PanelJson(address, write.record) : nullptr},
+                            {"sent", write.sent},
+                            {"acknowledged", write.acknowledged},
+                            {"verified", write.verified}};
+    if (!write.skipped.empty()) entry["skipped"] = write.skipped;
+    if (run.after) entry["after"] = PanelJson(address, run.after->at(address));
+    list.push_back(entry);
+  }
+  return list;
+}
+
+void PrintRun(std::ostream& out, const WriteRun& run) {
+  out << "panel  row  half  asked              acknowledged  verified\n";
+  for (const PanelWrite& write : run.panels) {
+    const uint8_t address = write.request.address;
+    char lead[32];
+    std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, EntryRowOf(address),
+                  HalfOf(address));
+    char results[32];
+    std::snprintf(results, sizeof results, "%-12s  %s", write.acknowledged ? "yes" : "no",
+                  write.verified ? "yes" : "no");
+    out << lead << (write.record ? RecordText(*write.record) : std::string("(unknown)    "))
+        << "      " << results << (write.skipped.empty() ? "" : "  " + write.skipped) << '\n';
+  }
+  out << (run.verified() ? "verified" : "NOT verified") << '\n';
+}
+
+}  // namespace
+
+ExitStatus RunWrite(const Options& options, Console& console) {
+  // Bad input is refused before the port is opened.
+  const bool fromFile = options.file.has_value();
+  WriteRun run;
+  for (const PanelRequest& request :
+       InFrameOrder(fromFile ? ReadPanelFile(*options.file) : ParseSpecs(options.specs))) {
+    PanelWrite write;
+    write.request = request;
+    run.panels.push_back(write);
+  }
+
+  Tracer tracer(console.err);
+  Tracer* trace = options.trace ? &tracer : nullptr;
+  const std::string name = ChosenPort(options, trace);
+  const std::string device = DeviceForPort(name).value_or("");
+  nlohmann::json record = JournalRecord("write", name);
+  std::optional<CliFailure> portFailure;
+  try {
+    SignLine line(name, options, trace);
+    try {
+      Run(run, line, fromFile);
+    } catch (const EComPort& error) {
+      portFailure = PortFailure(error, name);
+    }
+  } catch (const EComPort& error) {
+    throw PortFailure(error, name);  // never opened: nothing to record
+  }
+
+  const ExitStatus status = portFailure      ? ExitStatus::kPortError
+                            : run.verified() ? ExitStatus::kDone
+                                             : ExitStatus::kNotConfirmed;
+  record["before"] = PanelsJson(run.before);
+  record["panels"] = PanelsJsonOf(run);
+  record["after"] = run.after ? PanelsJson(*run.after) : nullptr;
+  record["verified"] = run.verified();
+  record["exit"] = static_cast<int>(status);
+
+  if (options.json) {
+    console.out << Dump({{"port", name},
+                         {"device", device},
+                         {"panels", record["panels"]},
+                         {"verified", run.verified()}})
+                << '\n';
+  } else if (!portFailure) {
+    console.out << PortLabel(name, device) << '\n';
+    PrintRun(console.out, run);
+  }
+  if (portFailure) console.err << "tarvo-cli: " << portFailure->what() << '\n';
+  Record(options, record);
+  if (status == ExitStatus::kNotConfirmed)
+    console.err << "tarvo-cli: " << PortLabel(name, device)
+                << ": the sign did not confirm every panel; see the panels marked not verified\n";
+  return status;
+}
+
+}  // namespace tarvo_cli

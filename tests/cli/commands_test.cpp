@@ -1,0 +1,398 @@
+// tarvo-cli as a script runs it, against simulated signs on pseudo-terminals:
+// each command's output and exit status, the journal, and the ways a port or
+// a sign lets the command down.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "serial/CPort.h"
+#include "sim/sign_simulator.h"
+#include "tests/cli/cli_process.h"
+#include "tests/support/hermetic_env.h"
+#include "tests/support/wait_for.h"
+
+namespace {
+
+using nlohmann::json;
+using tarvo::test::CliProcess;
+using tarvo::test::CliResult;
+using tarvo::test::RunCli;
+
+// Every failure is one line on stderr that starts with the program's name.
+void ExpectOneErrorLine(const CliResult& result, const std::string& piece) {
+  EXPECT_EQ(result.err.rfind("tarvo-cli: ", 0), 0u) << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  EXPECT_NE(result.err.find(piece), std::string::npos) << result.err;
+}
+
+json Document(const CliResult& result) {
+  const json document = json::parse(result.out, nullptr, false);
+  EXPECT_FALSE(document.is_discarded()) << result.out << result.err;
+  return document;
+}
+
+size_t FramesReceived(const sign_sim::SimSign& sign) {
+  size_t frames = 0;
+  for (const std::string& message : sign.Received()) frames += message[0] == 'W' ? 1 : 0;
+  return frames;
+}
+
+std::string OwnProcessName() {
+  std::ifstream comm("/proc/self/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name + " (pid " + std::to_string(getpid()) + ")";
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  CliTest() : sim_(env_.ComDir()) {}
+
+  sign_sim::SimSign& Sign(const std::string& name) {
+    sign_sim::SimSign& sign = sim_.AddSign(name);
+    sim_.Start();
+    return sign;
+  }
+  // A port that the test holds open, as another program would.
+  std::unique_ptr<TComPort> Hold(const std::string& name) {
+    auto port = std::make_unique<TComPort>();
+    port->SetPort(name);
+    port->SetEvents({});
+    port->OpenPort();
+    return port;
+  }
+  std::string JournalPath() const { return env_.StateDir() + "/tarvo/journal.jsonl"; }
+  std::vector<json> Journal() const {
+    std::vector<json> lines;
+    std::ifstream file(JournalPath());
+    for (std::string line; std::getline(file, line);) lines.push_back(json::parse(line));
+    return lines;
+  }
+
+  tarvo::test::HermeticEnv env_;
+  sign_sim::SignSimulator sim_;
+};
+
+TEST_F(CliTest, HelpListsTheExitStatusesAndEndsWithExamples) {
+  const CliResult help = RunCli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Exit status:\n  0  done"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("  3  a port error"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.rfind("Examples:\n  tarvo-cli "), std::string::npos) << help.out;
+  EXPECT_EQ(RunCli({"--version"}).out.rfind("tarvo-cli ", 0), 0u);
+}
+
+TEST_F(CliTest, PortsTellsEachPortsStateWithoutSendingAByte) {
+  sign_sim::SimSign& free = Sign("COM3");
+  sign_sim::SimSign& held = sim_.AddSign("COM4");
+  const auto holder = Hold("COM4");
+  std::ofstream(env_.ComDir() + "/COM7") << "a file";
+  std::filesystem::create_symlink(env_.ComDir() + "/gone", env_.ComDir() + "/COM8");
+
+  const CliResult result = RunCli({"ports", "--json"});
+
+  ASSERT_EQ(result.status, 0) << result.err;
+  const json ports = Document(result)["ports"];
+  ASSERT_EQ(ports.size(), 4u) << ports;
+  EXPECT_EQ(ports[0], json({{"port", "COM3"}, {"device", free.LinkPath()}, {"state", "free"}}));
+  EXPECT_EQ(ports[1]["state"], "busy");
+  EXPECT_EQ(ports[1]["holder"], OwnProcessName());
+  EXPECT_EQ(ports[2]["state"], "not a terminal");
+  EXPECT_EQ(ports[3]["state"], "no device");
+  EXPECT_EQ(free.ReceivedCount() + held.ReceivedCount(), 0u);
+}
+
+TEST_F(CliTest, FindProbesEveryPortAndUsesTheHighestNumberThatAnswers) {
+  Sign("COM3");
+  sim_.AddSign("COM12");
+  sim_.AddSign("COM5").UpdateFaults([](sign_sim::SignFaults& f) { f.silent = true; });
+  std::ofstream(env_.ComDir() + "/COM7") << "a file";
+
+  const CliResult result = RunCli({"find", "--json"});
+
+  ASSERT_EQ(result.status, 0) << result.err;
+  const json found = Document(result);
+  EXPECT_EQ(found["used"], "COM12");
+  std::map<std::string, std::string> results;
+  for (const json& port : found["ports"]) results[port["port"]] = port["result"];
+  EXPECT_EQ(results,
+            (std::map<std::string, std::string>{
+                {"COM12", "sign"}, {"COM3", "sign"}, {"COM5", "silent"}, {"COM7", "not opened"}}));
+}
+
+TEST_F(CliTest, NoSignFoundIsExitOneAndSaysWhyForEveryPort) {
+  Sign("COM5").UpdateFaults([](sign_sim::SignFaults& f) { f.silent = true; });
+  std::ofstream(env_.ComDir() + "/COM7") << "a file";
+
+  const CliResult result = RunCli({"read"});
+
+  EXPECT_EQ(result.status, 1);
+  ExpectOneErrorLine(result, "no sign found: COM5 (" + env_.ComDir() + "/COM5) silent, COM7 (" +
+                                 env_.ComDir() + "/COM7) not a terminal");
+}
+
+TEST_F(CliTest, ReadGivesTheTenPanelsInAddressOrderAndAPanelWithoutAProperReplyAsNull) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  sign.SetPanel(8, {"1234", '2', '1'});
+  // Panel 0, read first, gets a wrong check code on all seven attempts.
+  sign.UpdateFaults([](sign_sim::SignFaults& f) { f.wrongFirstCheckDigit = 7; });
+
+  const CliResult result = RunCli({"read", "--port", "COM3", "--json"});
+
+  EXPECT_EQ(result.status, 1) << "a panel did not answer properly";
+  ExpectOneErrorLine(result, "no proper answer from panel 0");
+  const json read = Document(result);
+  EXPECT_EQ(read["port"], "COM3");
+  EXPECT_EQ(read["device"], sign.LinkPath());
+  std::vector<int> addresses;
+  for (const json& panel : read["panels"]) addresses.push_back(panel["address"]);
+  EXPECT_EQ(addresses, (std::vector<int>{0, 1, 2, 3, 4, 8, 9, 10, 11, 12}));
+  EXPECT_EQ(read["panels"][0], json({{"address", 0},
+                                     {"row", 5},
+                                     {"half", 1},
+                                     {"ok", false},
+                                     {"price", nullptr},
+                                     {"grade", nullptr},
+                                     {"inscription", nullptr}}));
+  EXPECT_EQ(read["panels"][5], json({{"address", 8},
+                                     {"row", 5},
+                                     {"half", 2},
+                                     {"ok", true},
+                                     {"price", "12.34"},
+                                     {"grade", "92"},
+                                     {"inscription", 1}}));
+
+  const CliResult human = RunCli({"read", "--port", "COM3"});
+  EXPECT_EQ(human.status, 0) << human.err;
+  EXPECT_NE(human.out.find("    8    5     2  12.34  92   1\n"), std::string::npos) << human.out;
+}
+
+TEST_F(CliTest, WriteSendsTheNamedPanelsVerifiesThemAndJournalsBeforeAskedAndAfter) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  sign.SetPanel(0, {"1111", '1', '2'});
+
+  const CliResult result =
+      RunCli({"write", "--port", "COM3", "row1=45.60:95:1", "panel0=-:DT", "--json"});
+
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(sign.Panel(4), (sign_link::PanelRecord{"4560", '3', '1'}));
+  EXPECT_EQ(sign.Panel(12), (sign_link::PanelRecord{"4560", '3', '1'}));
+  EXPECT_EQ(sign.Panel(0), (sign_link::PanelRecord{"----", '5', '2'})) << "inscription kept";
+  EXPECT_EQ(FramesReceived(sign), 3u) << "panels not named are not written";
+  const json written = Document(result);
+  EXPECT_EQ(written["verified"], true);
+  ASSERT_EQ(written["panels"].size(), 3u);
+  EXPECT_EQ(written["panels"][0]["address"], 0) << "frames go out in the window's order";
+  EXPECT_EQ(written["panels"][0]["acknowledged"], true);
+
+  const std::vector<json> journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0]["command"], "write");
+  EXPECT_EQ(journal[0]["port"], "COM3");
+  EXPECT_EQ(journal[0]["user"], "root");
+  EXPECT_EQ(journal[0]["exit"], 0);
+  EXPECT_EQ(journal[0]["verified"], true);
+  EXPECT_EQ(journal[0]["before"][0]["price"], "11.11");
+  EXPECT_EQ(journal[0]["after"][0]["price"], "--.--");
+  EXPECT_EQ(journal[0]["panels"][1]["asked"]["price"], "45.60");
+  EXPECT_EQ(std::string(journal[0]["time"]).size(), std::string("2026-12-08T09:30:00.123Z").size());
+}
+
+TEST_F(CliTest, WriteFromTheFileOfAReadSendsOnlyThePanelsThatDiffer) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  json read = json::parse(RunCli({"read", "--port", "COM3", "--json"}).out);
+  read["panels"][6]["price"] = "45.60";  // panel 9
+  read["panels"][6]["grade"] = "98";
+  const std::string file = env_.Root() + "/sign.json";
+  std::ofstream(file) << read.dump();
+
+  const CliResult result = RunCli({"write", "--port", "COM3", "--file", file});
+
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(FramesReceived(sign), 1u);
+  EXPECT_EQ(sign.Panel(9), (sign_link::PanelRecord{"4560", '4', '0'}));
+}
+
+TEST_F(CliTest, ARefusedWriteIsExitOneWithThePanelUnverifiedInOutputAndJournal) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  sign.UpdateFaults([](sign_sim::SignFaults& f) { f.refusedWrites = 3; });  // every attempt
+
+  const CliResult result = RunCli({"write", "--port", "COM3", "panel0=12.34:92:1", "--json"});
+
+  EXPECT_EQ(result.status, 1);
+  ExpectOneErrorLine(result, "did not confirm");
+  const json written = Document(result);
+  EXPECT_EQ(written["verified"], false);
+  EXPECT_EQ(written["panels"][0]["acknowledged"], false);
+  EXPECT_EQ(written["panels"][0]["verified"], false);
+  EXPECT_EQ(FramesReceived(sign), 3u) << "three attempts, one frame each";
+  const std::vector<json> journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0]["verified"], false);
+  EXPECT_EQ(journal[0]["exit"], 1);
+}
+
+TEST_F(CliTest, TheCablePulledMidWriteIsExitThreeAndTheJournalKeepsWhatWasAcknowledged) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  // Slow answers leave the test time to pull the cable between two frames.
+  sign.UpdateFaults([](sign_sim::SignFaults& f) { f.answerDelayMs = 20; });
+
+  CliProcess write({"write", "--port", "COM3", "row5=11.11", "row4=22.22", "row3=33.33"});
+  ASSERT_TRUE(tarvo::test::WaitFor([&] { return FramesReceived(sign) >= 2; }));
+  sign.Unplug();
+  const CliResult result = write.Finish();
+
+  EXPECT_EQ(result.status, 3);
+  ExpectOneErrorLine(result, "COM3 (" + sign.LinkPath() + "): the device went away");
+  const std::vector<json> journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  EXPECT_EQ(journal[0]["exit"], 3);
+  EXPECT_EQ(journal[0]["verified"], false);
+  EXPECT_EQ(journal[0]["after"], nullptr);
+  const json& panels = journal[0]["panels"];
+  ASSERT_EQ(panels.size(), 6u);
+  EXPECT_EQ(panels[0]["acknowledged"], true) << "acknowledged before the pull";
+  EXPECT_EQ(panels[5]["acknowledged"], false) << "never sent";
+}
+
+TEST_F(CliTest, ABusyPortIsExitThreeNamingTheProcessThatHoldsIt) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  const auto holder = Hold("COM3");
+
+  const CliResult result = RunCli({"read", "--port", "COM3"});
+
+  EXPECT_EQ(result.status, 3);
+  ExpectOneErrorLine(result, "COM3 (" + sign.LinkPath() + "): busy: held by " + OwnProcessName());
+}
+
+TEST_F(CliTest, APortWithoutAccessSaysWhichGroupToJoin) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  // As the sign's adapter would be: root's, group dialout, for owner and group.
+  const group* dialout = getgrnam("dialout");
+  ASSERT_NE(dialout, nullptr);
+  ASSERT_EQ(chown(sign.TerminalPath().c_str(), 0, dialout->gr_gid), 0);
+  ASSERT_EQ(chmod(sign.TerminalPath().c_str(), 0660), 0);
+  ASSERT_EQ(chmod(env_.Root().c_str(), 0755), 0);
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+
+  const CliResult ports = RunCli({"ports", "--json"}, nobody->pw_uid);
+  const CliResult read = RunCli({"read", "--port", "COM3"}, nobody->pw_uid);
+
+  ASSERT_EQ(ports.status, 0) << ports.err;
+  EXPECT_EQ(Document(ports)["ports"][0]["state"], "no access");
+  EXPECT_EQ(Document(ports)["ports"][0]["group"], "dialout");
+  EXPECT_EQ(read.status, 3);
+  ExpectOneErrorLine(
+      read, "COM3 (" + sign.LinkPath() + "): permission denied; add the user to group dialout");
+  EXPECT_EQ(sign.ReceivedCount(), 0u);
+}
+
+struct BadLine {
+  const char* name;
+  std::vector<std::string> args;
+  const char* said;
+};
+
+const BadLine kBadLines[] = {
+    {"PriceOfOneDecimal", {"write", "row1=4.5"}, "a price is"},
+    {"PriceOfThreeWholeDigits", {"write", "row1=123.45"}, "a price is"},
+    {"UnknownGrade", {"write", "row1=12.34:91"}, "a grade is"},
+    {"RowZero", {"write", "row0=12.34"}, "a row is"},
+    {"RowSix", {"write", "row6=12.34"}, "a row is"},
+    {"PanelFive", {"write", "panel5=12.34"}, "a panel is"},
+    {"InscriptionFour", {"write", "row1=12.34:92:4"}, "an inscription is"},
+    {"MalformedFile", {"write", "--file", "@malformed"}, "not a JSON document"},
+    {"MismatchedFile", {"write", "--file", "@mismatched"}, "is in row 5"},
+    {"MissingFile", {"write", "--file", "/nonexistent/sign.json"}, "cannot read --file"},
+    {"NothingToWrite", {"write"}, "write needs SPEC"},
+    {"BrightnessTen", {"brightness", "10"}, "give auto or a level 0..9"},
+    {"TimeoutZero", {"read", "--timeout", "0"}, "--timeout"},
+    {"UnknownVerb", {"erase"}, "see tarvo-cli --help"},
+};
+
+class BadLineTest : public CliTest, public ::testing::WithParamInterface<BadLine> {};
+
+TEST_P(BadLineTest, IsExitTwoBeforeAnyPortIsOpened) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  std::ofstream(env_.Root() + "/malformed") << "{\"panels\": [";
+  std::ofstream(env_.Root() + "/mismatched") << R"({"panels":[{"address":0,"row":1}]})";
+  std::vector<std::string> args = GetParam().args;
+  for (std::string& arg : args) {
+    if (arg[0] == '@') arg = env_.Root() + "/" + arg.substr(1);
+  }
+
+  const CliResult result = RunCli(args);
+
+  EXPECT_EQ(result.status, 2);
+  ExpectOneErrorLine(result, GetParam().said);
+  EXPECT_EQ(sign.ReceivedCount(), 0u) << "not even find's probe";
+  EXPECT_FALSE(std::filesystem::exists(JournalPath()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Refused, BadLineTest, ::testing::ValuesIn(kBadLines),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(CliTest, BrightnessIsConfirmedByTheEchoAndJournalled) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  // The line's own time: find's probe must leave nothing of its reply behind.
+  sign.SetLineRate(19200);
+
+  const CliResult manual = RunCli({"brightness", "7"});  // finds the sign itself
+  EXPECT_EQ(manual.status, 0) << manual.err;
+  EXPECT_EQ(sign.Brightness(), 7);
+  EXPECT_EQ(RunCli({"brightness", "auto", "--port", "COM3"}).status, 0);
+  EXPECT_EQ(sign.Brightness(), sign_sim::kBrightnessAutomatic);
+
+  sign.UpdateFaults([](sign_sim::SignFaults& f) { f.wrongBrightnessEcho = true; });
+  const CliResult wrong = RunCli({"brightness", "4", "--port", "COM3"});
+  EXPECT_EQ(wrong.status, 1);
+  ExpectOneErrorLine(wrong, "the sign did not echo LM4");
+
+  const std::vector<json> journal = Journal();
+  ASSERT_EQ(journal.size(), 3u);
+  EXPECT_EQ(journal[0]["level"], 7);
+  EXPECT_EQ(journal[1]["level"], "auto");
+  EXPECT_EQ(journal[2]["verified"], false);
+  EXPECT_EQ(journal[2]["exit"], 1);
+}
+
+TEST_F(CliTest, TheJournalSkipsATornLastLineAndAWriteAfterItStaysWhole) {
+  Sign("COM3");
+  ASSERT_EQ(RunCli({"write", "--port", "COM3", "row1=45.60"}).status, 0);
+  std::ofstream(JournalPath(), std::ios::app) << R"({"time":"2026-12-)";  // the power cut
+
+  const CliResult torn = RunCli({"journal", "--json"});
+  EXPECT_EQ(torn.status, 0);
+  EXPECT_EQ(Document(torn)["entries"].size(), 1u);
+  ExpectOneErrorLine(torn, "the last line is cut off");
+
+  ASSERT_EQ(RunCli({"brightness", "auto", "--port", "COM3"}).status, 0);
+  const CliResult after = RunCli({"journal"});
+  EXPECT_EQ(after.status, 0);
+  EXPECT_EQ(std::count(after.out.begin(), after.out.end(), '\n'), 2) << after.out;
+  EXPECT_NE(after.out.find("COM3  brightness auto  verified  exit 0"), std::string::npos)
+      << after.out;
+  ExpectOneErrorLine(after, "line 2 is not a record");
+}
+
+TEST_F(CliTest, AJournalThatCannotBeWrittenIsExitThreeAfterTheSignWasWritten) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  const std::string blocker = env_.Root() + "/a-file";
+  std::ofstream(blocker) << "";
+
+  const CliResult result =
+      RunCli({"write", "--port", "COM3", "panel0=12.34", "--journal", blocker + "/journal.jsonl"});
+
+  EXPECT_EQ(result.status, 3);
+  ExpectOneErrorLine(result, "the sign was written, the record was not");
+  EXPECT_EQ(sign.Panel(0).price, "1234");
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+// What a write may be asked: SPECs on the command line and the --file that
+// `read --json` prints. Bad input is refused with a message naming it.
+#include <gtest/gtest.h>
+
+#include "cli/failure.h"
+#include "cli/panel_json.h"
+#include "cli/panel_request.h"
+
+namespace {
+
+using tarvo_cli::CliFailure;
+using tarvo_cli::ExitStatus;
+using tarvo_cli::PanelRequest;
+
+struct GoodSpec {
+  const char* name;
+  std::vector<std::string> specs;
+  std::vector<PanelRequest> requests;
+};
+
+const GoodSpec kGoodSpecs[] = {
+    {"RowFeedsBothHalves", {"row1=45.60:95:1"}, {{4, "4560", '3', '1'}, {12, "4560", '3', '1'}}},
+    {"BottomRowIsPanelsZeroAndEight", {"row5=12.34"}, {{0, "1234", {}, {}}, {8, "1234", {}, {}}}},
+    {"OneDigitPriceGetsItsLeadingZero", {"panel10=5.60:80"}, {{10, "0560", '1', {}}}},
+    {"DashIsAnUnusedPanel", {"panel8=-:ДТ:3"}, {{8, "----", '5', '3'}}},
+    {"LatinDtIsDiesel", {"panel0=99.99:DT:0"}, {{0, "9999", '5', '0'}}},
+};
+
+class GoodSpecTest : public ::testing::TestWithParam<GoodSpec> {};
+
+TEST_P(GoodSpecTest, GivesThePanelsAndFields) {
+  EXPECT_EQ(tarvo_cli::ParseSpecs(GetParam().specs), GetParam().requests);
+}
+
+INSTANTIATE_TEST_SUITE_P(Specs, GoodSpecTest, ::testing::ValuesIn(kGoodSpecs),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+struct BadInput {
+  const char* name;
+  std::string input;
+  const char* said;  // a piece of the message
+};
+
+const BadInput kBadSpecs[] = {
+    {"PriceWithOneDecimal", "row1=4.5", "a price is"},
+    {"PriceWithThreeWholeDigits", "row1=123.45", "a price is"},
+    {"PriceWithLetters", "row1=1a.45", "a price is"},
+    {"RowZero", "row0=12.34", "a row is"},
+    {"RowSix", "row6=12.34", "a row is"},
+    {"PanelFive", "panel5=12.34", "a panel is"},
+    {"UnknownGrade", "row1=12.34:91", "a grade is"},
+    {"InscriptionFour", "row1=12.34:92:4", "an inscription is"},
+    {"TooManyFields", "row1=12.34:92:1:0", "at most"},
+    {"NoEquals", "row1", "no \"=\""},
+    {"UnknownTarget", "lane1=12.34", "give rowR="},
+};
+
+class BadSpecTest : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(BadSpecTest, IsRefusedAsBadUsageNamingTheSpec) {
+  try {
+    tarvo_cli::ParseSpecs({GetParam().input});
+    FAIL() << "accepted " << GetParam().input;
+  } catch (const CliFailure& failure) {
+    EXPECT_EQ(failure.Status(), ExitStatus::kBadUsage);
+    EXPECT_NE(std::string(failure.what()).find(GetParam().input), std::string::npos)
+        << failure.what();
+    EXPECT_NE(std::string(failure.what()).find(GetParam().said), std::string::npos)
+        << failure.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Specs, BadSpecTest, ::testing::ValuesIn(kBadSpecs),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(SpecTest, APanelNamedTwiceIsRefused) {
+  EXPECT_THROW(tarvo_cli::ParseSpecs({"row5=12.34", "panel8=-"}), CliFailure);
+}
+
+TEST(PanelFileTest, WhatReadPrintsReadsBackAsTheSameRequests) {
+  const std::vector<PanelRequest> written = {{4, "4560", '3', '1'}, {12, "----", '5', '3'}};
+  nlohmann::json panels = nlohmann::json::array();
+  for (const PanelRequest& r : written)
+    panels.push_back(tarvo_cli::PanelJson(r.address, tarvo_cli::Merged({}, r)));
+  // A panel that did not answer is left alone.
+  panels.push_back(tarvo_cli::PanelJson(0, std::nullopt));
+  EXPECT_EQ(tarvo_cli::ParsePanelFile(tarvo_cli::Dump({{"port", "COM3"}, {"panels", panels}})),
+            written);
+}
+
+const BadInput kBadFiles[] = {
+    {"NotJson", "{\"panels\": [", "not a JSON document"},
+    {"NoPanels", "{\"port\": \"COM3\"}", "no \"panels\""},
+    {"RowOfAnotherPanel", R"({"panels":[{"address":0,"row":4,"price":"12.34"}]})", "in row 5"},
+    {"HalfOfAnotherPanel", R"({"panels":[{"address":8,"half":1,"price":"12.34"}]})", "in half 2"},
+    {"AddressFive", R"({"panels":[{"address":5,"price":"12.34"}]})", "0..4 or 8..12"},
+    {"HugeAddress", R"({"panels":[{"address":4294967296,"price":"12.34"}]})", "0..4 or 8..12"},
+    {"BadPrice", R"({"panels":[{"address":0,"price":"4.5"}]})", "\"price\""},
+    {"BadGrade", R"({"panels":[{"address":0,"price":"12.34","grade":"91"}]})", "\"grade\""},
+    {"BadInscription", R"({"panels":[{"address":0,"price":"12.34","inscription":4}]})",
+     "\"inscription\""},
+    {"PanelTwice", R"({"panels":[{"address":0,"price":"12.34"},{"address":0,"price":"12.35"}]})",
+     "given twice"},
+    {"OkNotABoolean", R"({"panels":[{"address":0,"ok":"yes","price":"12.34"}]})", "\"ok\""},
+};
+
+class BadFileTest : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(BadFileTest, IsRefusedAsBadUsage) {
+  try {
+    tarvo_cli::ParsePanelFile(GetParam().input);
+    FAIL() << "accepted " << GetParam().input;
+  } catch (const CliFailure& failure) {
+    EXPECT_EQ(failure.Status(), ExitStatus::kBadUsage);
+    EXPECT_NE(std::string(failure.what()).find(GetParam().said), std::string::npos)
+        << failure.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BadFileTest, ::testing::ValuesIn(kBadFiles),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace
