@@ -24,7 +24,4 @@ struct JournalContents {
 // status) when it cannot be read.
 JournalContents ReadJournal(const std::string& path);
 
-// The time now in UTC with milliseconds: 2026-12-08T09:30:00.123Z.
-std::string UtcTimeStamp();
-
 }  // namespace tarvo_cli

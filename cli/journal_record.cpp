@@ -5,6 +5,7 @@
 
 #include "cli/journal.h"
 #include "cli/panel_json.h"
+#include "cli/utc_time.h"
 #include "serial/port/port_names.h"
 
 namespace tarvo_cli {

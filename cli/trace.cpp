@@ -1,21 +1,11 @@
 #include "cli/trace.h"
 
-#include <chrono>
-#include <cstdio>
-#include <ctime>
+#include "cli/utc_time.h"
 
 namespace tarvo_cli {
 
 void Tracer::Line(const std::string& port, bool sent, const std::string& bytes) {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<int>(millis));
+  const std::string stamp = UtcTime("%H:%M:%S", "");
   const std::lock_guard<std::mutex> lock(mutex_);
   err_ << stamp << ' ' << port << (sent ? " > " : " < ") << bytes << '\n' << std::flush;
 }
