@@ -42,6 +42,8 @@ desktop-file-validate "$tree/usr/share/applications/tarvo.desktop" || fail "the 
 [ -f "$tree/usr/share/icons/hicolor/scalable/apps/tarvo.svg" ] || fail "no icon"
 echo "== unpacked tarvo-sign-sim --help"
 "$tree/usr/bin/tarvo-sign-sim" --help >/dev/null || fail "tarvo-sign-sim --help"
+echo "== unpacked tarvo-cli --version"
+"$tree/usr/bin/tarvo-cli" --version >/dev/null || fail "tarvo-cli --version"
 
 # A Russian locale of our own, so nothing on the machine changes.
 locales=$work/locales
