@@ -247,7 +247,13 @@ RegistryText ParseRegistryText(std::string_view text) {
 std::string FormatRegistryText(const RegistryText& file) {
   std::string out;
   const auto addLine = [&](const std::string& line) {
-    if (!out.empty() && !out.ends_with('\n')) out += file.lineBreak;
+    // A last line read without its end gets one first; one cut after its CR
+    // only lacks the LF, which a second CR would turn into a line of its own.
+    if (out.ends_with('\r')) {
+      out += '\n';
+    } else if (!out.empty() && !out.ends_with('\n')) {
+      out += file.lineBreak;
+    }
     out += line + file.lineBreak;
   };
   const auto addSection = [&](const RegistrySection& section) {

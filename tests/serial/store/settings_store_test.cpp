@@ -151,6 +151,10 @@ TEST(SavePortSettings, StoresIntoARegistryExportKeepingItsLayout) {
       {"no line break at the end", "[Software\\TARVO\\ComPort]\n\"Other\"=\"kept\"",
        "[Software\\TARVO\\ComPort]\n\"Other\"=\"kept\"\n\"Port\"=\"COM3\"\n" +
            ValuesAfterPort("\n")},
+      {"a line break cut after its CR at the end", "[Software\\Other]\r\n\"A\"=\"1\"\r\n[B]\r",
+       "[Software\\Other]\r\n\"A\"=\"1\"\r\n[B]\r\n\r\n[Software\\TARVO\\ComPort]\r\n"
+       "\"Port\"=\"COM3\"\r\n" +
+           ValuesAfterPort("\r\n")},
   };
   for (const auto& c : cases) {
     HermeticEnv env;
