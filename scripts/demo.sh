@@ -19,10 +19,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A real sign answers a write frame only after its 11 bytes have crossed the
-# line (about 6 ms at 19200 baud), after the program has discarded its input
-# queue; the simulated sign waits as long, so writes are acknowledged at once.
-<<<<<<< HEAD
 # The sign stands as at a station: the five grades from the top row down, the
 # same price on both halves (row r is panels 5-r and 13-r), 95 and 98 with the
 # first inscription, ДТ with the second. Arguments come after, so they win.
@@ -31,10 +27,9 @@ for row in "1 47.50 1 0" "2 55.30 2 0" "3 60.40 3 1" "4 72.90 4 1" "5 68.20 5 2"
   read -r r price grade inscription <<<"$row"
   sign+=(--panel "$((5 - r))=$price,$grade,$inscription" --panel "$((13 - r))=$price,$grade,$inscription")
 done
-"$bin/sim/tarvo-sign-sim" --dir "$ports" --delay 6 --port COM3 "${sign[@]}" "$@" >"$transcript" 2>&1 &
-=======
-"$bin/sim/tarvo-sign-sim" --dir "$ports" --line-rate 19200 --port COM3 "$@" >"$transcript" 2>&1 &
->>>>>>> waits
+# Its line takes a real line's time at 19200 baud, so every answer comes when a
+# real sign's would.
+"$bin/sim/tarvo-sign-sim" --dir "$ports" --line-rate 19200 --port COM3 "${sign[@]}" "$@" >"$transcript" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 200); do
   grep -q '^ready:' "$transcript" && break
