@@ -89,8 +89,13 @@ void AgentCore::Load() {
 
 void AgentCore::Record(const std::string& kind, std::optional<int64_t> rev, json detail, int priority) {
   Event event{0, clock_.NowMs(), kind, rev, std::move(detail)};
-  event.id = db_.AddEvent(event);
   Log(priority, kind + (rev ? " rev " + std::to_string(*rev) : "") + ": " + station::Dump(event.detail));
+  try {
+    event.id = db_.AddEvent(event);
+  } catch (const StoreError& error) {
+    // The journal has the event; the agent goes on keeping the sign right.
+    Log(LOG_ERR, "cannot record the event in the history: " + std::string(error.what()));
+  }
   for (AgentObserver* observer : observers_) observer->OnEvent(event);
 }
 

@@ -32,6 +32,13 @@ class AgentTest : public ::testing::Test {
  protected:
   AgentTest() : sim_(env_.ComDir()), sign_(sim_.AddSign("COM3")) {}
 
+  // A sanitizer's report in the agent's process would otherwise go unseen.
+  void TearDown() override {
+    if (agent_) {
+      EXPECT_EQ(agent_->Log().find("Sanitizer"), std::string::npos) << agent_->Log();
+    }
+  }
+
   AgentProcess& StartAgent(const AgentSetup& setup = {}) {
     sim_.Start();
     agent_ = std::make_unique<AgentProcess>(env_.Root(), setup);
