@@ -296,7 +296,7 @@ void AgentCore::Kick() {
   JobKind kind = JobKind::kApply;
   std::optional<int64_t> brightnessRev;
   if (needApply_ && !desired_.Empty()) {
-    job.readAll = needVerify_ || !readWaiters_.empty();
+    job.readAll = needVerify_ || !readWaiters_.empty() || desired_.Open();
     if (brightnessRev_ > brightnessDoneRev_) {
       job.brightness = desired_.brightness;
       brightnessRev = brightnessRev_;
