@@ -355,7 +355,8 @@ void AgentCore::Finished(JobKind kind, int64_t rev, std::optional<int64_t> brigh
             detail["brightness"] = {{"level", *desired_.brightness}, {"verified", *result.brightnessConfirmed}};
           Record("applied", rev, detail, result.AllVerified() ? LOG_INFO : LOG_WARNING);
         }
-        if (result.readAll) Verified(result);
+        // What an apply found different is what it was asked to change: no drift.
+        if (kind == JobKind::kVerify) Verified(result);
         if (result.AllVerified() && (kind == JobKind::kVerify || !brightnessRev || result.brightnessConfirmed)) {
           verifiedRev_ = std::max(verifiedRev_, rev);
           db_.SetValue("verified_rev", verifiedRev_);

@@ -50,6 +50,13 @@ class AgentTest : public ::testing::Test {
     ASSERT_TRUE(WaitFor([this] { return !agent_->Request({{"op", "status"}})["last_verification"].is_null(); }))
         << agent_->Log();
   }
+  // Until the current revision is wholly on the sign and the agent is idle.
+  void WaitVerified() {
+    ASSERT_TRUE(WaitFor([this] {
+      const nlohmann::json status = agent_->Request({{"op", "status"}});
+      return status["verified_rev"] == status["rev"] && !status["busy"].get<bool>();
+    }, std::chrono::seconds(30))) << agent_->Log();
+  }
   nlohmann::json Write(const std::vector<std::string>& specs) {
     return agent_->Request({{"op", "write"}, {"specs", specs}});
   }
