@@ -58,6 +58,11 @@ void Plan(PanelWrite& write, const SignPanels& before, bool onlyChanges) {
     return;
   }
   write.record = station::Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
+  // A field kept from the sign may hold what no frame can carry.
+  if (const auto fault = sign_link::RecordFault(write.request.address, *write.record)) {
+    write.skipped = "cannot be sent: " + *fault + "; give PRICE:GRADE:INSCRIPTION";
+    return;
+  }
   write.sent = !(onlyChanges && known && *write.record == *held->second);
   if (!write.sent) write.skipped = "the sign holds it already";
 }

@@ -90,13 +90,21 @@ std::vector<FrameOutcome> WriteSign(SignPort& port, const EntryRowSource& entryR
     const int firstHalf = kFirstRow - row;
     for (int address : {firstHalf, firstHalf + kHalfOffset}) {
       const auto panel = static_cast<uint8_t>(address);
+      // A row whose field holds what the link cannot carry (bytes a read put
+      // there) is not sent: only well-formed frames go on the line.
+      const bool sendable = !sign_link::RecordFault(panel, record);
       // The label counts the frames from 0; the bar stops at its end for the
       // last two so that it never steps back.
-      context.log("Запишу " + std::to_string(frameIndex) +
-                  " панель:" + sign_link::WriteFrame(panel, record));
+      if (sendable)
+        context.log("Запишу " + std::to_string(frameIndex) +
+                    " панель:" + sign_link::WriteFrame(panel, record));
       if (frameIndex > 0) context.progress(std::min(frameIndex + 1, kLastPosition));
-      outcomes.push_back(WritePanel(port, panel, record, context));
       ++frameIndex;
+      if (!sendable) {
+        outcomes.push_back({panel, "", false});
+        continue;
+      }
+      outcomes.push_back(WritePanel(port, panel, record, context));
     }
   }
   return outcomes;

@@ -106,6 +106,24 @@ TEST(WriteSign, SilentSignGetsEveryFrameFourTimesAndNoOutcomeStopsTheWrite) {
   EXPECT_EQ(window.log[1 + 3 * attempt.size()], "Запишу 1 панель:W8123421E2D");
 }
 
+TEST(WriteSign, ARowTheLinkCannotCarryIsNotSentAndTheOthersAre) {
+  ScriptedSignPort port;
+  port.respond = AcknowledgesEveryFrame();
+  ExchangeRecorder window;
+  auto rows = MixedRows();
+  rows[3].notUsed = false;
+  rows[3].priceText = " 1. ~";  // a read put a byte in the field that no price has
+
+  const auto outcomes = WriteSign(
+      port, [&](int row) { return rows.at(row); }, window.Context());
+
+  std::vector<std::string> sendable = kMixedFrames;
+  sendable.erase(sendable.begin() + 4, sendable.begin() + 6);
+  EXPECT_EQ(port.sent, Twice(sendable, 2));
+  EXPECT_FALSE(outcomes[4].acknowledged);
+  EXPECT_EQ(window.progress, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 8, 8}));
+}
+
 TEST(WriteSign, RowIsTakenFromItsControlsWhenItsTurnComes) {
   ScriptedSignPort port;
   auto rows = MixedRows();
