@@ -58,8 +58,11 @@ void Read(Report& report) {
 void SilentRead(Report& report) {
   sign_sim::SignFaults silent;
   silent.silent = true;
-  const double seconds =
-      WithSign([] { return MedianSeconds({"read", "--port", "COM3"}, kRuns, 1); }, silent);
+  const double seconds = WithSign(
+      [] {
+        return MedianSeconds({"read", "--port", "COM3"}, kRuns, 1);
+      },
+      silent);
   report.Add("cli.silent_read_ms", seconds * 1000, "ms", "<= 1000");
 }
 

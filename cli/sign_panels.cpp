@@ -13,7 +13,8 @@ SignPanels ReadPanels(SignLine& line, const std::string& where) {
   const sign_exchange::ExchangeContext& context = line.Context();
   SignPanels panels;
   for (const sign_exchange::ReadStep& step : sign_exchange::kReadSteps) {
-    const sign_exchange::PanelReading reading = sign_exchange::ReadStepPanel(line.Port(), step, context);
+    const sign_exchange::PanelReading reading =
+        sign_exchange::ReadStepPanel(line.Port(), step, context);
     const std::string panel = "panel " + std::to_string(step.address);
     if (reading.heard == sign_exchange::Heard::kNothing)
       throw CliFailure(ExitStatus::kNotConfirmed,

@@ -23,13 +23,16 @@ void SleepReadDelay(const ExchangeContext& context) {
 Arrival TakeAnswer(SignPort& port, const ExchangeContext& context, const AnswerShape& shape,
                    std::string& answer, const std::function<bool(const std::string&)>& isAnother) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(context.answerTimeoutMs);
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(context.answerTimeoutMs);
   Arrival arrival;
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     const int32_t queued =
         port.WaitForInput(shape.waitFor, static_cast<int>(std::max<int64_t>(left.count(), 0)));
-    if (queued > 0) arrival.heard = std::max(arrival.heard, queued >= shape.enough ? Heard::kWhole : Heard::kPart);
+    if (queued > 0)
+      arrival.heard =
+          std::max(arrival.heard, queued >= shape.enough ? Heard::kWhole : Heard::kPart);
     if (queued < shape.enough) {
       context.log(QueuedLine(queued));
       return arrival;
@@ -69,7 +72,8 @@ void LetLateAnswersPass(SignPort& port, const ExchangeContext& context,
   if (context.wait != AnswerWait::ForBytes) return;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point until = lastSend + 2 * std::chrono::milliseconds(context.answerTimeoutMs);
-  for (auto left = until - Clock::now(); left > Clock::duration::zero(); left = until - Clock::now()) {
+  for (auto left = until - Clock::now(); left > Clock::duration::zero();
+       left = until - Clock::now()) {
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
     // No count is ever reached: the wait lasts its time unless the queue fills.
     port.WaitForInput(std::numeric_limits<int32_t>::max(), static_cast<int>(ms));

@@ -48,12 +48,11 @@ bool ProbeAnswersLikeSign(SignPort& port, const ExchangeContext& context, int se
   } else {
     // A late reply for another panel (a program before this one asked) is not
     // the answer to the probe.
-    answered = TakeAnswer(port, context, {kReplyLength, kReplyWaiting, kReplyTaken},
-                          context.replyBuffer,
-                          [](const std::string& reply) {
-                            return reply[0] == 'T' && reply[1] != kProbe[1];
-                          })
-                   .taken;
+    answered =
+        TakeAnswer(
+            port, context, {kReplyLength, kReplyWaiting, kReplyTaken}, context.replyBuffer,
+            [](const std::string& reply) { return reply[0] == 'T' && reply[1] != kProbe[1]; })
+            .taken;
   }
   if (!answered) context.log("Ошибка чтения!!! ");
   context.log(ReceivedLine(context.replyBuffer));

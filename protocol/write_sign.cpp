@@ -57,7 +57,8 @@ AckAttempt WaitWriteAckOnce(SignPort& port, const ExchangeContext& context) {
   if (paced) {
     if (PollForAcknowledgement(port, context)) port.ReadBytes(answer, kBytesTaken);
   } else {
-    attempt.heard = TakeAnswer(port, context, {kBytesTaken, kEnoughBytes, kBytesTaken}, answer).heard;
+    attempt.heard =
+        TakeAnswer(port, context, {kBytesTaken, kEnoughBytes, kBytesTaken}, answer).heard;
   }
   context.log(ReceivedLine(answer));
 

@@ -48,7 +48,8 @@ TEST_F(SignAnswerTest, ALateReplyIsNeverShownAsTheNextPanelsValue) {
     if (panel["ok"] != true) continue;
     const uint8_t address = panel["address"];
     const std::string price = sign_.Panel(address).price;
-    EXPECT_EQ(panel["price"], price.substr(0, 2) + "." + price.substr(2)) << "panel " << int(address);
+    EXPECT_EQ(panel["price"], price.substr(0, 2) + "." + price.substr(2))
+        << "panel " << int(address);
   }
 }
 
