@@ -16,15 +16,15 @@ SignPanels ReadPanels(SignLine& line, const std::string& where) {
     const sign_exchange::PanelReading reading =
         sign_exchange::ReadStepPanel(line.Port(), step, context);
     const std::string panel = "panel " + std::to_string(step.address);
-    if (reading.heard == sign_exchange::Heard::kNothing)
+    if (!reading.good && !reading.heard.anyByte)
       throw CliFailure(ExitStatus::kNotConfirmed,
                        where + ": the sign does not answer: nothing came back to " + panel +
                            "'s requests; check the sign's cable and power");
-    if (reading.heard == sign_exchange::Heard::kPart)
+    if (!reading.good && reading.heard.cutShort)
       throw CliFailure(ExitStatus::kNotConfirmed,
-                       where + ": the sign answers too slowly: no reply of " + panel +
-                           " was whole within " + std::to_string(context.answerTimeoutMs) +
-                           " ms; give it more time with --timeout MS");
+                       where + ": the sign answers too slowly: the replies of " + panel +
+                           " were not whole within " + std::to_string(context.answerTimeoutMs) +
+                           " ms; give them more time with --timeout MS");
     panels[step.address] =
         reading.good ? std::optional(sign_link::DecodeReply(reading.reply)) : std::nullopt;
   }

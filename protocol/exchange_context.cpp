@@ -16,6 +16,10 @@ constexpr int kQuietMs = 5;
 
 }  // namespace
 
+Heard HeardOf(int32_t queued, int32_t enough) {
+  return {queued > 0, queued > 0 && queued < enough};
+}
+
 void SleepReadDelay(const ExchangeContext& context) {
   std::this_thread::sleep_for(std::chrono::milliseconds(context.readDelayMs()));
 }
@@ -30,9 +34,7 @@ Arrival TakeAnswer(SignPort& port, const ExchangeContext& context, const AnswerS
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     const int32_t queued =
         port.WaitForInput(shape.waitFor, static_cast<int>(std::max<int64_t>(left.count(), 0)));
-    if (queued > 0)
-      arrival.heard =
-          std::max(arrival.heard, queued >= shape.enough ? Heard::kWhole : Heard::kPart);
+    arrival.heard |= HeardOf(queued, shape.enough);
     if (queued < shape.enough) {
       context.log(QueuedLine(queued));
       return arrival;

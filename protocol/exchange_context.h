@@ -35,11 +35,23 @@ struct ExchangeContext {
 // Sleeps one read delay.
 void SleepReadDelay(const ExchangeContext& context);
 
-// The most that came back to an exchange's attempts: nothing at all (the sign
-// does not answer), only part of an answer by the deadline (its bytes come too
-// slowly for the answer time), or a whole answer, good or bad, this
-// exchange's or not. Ordered, so that the most of several is their maximum.
-enum class Heard { kNothing, kPart, kWhole };
+// What came back to an exchange's attempts, whatever it was worth. No byte
+// at all: the sign does not answer. An answer time that ended with part of an
+// answer queued: its bytes come too slowly for it (or the answer was cut).
+struct Heard {
+  bool anyByte = false;
+  bool cutShort = false;
+  Heard& operator|=(const Heard& other) {
+    anyByte = anyByte || other.anyByte;
+    cutShort = cutShort || other.cutShort;
+    return *this;
+  }
+  bool operator==(const Heard&) const = default;
+};
+
+// What an answer time that ended with `queued` bytes of an answer of
+// `enough` tells.
+Heard HeardOf(int32_t queued, int32_t enough);
 
 // What one answer has: its length, waited for and taken off the line; the
 // count that makes it whole enough to read; the count kept of it.
@@ -52,7 +64,7 @@ struct AnswerShape {
 // What an answer wait of ForBytes gave.
 struct Arrival {
   bool taken = false;  // this exchange's answer was read into the buffer
-  Heard heard = Heard::kNothing;
+  Heard heard;
 };
 
 // The answer wait of ForBytes, from just after the send: until the answer's

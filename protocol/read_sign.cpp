@@ -1,7 +1,5 @@
 #include "protocol/read_sign.h"
 
-#include <algorithm>
-
 namespace sign_exchange {
 
 namespace {
@@ -36,7 +34,7 @@ int32_t PollForReply(SignPort& port, const ExchangeContext& context) {
 // the most that came back to any of them.
 struct PanelAttempts {
   bool matched = false;
-  Heard heard = Heard::kNothing;
+  Heard heard;
 };
 
 // One attempt: request, wait, read, check code. Waiting for the bytes, a
@@ -56,7 +54,7 @@ PanelAttempts ReadPanelOnce(SignPort& port, uint8_t address, const ExchangeConte
   if (paced) {
     const int32_t queued = PollForReply(port, context);
     complete = queued >= kReplyLength;
-    attempt.heard = complete ? Heard::kWhole : queued > 0 ? Heard::kPart : Heard::kNothing;
+    attempt.heard = HeardOf(queued, kReplyLength);
     if (complete) port.ReadBytes(buffer, kReplyLength);
   } else {
     const char own = sign_link::AddressChar(address);
@@ -84,7 +82,7 @@ PanelAttempts ReadPanelAttempts(SignPort& port, uint8_t address, const ExchangeC
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     if (attempt > 1) LetLineFallQuiet(port, context);
     const PanelAttempts once = ReadPanelOnce(port, address, context);
-    panel.heard = std::max(panel.heard, once.heard);
+    panel.heard |= once.heard;
     if (once.matched) {
       panel.matched = true;
       return panel;

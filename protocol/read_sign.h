@@ -46,10 +46,9 @@ struct PanelReading {
   std::string reply;            // the reply buffer after the read
   std::string priceText;        // the label's new caption when good
   sign_link::PanelView view{};  // grade index and inscriptions when good
-  // The most that came back to the panel's requests, good or not: nothing at
-  // all is a sign that does not answer, parts only a sign too slow for the
-  // answer time (what the window's polls found: what they counted last).
-  Heard heard = Heard::kNothing;
+  // What came back to the panel's requests, good or not (for the window's
+  // polls: what they counted last).
+  Heard heard;
 };
 
 // Up to seven attempts at one panel, each traced in the log. Afterwards the

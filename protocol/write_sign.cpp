@@ -36,7 +36,7 @@ bool PollForAcknowledgement(SignPort& port, const ExchangeContext& context) {
 // What one attempt gave (or all of a frame's), and when its frame went out.
 struct AckAttempt {
   bool acknowledged = false;
-  Heard heard = Heard::kNothing;
+  Heard heard;
   std::chrono::steady_clock::time_point sent;
 };
 
@@ -80,7 +80,7 @@ AckAttempt AcknowledgedFrame(SignPort& port, const ExchangeContext& context) {
     if (++number > 1) LetLineFallQuiet(port, context);
     attempt = WaitWriteAckOnce(port, context);
     outcome.acknowledged = attempt.acknowledged;
-    outcome.heard = std::max(outcome.heard, attempt.heard);
+    outcome.heard |= attempt.heard;
   }
   if (number > 1 || !outcome.acknowledged) LetLateAnswersPass(port, context, attempt.sent);
   return outcome;
@@ -129,7 +129,7 @@ std::vector<FrameOutcome> WriteSign(SignPort& port, const EntryRowSource& entryR
       if (frameIndex > 0) context.progress(std::min(frameIndex + 1, kLastPosition));
       ++frameIndex;
       if (!sendable) {
-        outcomes.push_back({panel, "", false});
+        outcomes.push_back({panel, "", false, {}});
         continue;
       }
       outcomes.push_back(WritePanel(port, panel, record, context));
