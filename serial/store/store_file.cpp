@@ -124,8 +124,9 @@ std::string LinkTarget(const std::string& path) {
   Fail("cannot resolve", path, ELOOP);
 }
 
-// Makes the rename itself durable; a folder that cannot be synced is no failure
-// of the store, the file is already in place.
+// Makes a new entry of the folder holding path durable: a renamed file, a new
+// folder. A folder that cannot be synced is no failure of the store: the
+// entry is already in place.
 void SyncFolderOf(const std::string& path) {
   std::string folder = std::filesystem::path(path).parent_path().string();
   if (folder.empty()) folder = ".";
