@@ -3,9 +3,9 @@
 #include "cli/commands.h"
 #include "cli/find_sign.h"
 #include "cli/journal_record.h"
-#include "cli/panel_json.h"
+#include "station/panel_json.h"
 #include "cli/port_error.h"
-#include "cli/port_state.h"
+#include "station/port_state.h"
 #include "cli/sign_line.h"
 #include "protocol/brightness.h"
 #include "serial/port/port_names.h"
@@ -60,19 +60,19 @@ ExitStatus RunBrightness(const Options& options, Console& console) {
   record["exit"] = static_cast<int>(status);
 
   if (options.json) {
-    console.out << Dump({{"port", name},
+    console.out << station::Dump({{"port", name},
                          {"device", device},
                          {"level", record["level"]},
                          {"echo", echo},
                          {"verified", confirmed}})
                 << '\n';
   } else if (!portFailure) {
-    console.out << PortLabel(name, device) << ": " << message << '\n';
+    console.out << station::PortLabel(name, device) << ": " << message << '\n';
   }
   if (portFailure) console.err << "tarvo-cli: " << portFailure->what() << '\n';
   Record(options, record);
   if (status == ExitStatus::kNotConfirmed)
-    console.err << "tarvo-cli: " << PortLabel(name, device) << ": the sign did not echo " << command
+    console.err << "tarvo-cli: " << station::PortLabel(name, device) << ": the sign did not echo " << command
                 << "; check the sign's cable and power\n";
   return status;
 }

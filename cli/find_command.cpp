@@ -1,8 +1,8 @@
 // find: where a sign answers, which port is used, and why the others failed.
 #include "cli/commands.h"
 #include "cli/find_sign.h"
-#include "cli/panel_json.h"
-#include "cli/port_state.h"
+#include "station/panel_json.h"
+#include "station/port_state.h"
 
 namespace tarvo_cli {
 
@@ -27,7 +27,7 @@ ExitStatus RunFind(const Options& options, Console& console) {
     }
   }
   if (options.json) {
-    console.out << Dump({{"ports", list},
+    console.out << station::Dump({{"ports", list},
                          {"used", found.used ? nlohmann::json(*found.used) : nullptr}})
                 << '\n';
   } else {

@@ -5,7 +5,7 @@
 
 #include "cli/failure.h"
 #include "cli/port_error.h"
-#include "cli/port_state.h"
+#include "station/port_state.h"
 #include "cli/sign_line.h"
 #include "protocol/sign_probe.h"
 #include "serial/port/port_list.h"
@@ -66,7 +66,7 @@ FindResult FindSign(const Options& options, Tracer* tracer) {
 std::string NoSignText(const FindResult& found) {
   std::string why;
   for (const ProbeOutcome& outcome : found.ports) {
-    why += (why.empty() ? "" : ", ") + PortLabel(outcome.name, outcome.device) + " " +
+    why += (why.empty() ? "" : ", ") + station::PortLabel(outcome.name, outcome.device) + " " +
            (outcome.failure.empty() ? "silent" : outcome.failure);
   }
   if (why.empty()) why = "no serial port exists";

@@ -2,7 +2,7 @@
 #include "cli/commands.h"
 #include "cli/journal.h"
 #include "cli/journal_record.h"
-#include "cli/panel_json.h"
+#include "station/panel_json.h"
 
 namespace tarvo_cli {
 
@@ -11,7 +11,7 @@ namespace {
 std::string Text(const nlohmann::json& entry, const char* key) {
   const auto value = entry.find(key);
   if (value == entry.end() || value->is_null()) return "-";
-  return value->is_string() ? value->get<std::string>() : Dump(*value);
+  return value->is_string() ? value->get<std::string>() : station::Dump(*value);
 }
 
 std::string Summary(const nlohmann::json& entry) {
@@ -53,7 +53,7 @@ ExitStatus RunJournal(const Options& options, Console& console) {
   if (contents.tornTail)
     console.err << "tarvo-cli: journal " << path
                 << ": the last line is cut off (a power loss during a write?); skipped\n";
-  if (options.json) console.out << Dump({{"journal", path}, {"entries", entries}}) << '\n';
+  if (options.json) console.out << station::Dump({{"journal", path}, {"entries", entries}}) << '\n';
   return ExitStatus::kDone;
 }
 

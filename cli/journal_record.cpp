@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "cli/journal.h"
-#include "cli/panel_json.h"
+#include "station/panel_json.h"
 #include "cli/utc_time.h"
 #include "serial/port/port_names.h"
 
@@ -39,7 +39,7 @@ std::string JournalPathOf(const Options& options) {
 
 void Record(const Options& options, const nlohmann::json& record) {
   if (options.noJournal) return;
-  AppendJournalLine(JournalPathOf(options), Dump(record));
+  AppendJournalLine(JournalPathOf(options), station::Dump(record));
 }
 
 }  // namespace tarvo_cli

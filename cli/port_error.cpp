@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/port_state.h"
+#include "station/port_state.h"
 #include "serial/port/port_names.h"
 
 namespace tarvo_cli {
@@ -20,15 +20,15 @@ std::string Lowercase(std::string text) {
 }  // namespace
 
 std::string PortErrorText(const EComPort& error, const std::string& portName) {
-  const PortStatus status = InspectPort(portName);
+  const station::PortStatus status = station::InspectPort(portName);
   const int system = error.SystemError();
   if (error.ErrorCode() == kErrOpen) {
     if (system == EBUSY || system == EWOULDBLOCK) {
-      return (status.state == PortState::kBusy
-                  ? StateDetail(status)
+      return (status.state == station::PortState::kBusy
+                  ? station::StateDetail(status)
                   : "busy: another program holds it; close that program or wait for it");
     }
-    if (status.state != PortState::kFree) return StateDetail(status);
+    if (status.state != station::PortState::kFree) return station::StateDetail(status);
     if (system == EACCES || system == EPERM)
       return "permission denied; add the user to the device's group";
     if (system == ENOTTY) return "not a terminal; name a serial device";
@@ -46,7 +46,7 @@ std::string PortErrorText(const EComPort& error, const std::string& portName) {
 CliFailure PortFailure(const EComPort& error, const std::string& portName) {
   const std::string device = DeviceForPort(portName).value_or("");
   return CliFailure(ExitStatus::kPortError,
-                    PortLabel(portName, device) + ": " + PortErrorText(error, portName));
+                    station::PortLabel(portName, device) + ": " + PortErrorText(error, portName));
 }
 
 }  // namespace tarvo_cli

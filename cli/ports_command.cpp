@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "cli/commands.h"
-#include "cli/panel_json.h"
-#include "cli/port_state.h"
+#include "station/panel_json.h"
+#include "station/port_state.h"
 #include "serial/CPort.h"
 #include "serial/port/port_list.h"
 #include "serial/port/port_names.h"
@@ -22,18 +22,18 @@ ExitStatus RunPorts(const Options& options, Console& console) {
   }
   nlohmann::json list = nlohmann::json::array();
   for (const std::string& name : names) {
-    const PortStatus status = InspectPort(name);
+    const station::PortStatus status = station::InspectPort(name);
     if (options.json) {
       nlohmann::json port = {
-          {"port", name}, {"device", status.device}, {"state", StateText(status.state)}};
-      if (status.state == PortState::kBusy) port["holder"] = status.holder;
-      if (status.state == PortState::kNoAccess) port["group"] = status.group;
+          {"port", name}, {"device", status.device}, {"state", station::StateText(status.state)}};
+      if (status.state == station::PortState::kBusy) port["holder"] = status.holder;
+      if (status.state == station::PortState::kNoAccess) port["group"] = status.group;
       list.push_back(port);
     } else {
-      console.out << name << "  " << status.device << "  " << StateDetail(status) << '\n';
+      console.out << name << "  " << status.device << "  " << station::StateDetail(status) << '\n';
     }
   }
-  if (options.json) console.out << Dump({{"ports", list}}) << '\n';
+  if (options.json) console.out << station::Dump({{"ports", list}}) << '\n';
   return ExitStatus::kDone;
 }
 

@@ -1,9 +1,9 @@
 // read: all ten panels.
 #include "cli/commands.h"
 #include "cli/find_sign.h"
-#include "cli/panel_json.h"
+#include "station/panel_json.h"
 #include "cli/port_error.h"
-#include "cli/port_state.h"
+#include "station/port_state.h"
 #include "cli/sign_panels.h"
 #include "serial/port/port_names.h"
 
@@ -22,10 +22,10 @@ ExitStatus RunRead(const Options& options, Console& console) {
     throw PortFailure(error, name);
   }
   if (options.json) {
-    console.out << Dump({{"port", name}, {"device", device}, {"panels", PanelsJson(panels)}})
+    console.out << station::Dump({{"port", name}, {"device", device}, {"panels", PanelsJson(panels)}})
                 << '\n';
   } else {
-    console.out << PortLabel(name, device) << '\n';
+    console.out << station::PortLabel(name, device) << '\n';
     PrintPanels(console.out, panels);
   }
   std::string unread;
@@ -33,7 +33,7 @@ ExitStatus RunRead(const Options& options, Console& console) {
     if (!record) unread += (unread.empty() ? "" : ", ") + std::to_string(address);
   }
   if (unread.empty()) return ExitStatus::kDone;
-  console.err << "tarvo-cli: " << PortLabel(name, device) << ": no proper answer from panel "
+  console.err << "tarvo-cli: " << station::PortLabel(name, device) << ": no proper answer from panel "
               << unread << "; check the sign's cable and power\n";
   return ExitStatus::kNotConfirmed;
 }

@@ -1,6 +1,7 @@
 #include <exception>
 
 #include "cli/commands.h"
+#include "station/input_error.h"
 
 namespace tarvo_cli {
 
@@ -34,6 +35,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   } catch (const CliFailure& failure) {
     err << "tarvo-cli: " << failure.what() << '\n';
     return static_cast<int>(failure.Status());
+  } catch (const station::InputError& error) {
+    err << "tarvo-cli: " << error.what() << '\n';
+    return static_cast<int>(ExitStatus::kBadUsage);
   } catch (const std::exception& error) {
     // Anything else is the machine's, not the sign's: a file or memory.
     err << "tarvo-cli: " << error.what() << '\n';

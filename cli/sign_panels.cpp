@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "cli/panel_json.h"
-#include "cli/panel_request.h"
+#include "station/panel_json.h"
+#include "station/panel_request.h"
 #include "protocol/read_sign.h"
 
 namespace tarvo_cli {
@@ -20,7 +20,7 @@ SignPanels ReadPanels(SignLine& line) {
 
 nlohmann::json PanelsJson(const SignPanels& panels) {
   nlohmann::json list = nlohmann::json::array();
-  for (const auto& [address, record] : panels) list.push_back(PanelJson(address, record));
+  for (const auto& [address, record] : panels) list.push_back(station::PanelJson(address, record));
   return list;
 }
 
@@ -37,16 +37,16 @@ std::string Padded(const std::string& text, size_t width) {
 
 std::string RecordText(const sign_link::PanelRecord& record) {
   return sign_link::PriceText(record.price) + "  " +
-         Padded(GradeName(record.grade).value_or("-"), 5) +
-         std::to_string(InscriptionBits(record.inscription));
+         Padded(station::GradeName(record.grade).value_or("-"), 5) +
+         std::to_string(station::InscriptionBits(record.inscription));
 }
 
 void PrintPanels(std::ostream& out, const SignPanels& panels) {
   out << "panel  row  half  price  grade inscription\n";
   for (const auto& [address, record] : panels) {
     char lead[32];
-    std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, EntryRowOf(address),
-                  HalfOf(address));
+    std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, station::EntryRowOf(address),
+                  station::HalfOf(address));
     out << lead
         << (record ? RecordText(*record)
                    : std::string(sign_link::kBadReplyText) + "  no proper answer")

@@ -6,9 +6,9 @@
 #include "cli/commands.h"
 #include "cli/find_sign.h"
 #include "cli/journal_record.h"
-#include "cli/panel_json.h"
+#include "station/panel_json.h"
 #include "cli/port_error.h"
-#include "cli/port_state.h"
+#include "station/port_state.h"
 #include "cli/sign_panels.h"
 #include "protocol/write_sign.h"
 #include "serial/port/port_names.h"
@@ -21,7 +21,7 @@ namespace {
 constexpr uint8_t kFrameOrder[] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12};
 
 struct PanelWrite {
-  PanelRequest request;
+  station::PanelRequest request;
   std::optional<sign_link::PanelRecord> record;  // what the panel should hold
   bool sent = false;
   std::string skipped;  // why the frame was not sent
@@ -39,8 +39,8 @@ struct WriteRun {
   }
 };
 
-std::vector<PanelRequest> InFrameOrder(std::vector<PanelRequest> requests) {
-  const auto rank = [](const PanelRequest& r) {
+std::vector<station::PanelRequest> InFrameOrder(std::vector<station::PanelRequest> requests) {
+  const auto rank = [](const station::PanelRequest& r) {
     return std::find(std::begin(kFrameOrder), std::end(kFrameOrder), r.address) -
            std::begin(kFrameOrder);
   };
@@ -53,11 +53,11 @@ std::vector<PanelRequest> InFrameOrder(std::vector<PanelRequest> requests) {
 void Plan(PanelWrite& write, const SignPanels& before, bool onlyChanges) {
   const auto held = before.find(write.request.address);
   const bool known = held != before.end() && held->second;
-  if (!known && !Complete(write.request)) {
+  if (!known && !station::Complete(write.request)) {
     write.skipped = "the sign did not tell what it holds; give PRICE:GRADE:INSCRIPTION";
     return;
   }
-  write.record = Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
+  write.record = station::Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
   write.sent = !(onlyChanges && known && *write.record == *held->second);
   if (!write.sent) write.skipped = "the sign holds it already";
 }
@@ -83,14 +83,14 @@ nlohmann::json PanelsJsonOf(const WriteRun& run) {
   for (const PanelWrite& write : run.panels) {
     const uint8_t address = write.request.address;
     nlohmann::json entry = {{"address", address},
-                            {"row", EntryRowOf(address)},
-                            {"half", HalfOf(address)},
-                            {"asked", write.record ? PanelJson(address, write.record) : nullptr},
+                            {"row", station::EntryRowOf(address)},
+                            {"half", station::HalfOf(address)},
+                            {"asked", write.record ? station::PanelJson(address, write.record) : nullptr},
                             {"sent", write.sent},
                             {"acknowledged", write.acknowledged},
                             {"verified", write.verified}};
     if (!write.skipped.empty()) entry["skipped"] = write.skipped;
-    if (run.after) entry["after"] = PanelJson(address, run.after->at(address));
+    if (run.after) entry["after"] = station::PanelJson(address, run.after->at(address));
     list.push_back(entry);
   }
   return list;
@@ -101,8 +101,8 @@ void PrintRun(std::ostream& out, const WriteRun& run) {
   for (const PanelWrite& write : run.panels) {
     const uint8_t address = write.request.address;
     char lead[32];
-    std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, EntryRowOf(address),
-                  HalfOf(address));
+    std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, station::EntryRowOf(address),
+                  station::HalfOf(address));
     char results[32];
     std::snprintf(results, sizeof results, "%-12s  %s", write.acknowledged ? "yes" : "no",
                   write.verified ? "yes" : "no");
@@ -118,8 +118,8 @@ ExitStatus RunWrite(const Options& options, Console& console) {
   // Bad input is refused before the port is opened.
   const bool fromFile = options.file.has_value();
   WriteRun run;
-  for (const PanelRequest& request :
-       InFrameOrder(fromFile ? ReadPanelFile(*options.file) : ParseSpecs(options.specs))) {
+  for (const station::PanelRequest& request :
+       InFrameOrder(fromFile ? station::ReadPanelFile(*options.file) : station::ParseSpecs(options.specs))) {
     PanelWrite write;
     write.request = request;
     run.panels.push_back(write);
@@ -152,19 +152,19 @@ ExitStatus RunWrite(const Options& options, Console& console) {
   record["exit"] = static_cast<int>(status);
 
   if (options.json) {
-    console.out << Dump({{"port", name},
+    console.out << station::Dump({{"port", name},
                          {"device", device},
                          {"panels", record["panels"]},
                          {"verified", run.verified()}})
                 << '\n';
   } else if (!portFailure) {
-    console.out << PortLabel(name, device) << '\n';
+    console.out << station::PortLabel(name, device) << '\n';
     PrintRun(console.out, run);
   }
   if (portFailure) console.err << "tarvo-cli: " << portFailure->what() << '\n';
   Record(options, record);
   if (status == ExitStatus::kNotConfirmed)
-    console.err << "tarvo-cli: " << PortLabel(name, device)
+    console.err << "tarvo-cli: " << station::PortLabel(name, device)
                 << ": the sign did not confirm every panel; see the panels marked not verified\n";
   return status;
 }

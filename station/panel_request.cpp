@@ -1,12 +1,12 @@
-#include "cli/panel_request.h"
+#include "station/panel_request.h"
 
 #include <algorithm>
 #include <charconv>
 
-#include "cli/failure.h"
+#include "station/input_error.h"
 #include "protocol/read_sign.h"
 
-namespace tarvo_cli {
+namespace station {
 
 namespace {
 
@@ -21,7 +21,7 @@ const sign_exchange::ReadStep* StepOf(int address) {
 }
 
 [[noreturn]] void Refuse(const std::string& spec, const std::string& what) {
-  throw CliFailure(ExitStatus::kBadUsage, "bad SPEC \"" + spec + "\": " + what);
+  throw InputError("bad SPEC \"" + spec + "\": " + what);
 }
 
 // A whole decimal number of at most two digits, or nothing.
@@ -134,4 +134,4 @@ bool Complete(const PanelRequest& request) {
   return request.price && request.grade && request.inscription;
 }
 
-}  // namespace tarvo_cli
+}  // namespace station

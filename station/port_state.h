@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace tarvo_cli {
+namespace station {
 
 enum class PortState { kFree, kBusy, kNoAccess, kNotTerminal, kNoDevice };
 
@@ -27,4 +27,4 @@ std::string StateDetail(const PortStatus& status);
 // "COM3 (/dev/ttyUSB0)", or the name alone when it names no device.
 std::string PortLabel(const std::string& name, const std::string& device);
 
-}  // namespace tarvo_cli
+}  // namespace station

@@ -11,7 +11,7 @@
 
 #include "protocol/sign_link.h"
 
-namespace tarvo_cli {
+namespace station {
 
 struct PanelRequest {
   uint8_t address = 0;
@@ -22,7 +22,7 @@ struct PanelRequest {
 };
 
 // Each SPEC gives one panel (panelA) or both panels of an entry row (rowR);
-// a panel named twice is refused. Throws CliFailure (bad usage) naming the
+// a panel named twice is refused. Throws InputError naming the
 // SPEC and what is wrong with it.
 std::vector<PanelRequest> ParseSpecs(const std::vector<std::string>& specs);
 
@@ -42,4 +42,4 @@ bool IsPanelAddress(int address);
 int EntryRowOf(uint8_t address);
 int HalfOf(uint8_t address);
 
-}  // namespace tarvo_cli
+}  // namespace station

@@ -2,20 +2,18 @@
 // `read --json` prints. Bad input is refused with a message naming it.
 #include <gtest/gtest.h>
 
-#include "cli/failure.h"
-#include "cli/panel_json.h"
-#include "cli/panel_request.h"
+#include "station/input_error.h"
+#include "station/panel_json.h"
+#include "station/panel_request.h"
 
 namespace {
 
-using tarvo_cli::CliFailure;
-using tarvo_cli::ExitStatus;
-using tarvo_cli::PanelRequest;
+using station::PanelRequest;
 
 struct GoodSpec {
   const char* name;
   std::vector<std::string> specs;
-  std::vector<PanelRequest> requests;
+  std::vector<station::PanelRequest> requests;
 };
 
 const GoodSpec kGoodSpecs[] = {
@@ -29,7 +27,7 @@ const GoodSpec kGoodSpecs[] = {
 class GoodSpecTest : public ::testing::TestWithParam<GoodSpec> {};
 
 TEST_P(GoodSpecTest, GivesThePanelsAndFields) {
-  EXPECT_EQ(tarvo_cli::ParseSpecs(GetParam().specs), GetParam().requests);
+  EXPECT_EQ(station::ParseSpecs(GetParam().specs), GetParam().requests);
 }
 
 INSTANTIATE_TEST_SUITE_P(Specs, GoodSpecTest, ::testing::ValuesIn(kGoodSpecs),
@@ -59,10 +57,9 @@ class BadSpecTest : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(BadSpecTest, IsRefusedAsBadUsageNamingTheSpec) {
   try {
-    tarvo_cli::ParseSpecs({GetParam().input});
+    station::ParseSpecs({GetParam().input});
     FAIL() << "accepted " << GetParam().input;
-  } catch (const CliFailure& failure) {
-    EXPECT_EQ(failure.Status(), ExitStatus::kBadUsage);
+  } catch (const station::InputError& failure) {
     EXPECT_NE(std::string(failure.what()).find(GetParam().input), std::string::npos)
         << failure.what();
     EXPECT_NE(std::string(failure.what()).find(GetParam().said), std::string::npos)
@@ -74,17 +71,17 @@ INSTANTIATE_TEST_SUITE_P(Specs, BadSpecTest, ::testing::ValuesIn(kBadSpecs),
                          [](const auto& param) { return std::string(param.param.name); });
 
 TEST(SpecTest, APanelNamedTwiceIsRefused) {
-  EXPECT_THROW(tarvo_cli::ParseSpecs({"row5=12.34", "panel8=-"}), CliFailure);
+  EXPECT_THROW(station::ParseSpecs({"row5=12.34", "panel8=-"}), station::InputError);
 }
 
 TEST(PanelFileTest, WhatReadPrintsReadsBackAsTheSameRequests) {
-  const std::vector<PanelRequest> written = {{4, "4560", '3', '1'}, {12, "----", '5', '3'}};
+  const std::vector<station::PanelRequest> written = {{4, "4560", '3', '1'}, {12, "----", '5', '3'}};
   nlohmann::json panels = nlohmann::json::array();
-  for (const PanelRequest& r : written)
-    panels.push_back(tarvo_cli::PanelJson(r.address, tarvo_cli::Merged({}, r)));
+  for (const station::PanelRequest& r : written)
+    panels.push_back(station::PanelJson(r.address, station::Merged({}, r)));
   // A panel that did not answer is left alone.
-  panels.push_back(tarvo_cli::PanelJson(0, std::nullopt));
-  EXPECT_EQ(tarvo_cli::ParsePanelFile(tarvo_cli::Dump({{"port", "COM3"}, {"panels", panels}})),
+  panels.push_back(station::PanelJson(0, std::nullopt));
+  EXPECT_EQ(station::ParsePanelFile(station::Dump({{"port", "COM3"}, {"panels", panels}})),
             written);
 }
 
@@ -108,10 +105,9 @@ class BadFileTest : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(BadFileTest, IsRefusedAsBadUsage) {
   try {
-    tarvo_cli::ParsePanelFile(GetParam().input);
+    station::ParsePanelFile(GetParam().input);
     FAIL() << "accepted " << GetParam().input;
-  } catch (const CliFailure& failure) {
-    EXPECT_EQ(failure.Status(), ExitStatus::kBadUsage);
+  } catch (const station::InputError& failure) {
     EXPECT_NE(std::string(failure.what()).find(GetParam().said), std::string::npos)
         << failure.what();
   }

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/panel_request.h"
+#include "station/panel_request.h"
 #include "protocol/sign_link.h"
 
-namespace tarvo_cli {
+namespace station {
 
 // {"address", "row", "half", "ok", "price", "grade", "inscription"}; a panel
 // without a proper reply has "ok": false and null values.
@@ -23,7 +23,7 @@ std::optional<std::string> GradeName(char code);
 int InscriptionBits(char code);
 
 // The panels of a document {"panels": [...]} whose "ok" is true; a null
-// grade or inscription keeps the sign's value. Throws CliFailure (bad usage)
+// grade or inscription keeps the sign's value. Throws InputError
 // for a document that is not such, a value out of range, a row or half that
 // does not match the address, or a panel given twice.
 std::vector<PanelRequest> ParsePanelFile(const std::string& text);
@@ -34,4 +34,4 @@ std::vector<PanelRequest> ReadPanelFile(const std::string& path);
 // are replaced rather than refused.
 std::string Dump(const nlohmann::json& document);
 
-}  // namespace tarvo_cli
+}  // namespace station

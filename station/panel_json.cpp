@@ -1,4 +1,4 @@
-#include "cli/panel_json.h"
+#include "station/panel_json.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,16 +6,16 @@
 #include <fstream>
 #include <iterator>
 
-#include "cli/failure.h"
+#include "station/input_error.h"
 
-namespace tarvo_cli {
+namespace station {
 
 namespace {
 
 using nlohmann::json;
 
 [[noreturn]] void Refuse(const std::string& what) {
-  throw CliFailure(ExitStatus::kBadUsage, "bad --file: " + what);
+  throw InputError("bad --file: " + what);
 }
 
 int64_t Integer(const json& panel, const char* key, const std::string& where) {
@@ -111,8 +111,7 @@ std::vector<PanelRequest> ReadPanelFile(const std::string& path) {
   std::string text;
   if (file) text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   if (!file.is_open() || file.bad())
-    throw CliFailure(ExitStatus::kBadUsage,
-                     "cannot read --file " + path + ": " + std::strerror(errno));
+    throw InputError(                     "cannot read --file " + path + ": " + std::strerror(errno));
   return ParsePanelFile(text);
 }
 
@@ -120,4 +119,4 @@ std::string Dump(const json& document) {
   return document.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-}  // namespace tarvo_cli
+}  // namespace station

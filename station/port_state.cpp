@@ -1,4 +1,4 @@
-#include "cli/port_state.h"
+#include "station/port_state.h"
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include "serial/port/port_names.h"
 #include "serial/port/terminal_node.h"
 
-namespace tarvo_cli {
+namespace station {
 
 namespace {
 
@@ -120,4 +120,4 @@ std::string PortLabel(const std::string& name, const std::string& device) {
   return device.empty() || device == name ? name : name + " (" + device + ")";
 }
 
-}  // namespace tarvo_cli
+}  // namespace station
