@@ -77,6 +77,9 @@ struct OwnPortHandlerCase {
 
 void PrintTo(const OwnPortHandlerCase& c, std::ostream* out) { *out << c.name; }
 
+void OnBeforeOpen(TComPort& port, std::function<void(TCustomComPort&)> act) {
+  port.OnBeforeOpen = std::move(act);
+}
 void OnAfterOpen(TComPort& port, std::function<void(TCustomComPort&)> act) {
   port.OnAfterOpen = std::move(act);
 }
@@ -130,6 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OwnPortHandlerCase{"AfterOpenCloses", OnAfterOpen, false, false},
                       OwnPortHandlerCase{"CTSChangeInOpenCloses", OnCTSChange, false, false},
                       OwnPortHandlerCase{"DSRChangeInOpenCloses", OnDSRChange, false, false},
+                      OwnPortHandlerCase{"BeforeOpenDestroys", OnBeforeOpen, false, true},
                       OwnPortHandlerCase{"AfterOpenDestroys", OnAfterOpen, false, true},
                       OwnPortHandlerCase{"CTSChangeInOpenDestroys", OnCTSChange, false, true},
                       OwnPortHandlerCase{"DSRChangeInOpenDestroys", OnDSRChange, false, true},
