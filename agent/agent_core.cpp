@@ -51,6 +51,7 @@ uint64_t MonotonicIn(sd_event* loop, int64_t ms) {
 }
 
 const char* PortEventKind(const SignJobResult& result) {
+  if (!result.portState) return "sign silent";
   if (result.portState == station::PortState::kBusy) return "port held";
   if (result.portState == station::PortState::kNoDevice) return "port lost";
   return "port failed";
