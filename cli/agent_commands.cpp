@@ -40,7 +40,8 @@ SignPanels PanelsOf(const json& list) {
     panels[address] = std::nullopt;
     if (!panel.value("ok", false)) continue;
     const auto requests = station::ParsePanelFile(station::Dump({{"panels", json::array({panel})}}));
-    panels[address] = station::Merged({}, requests.at(0));
+    // A grade the document leaves null is one the sign holds outside the list: "0".
+    panels[address] = station::Merged({"0000", '0', '0'}, requests.at(0));
   }
   return panels;
 }
