@@ -60,8 +60,7 @@ std::string ReadPassword(const std::string& file) {
   std::ifstream in(path);
   std::string password;
   if (!in || (!std::getline(in, password) && !in.eof()))
-    throw std::runtime_error("cannot read the password file " + path + ": " +
-                             std::strerror(errno));
+    throw std::runtime_error("cannot read the password file " + path + ": " + std::strerror(errno));
   if (!password.empty() && password.back() == '\r') password.pop_back();
   return password;
 }

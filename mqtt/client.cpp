@@ -60,10 +60,9 @@ struct Client::Impl {
       else
         mosquitto_will_clear(mosq);
     }
-    const int rc = everAttempted
-                       ? mosquitto_reconnect_async(mosq)
-                       : mosquitto_connect_async(mosq, broker.host.c_str(), broker.port,
-                                                 settings.keepaliveS);
+    const int rc = everAttempted ? mosquitto_reconnect_async(mosq)
+                                 : mosquitto_connect_async(mosq, broker.host.c_str(), broker.port,
+                                                           settings.keepaliveS);
     everAttempted = true;
     if (rc != MOSQ_ERR_SUCCESS) Lost(rc);
   }
@@ -179,10 +178,10 @@ Client::Client(ClientSettings settings, ClientCallbacks callbacks) : impl_(new I
                               password.empty() ? nullptr : password.c_str());
   if (self.broker.tls) {
     const auto file = [](const std::string& name) { return name.empty() ? nullptr : name.c_str(); };
-    const int rc = mosquitto_tls_set(self.mosq, file(self.settings.caFile),
-                                     self.settings.caFile.empty() ? "/etc/ssl/certs" : nullptr,
-                                     file(self.settings.certFile), file(self.settings.keyFile),
-                                     nullptr);
+    const int rc =
+        mosquitto_tls_set(self.mosq, file(self.settings.caFile),
+                          self.settings.caFile.empty() ? "/etc/ssl/certs" : nullptr,
+                          file(self.settings.certFile), file(self.settings.keyFile), nullptr);
     if (rc != MOSQ_ERR_SUCCESS)
       throw std::invalid_argument(std::string("TLS settings refused: ") + mosquitto_strerror(rc) +
                                   " (check ca_file, cert_file and key_file)");
@@ -205,7 +204,8 @@ void Client::Stop() {
 
 void Client::Subscribe(const std::string& filter, int qos) {
   impl_->subscriptions.emplace_back(filter, qos);
-  if (impl_->phase == Phase::kConnected) mosquitto_subscribe(impl_->mosq, nullptr, filter.c_str(), qos);
+  if (impl_->phase == Phase::kConnected)
+    mosquitto_subscribe(impl_->mosq, nullptr, filter.c_str(), qos);
   impl_->Notify();
 }
 
@@ -231,7 +231,8 @@ void Client::OnTimer() {
   const Clock::time_point now = Clock::now();
   if (self.phase == Phase::kWaiting && now >= self.retryAt) {
     self.Attempt();
-  } else if (self.phase == Phase::kConnecting && now >= self.attemptStarted + self.settings.connectTimeout) {
+  } else if (self.phase == Phase::kConnecting &&
+             now >= self.attemptStarted + self.settings.connectTimeout) {
     self.refusal = "no answer from the broker within " +
                    std::to_string(self.settings.connectTimeout.count() / 1000) + " s";
     self.Lost(MOSQ_ERR_CONN_LOST);

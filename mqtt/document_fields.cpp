@@ -30,8 +30,8 @@ const json& Fields::Value(const char* key) {
 std::optional<int64_t> Fields::OptionalInteger(const char* key, int64_t lowest) {
   const json& value = Value(key);
   if (value.is_null()) return std::nullopt;
-  if (!value.is_number_integer() || (value.is_number_unsigned() &&
-                                     value.get<uint64_t>() > std::numeric_limits<int64_t>::max()) ||
+  if (!value.is_number_integer() ||
+      (value.is_number_unsigned() && value.get<uint64_t>() > std::numeric_limits<int64_t>::max()) ||
       value.get<int64_t>() < lowest)
     Refuse(std::string("\"") + key + "\" must be a whole number " + std::to_string(lowest) + "..");
   return value.get<int64_t>();

@@ -23,7 +23,8 @@ void PollLoop::RunOnce(std::chrono::milliseconds bound) {
     owners.push_back(client);
   }
   const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
-  const int ready = poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
+  const int ready =
+      poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
   if (ready < 0 && errno != EINTR) return;
   for (size_t i = 0; ready > 0 && i < fds.size(); ++i) {
     const short events = fds[i].revents;
@@ -38,7 +39,8 @@ void PollLoop::RunOnce(std::chrono::milliseconds bound) {
 bool PollLoop::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
   const Clock::time_point deadline = Clock::now() + bound;
   while (!done()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
     RunOnce(left);
   }

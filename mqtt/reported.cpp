@@ -11,9 +11,9 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::array kStates = {StationState::kVerified,   StationState::kApplying,
-                                StationState::kScheduled,  StationState::kUnverified,
-                                StationState::kPortLost,   StationState::kPortHeld};
+constexpr std::array kStates = {StationState::kVerified,  StationState::kApplying,
+                                StationState::kScheduled, StationState::kUnverified,
+                                StationState::kPortLost,  StationState::kPortHeld};
 
 StationState State(Fields& fields) {
   const json& value = fields.Value("state");

@@ -100,8 +100,7 @@ json RequestJson(const PanelRequest& request) {
                 {"half", HalfOf(request.address)},
                 {"ok", true}};
   panel["price"] = request.price ? json(sign_link::PriceText(*request.price)) : json();
-  const std::optional<std::string> grade =
-      request.grade ? GradeName(*request.grade) : std::nullopt;
+  const std::optional<std::string> grade = request.grade ? GradeName(*request.grade) : std::nullopt;
   panel["grade"] = grade ? json(*grade) : json();
   panel["inscription"] = request.inscription ? json(InscriptionBits(*request.inscription)) : json();
   return panel;
@@ -138,7 +137,7 @@ std::vector<PanelRequest> ReadPanelFile(const std::string& path) {
   std::string text;
   if (file) text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   if (!file.is_open() || file.bad())
-    throw InputError(                     "cannot read --file " + path + ": " + std::strerror(errno));
+    throw InputError("cannot read --file " + path + ": " + std::strerror(errno));
   return ParsePanelFile(text);
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "station/panel_request.h"
 #include "protocol/sign_link.h"
+#include "station/panel_request.h"
 
 namespace station {
 

@@ -63,7 +63,8 @@ std::optional<WallTime> ParseRfc3339(std::string_view text) {
     if (!offsetMinutes || *offsetHours > 23 || *offsetMinutes > 59) return std::nullopt;
     offset = minutes(sign * (*offsetHours * 60 + *offsetMinutes));
   }
-  const year_month_day date{std::chrono::year(*year), std::chrono::month(static_cast<unsigned>(*month)),
+  const year_month_day date{std::chrono::year(*year),
+                            std::chrono::month(static_cast<unsigned>(*month)),
                             std::chrono::day(static_cast<unsigned>(*day))};
   // A leap second (60) is taken as the second after.
   if (at != text.size() || !date.ok() || *hour > 23 || *minute > 59 || *second > 60)
