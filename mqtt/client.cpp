@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -43,6 +44,7 @@ struct Client::Impl {
   std::string lastError;  // the library's last error-level log line (TLS details)
   std::minstd_rand random{std::random_device{}()};
   Interest notified;
+  std::set<int> unacknowledged;  // message ids of QoS 1 messages sent
 
   static Impl& Of(void* object) { return *static_cast<Impl*>(object); }
 
@@ -70,8 +72,9 @@ struct Client::Impl {
   std::string Reason(int rc) const {
     if (!refusal.empty()) return refusal;
     std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
-    if (rc == MOSQ_ERR_TLS && !lastError.empty()) reason += " (" + lastError + ")";
     if (!reason.empty() && reason.back() == '.') reason.pop_back();
+    // The library says what failed in TLS only in its log.
+    if (!lastError.empty()) reason += " (" + lastError + ")";
     return reason;
   }
 
@@ -115,6 +118,8 @@ struct Client::Impl {
                                         static_cast<size_t>(message->payloadlen)),
                             message->retain});
   }
+
+  static void OnPublish(mosquitto*, void* object, int mid) { Of(object).unacknowledged.erase(mid); }
 
   static void OnLog(mosquitto*, void* object, int level, const char* text) {
     if (level == MOSQ_LOG_ERR) Of(object).lastError = text;
@@ -173,6 +178,7 @@ Client::Client(ClientSettings settings, ClientCallbacks callbacks) : impl_(new I
   mosquitto_disconnect_callback_set(self.mosq, &Impl::OnDisconnect);
   mosquitto_message_callback_set(self.mosq, &Impl::OnMessage);
   mosquitto_log_callback_set(self.mosq, &Impl::OnLog);
+  mosquitto_publish_callback_set(self.mosq, &Impl::OnPublish);
   if (!self.settings.username.empty())
     mosquitto_username_pw_set(self.mosq, self.settings.username.c_str(),
                               password.empty() ? nullptr : password.c_str());
@@ -210,13 +216,17 @@ void Client::Subscribe(const std::string& filter, int qos) {
 }
 
 bool Client::Publish(const std::string& topic, const std::string& payload, int qos, bool retain) {
-  const int rc = mosquitto_publish(impl_->mosq, nullptr, topic.c_str(),
+  int mid = 0;
+  const int rc = mosquitto_publish(impl_->mosq, &mid, topic.c_str(),
                                    static_cast<int>(payload.size()), payload.data(), qos, retain);
+  if (rc == MOSQ_ERR_SUCCESS && qos > 0) impl_->unacknowledged.insert(mid);
   impl_->Notify();
   return rc == MOSQ_ERR_SUCCESS;
 }
 
 bool Client::Connected() const { return impl_->phase == Phase::kConnected; }
+
+int Client::Unacknowledged() const { return static_cast<int>(impl_->unacknowledged.size()); }
 
 Interest Client::Wanted() const { return impl_->Wanted(); }
 

@@ -76,6 +76,8 @@ class Client {
   bool Publish(const std::string& topic, const std::string& payload, int qos, bool retain);
 
   bool Connected() const;
+  // QoS 1 messages the broker has not acknowledged yet (kept across reconnects).
+  int Unacknowledged() const;
   Interest Wanted() const;
   void OnReady(bool readable, bool writable);
   void OnTimer();

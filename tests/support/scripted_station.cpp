@@ -30,6 +30,10 @@ ScriptedStation::ScriptedStation(std::string id, ClientSettings settings)
                [this] {
                  client_.Publish(Topic(id_, TopicKind::kStatus), Serialise(Status{true, session_}),
                                  1, true);
+                 // As an agent does: where it stands, on every connection.
+                 if (reported_)
+                   client_.Publish(Topic(id_, TopicKind::kReported), Serialise(*reported_), 1,
+                                   true);
                  ++connections_;
                  connected_ = true;
                },
@@ -73,6 +77,7 @@ void ScriptedStation::Run() {
       outbox.swap(outbox_);
     }
     for (const auto& [topic, payload] : outbox) client_.Publish(topic, payload, 1, false);
+    settled_ = client_.Connected() && client_.Unacknowledged() == 0;
   }
   client_.Stop();
   loop.RunUntil([this] { return client_.Wanted().fd < 0; }, std::chrono::seconds(2));
@@ -106,6 +111,7 @@ void ScriptedStation::OnMessage(const Message& message) {
     reported.readAt = reported.verifiedAt = now;
   }
   client_.Publish(Topic(id_, TopicKind::kReported), Serialise(reported), 1, true);
+  reported_ = reported;
 }
 
 }  // namespace tarvo::test

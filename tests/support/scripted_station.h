@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +26,8 @@ class ScriptedStation {
   ScriptedStation& operator=(const ScriptedStation&) = delete;
 
   bool Connected() const { return connected_; }
+  // Connected, and the broker has acknowledged all it published.
+  bool Settled() const { return settled_; }
   // How many times it has connected.
   int Connections() const { return connections_; }
   // Every desired document that reached it, in order.
@@ -40,11 +43,13 @@ class ScriptedStation {
   tarvo_mqtt::Client client_;
   std::atomic<bool> connected_{false};
   std::atomic<int> connections_{0};
+  std::atomic<bool> settled_{false};
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
   std::vector<tarvo_mqtt::Desired> desired_;
   std::vector<std::pair<std::string, std::string>> outbox_;
   int64_t session_ = 0;
+  std::optional<tarvo_mqtt::Reported> reported_;  // the loop thread's own
   std::thread thread_;
 };
 
