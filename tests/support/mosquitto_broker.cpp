@@ -116,39 +116,35 @@ std::string MosquittoBroker::TlsUrl() const {
   return "mqtts://127.0.0.1:" + std::to_string(tlsPort_);
 }
 
+// The package's example configuration with the test's folder for its files
+// and the test's ports for its listeners.
+std::string MosquittoBroker::Configuration() const {
+  std::ifstream shipped(TARVO_BROKER_CONF);
+  if (!shipped) throw std::runtime_error("cannot read " TARVO_BROKER_CONF);
+  const std::string f = folder_;
+  // As root mosquitto would become user mosquitto, who cannot read the test's files;
+  // Debian's own mosquitto.conf turns persistence on.
+  std::string text = "user root\npersistence true\npersistence_location " + f +
+                     "/\nlog_dest file " + f + "/mosquitto.log\n";
+  const std::pair<std::string, std::string> local[] = {
+      {"password_file ", "password_file " + f + "/passwd"},
+      {"acl_file ", "acl_file " TARVO_BROKER_ACL},
+      {"listener 1883", "listener " + std::to_string(port_) + " 127.0.0.1"},
+      {"listener 8883", "listener " + std::to_string(tlsPort_) + " 127.0.0.1"},
+      {"cafile ", "cafile " + f + "/ca.crt"},
+      {"certfile ", "certfile " + f + "/server.crt"},
+      {"keyfile ", "keyfile " + f + "/server.key"}};
+  for (std::string line; std::getline(shipped, line);) {
+    for (const auto& [start, replacement] : local)
+      if (line.rfind(start, 0) == 0) line = replacement;
+    text += line + "\n";
+  }
+  return text;
+}
+
 bool MosquittoBroker::TryStart() {
   const std::string f = folder_;
-  // As root mosquitto would become user mosquitto, who cannot read the test's files.
-  Write(f + "/mosquitto.conf",
-        "user root\n"
-        "per_listener_settings false\n"
-        "allow_anonymous false\n"
-        "password_file " +
-            f +
-            "/passwd\n"
-            "acl_file " TARVO_BROKER_ACL
-            "\n"
-            "persistence true\n"
-            "persistence_location " +
-            f +
-            "/\n"
-            "log_dest file " +
-            f +
-            "/mosquitto.log\n"
-            "listener " +
-            std::to_string(port_) +
-            " 127.0.0.1\n"
-            "listener " +
-            std::to_string(tlsPort_) +
-            " 127.0.0.1\n"
-            "cafile " +
-            f +
-            "/ca.crt\n"
-            "certfile " +
-            f +
-            "/server.crt\n"
-            "keyfile " +
-            f + "/server.key\n");
+  Write(f + "/mosquitto.conf", Configuration());
   const std::string conf = f + "/mosquitto.conf";
   std::vector<char*> argv = {const_cast<char*>("/usr/sbin/mosquitto"), const_cast<char*>("-c"),
                              const_cast<char*>(conf.c_str()), nullptr};

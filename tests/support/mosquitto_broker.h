@@ -7,9 +7,10 @@
 
 namespace tarvo::test {
 
-// Debian's mosquitto on free loopback ports, with a configuration written in
-// `folder`: users with passwords (mosquitto_passwd), the package's ACL file,
-// persistence, and a TLS listener with a CA and certificate made by openssl.
+// Debian's mosquitto on free loopback ports, with the package's example
+// configuration and ACL file, its files in `folder`: users with passwords
+// (mosquitto_passwd), persistence, and a TLS listener with a CA and
+// certificate made by openssl.
 class MosquittoBroker {
  public:
   struct Account {
@@ -38,6 +39,7 @@ class MosquittoBroker {
 
  private:
   void End(int signal);
+  std::string Configuration() const;
   bool TryStart();
 
   std::string folder_;
