@@ -2,6 +2,8 @@
 // package's ACL, and stations the test plays over the same contract.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "mqtt/topics.h"
@@ -128,6 +130,34 @@ TEST_F(FleetTest, AfterTheBrokerWasKilledAPushIsConfirmed) {
   const ProcessResult result = Run({"push", "--station", "S1", "row1=45.70"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(s1.Desired().back().rev, 2);
+}
+
+TEST_F(FleetTest, EventsKeptWhileAwayComeInOrderWithBrokerSettingsFromFleetToml) {
+  std::filesystem::create_directories(env_.ConfigDir() + "/tarvo");
+  std::ofstream(env_.ConfigDir() + "/tarvo/fleet.toml")
+      << "broker = \"" << broker_.TlsUrl() << "\"\nusername = \"head-office\"\n"
+      << "password_file = \"" << broker_.PasswordFile("head-office") << "\"\n"
+      << "ca_file = \"" << broker_.CaFile() << "\"\n";
+  const std::vector<std::string> events = {TARVO_FLEET_PROGRAM, "events", "--json"};
+  // The first call makes the broker keep our events from then on.
+  const ProcessResult first = ChildProcess(events).Finish();
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(Document(first)["events"].size(), 0u);
+
+  ScriptedStation s1("S1", Station("S1"));
+  ASSERT_TRUE(WaitFor([&] { return s1.Connected(); }));
+  for (int64_t seq : {1, 2})
+    s1.Publish(Topic("S1", TopicKind::kEvents),
+               Serialise(Event{"boot", seq, std::chrono::system_clock::now(), "drift-found",
+                               "panel 4", std::nullopt}));
+  ASSERT_TRUE(WaitFor([&] { return s1.Settled(); }));
+
+  const json kept = Document(ChildProcess(events).Finish());
+  ASSERT_EQ(kept["events"].size(), 2u) << kept;
+  EXPECT_EQ(kept["events"][0]["seq"], 1);
+  EXPECT_EQ(kept["events"][1]["seq"], 2);
+  EXPECT_EQ(kept["events"][1]["station"], "S1");
+  EXPECT_EQ(Document(ChildProcess(events).Finish())["events"].size(), 0u);
 }
 
 struct Refused {

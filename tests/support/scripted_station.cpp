@@ -63,6 +63,7 @@ std::vector<Desired> ScriptedStation::Desired() const {
 void ScriptedStation::Publish(const std::string& topic, const std::string& payload) {
   std::lock_guard lock(mutex_);
   outbox_.emplace_back(topic, payload);
+  settled_ = false;
 }
 
 void ScriptedStation::Run() {
@@ -77,7 +78,8 @@ void ScriptedStation::Run() {
       outbox.swap(outbox_);
     }
     for (const auto& [topic, payload] : outbox) client_.Publish(topic, payload, 1, false);
-    settled_ = client_.Connected() && client_.Unacknowledged() == 0;
+    std::lock_guard lock(mutex_);
+    settled_ = outbox_.empty() && client_.Connected() && client_.Unacknowledged() == 0;
   }
   client_.Stop();
   loop.RunUntil([this] { return client_.Wanted().fd < 0; }, std::chrono::seconds(2));
