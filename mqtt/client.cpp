@@ -62,9 +62,16 @@ struct Client::Impl {
       else
         mosquitto_will_clear(mosq);
     }
-    const int rc = everAttempted ? mosquitto_reconnect_async(mosq)
-                                 : mosquitto_connect_async(mosq, broker.host.c_str(), broker.port,
-                                                           settings.keepaliveS);
+    int rc = MOSQ_ERR_SUCCESS;
+    {
+      // The library sets TLS up at the first TLS connection without a lock
+      // of its own: clients on several threads take turns.
+      static std::mutex connecting;
+      std::lock_guard lock(connecting);
+      rc = everAttempted ? mosquitto_reconnect_async(mosq)
+                         : mosquitto_connect_async(mosq, broker.host.c_str(), broker.port,
+                                                   settings.keepaliveS);
+    }
     everAttempted = true;
     if (rc != MOSQ_ERR_SUCCESS) Lost(rc);
   }
