@@ -10,7 +10,8 @@
 //
 // The client connects, reconnects with a growing delay, re-makes its
 // subscriptions on every connection and sets the will before each attempt.
-// Callbacks run inside the calls into the client, on the loop's thread.
+// Callbacks run inside the calls into the client, on the loop's thread,
+// after libmosquitto has returned: they may call the client.
 
 #include <chrono>
 #include <functional>
