@@ -1,10 +1,11 @@
 #include "mqtt/client.h"
 
+#include <fcntl.h>
 #include <mosquitto.h>
 
 #include <cerrno>
-#include <deque>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <random>
 #include <set>
@@ -35,7 +36,7 @@ struct Client::Impl {
   BrokerUrl broker;
   mosquitto* mosq = nullptr;
   Phase phase = Phase::kIdle;
-  bool everAttempted = false;
+  uint64_t attempts = 0;
   std::vector<std::pair<std::string, int>> subscriptions;
   Clock::time_point attemptStarted;
   Clock::time_point retryAt;
@@ -76,11 +77,13 @@ struct Client::Impl {
       // of its own: clients on several threads take turns.
       static std::mutex connecting;
       std::lock_guard lock(connecting);
-      rc = everAttempted ? mosquitto_reconnect_async(mosq)
-                         : mosquitto_connect_async(mosq, broker.host.c_str(), broker.port,
-                                                   settings.keepaliveS);
+      rc = attempts > 0 ? mosquitto_reconnect_async(mosq)
+                        : mosquitto_connect_async(mosq, broker.host.c_str(), broker.port,
+                                                  settings.keepaliveS);
     }
-    everAttempted = true;
+    ++attempts;
+    // Programs we start must not hold our connection open.
+    if (const int fd = mosquitto_socket(mosq); fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
     if (rc != MOSQ_ERR_SUCCESS) Lost(rc);
   }
 
@@ -126,12 +129,12 @@ struct Client::Impl {
   }
 
   static void OnMessage(mosquitto*, void* object, const mosquitto_message* message) {
-    Of(object).happenings.push_back(
-        {Happening::kMessage, 0,
-         {message->topic,
-          std::string(static_cast<const char*>(message->payload),
-                      static_cast<size_t>(message->payloadlen)),
-          message->retain}});
+    Of(object).happenings.push_back({Happening::kMessage,
+                                     0,
+                                     {message->topic,
+                                      std::string(static_cast<const char*>(message->payload),
+                                                  static_cast<size_t>(message->payloadlen)),
+                                      message->retain}});
   }
 
   // Hands what the library said to our callbacks, after the library's call
@@ -193,6 +196,7 @@ struct Client::Impl {
         break;
     }
     interest.fd = mosquitto_socket(mosq);
+    interest.attempt = attempts;
     interest.write = interest.fd >= 0 && mosquitto_want_write(mosq);
     return interest;
   }
@@ -201,7 +205,8 @@ struct Client::Impl {
     Dispatch();
     CheckSocket();
     const Interest now = Wanted();
-    if (now.fd == notified.fd && now.write == notified.write && now.wakeAt == notified.wakeAt)
+    if (now.fd == notified.fd && now.write == notified.write && now.wakeAt == notified.wakeAt &&
+        now.attempt == notified.attempt)
       return;
     notified = now;
     if (callbacks.interestChanged) callbacks.interestChanged();

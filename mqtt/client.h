@@ -14,6 +14,7 @@
 // after libmosquitto has returned: they may call the client.
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,6 +55,9 @@ struct ClientCallbacks {
 struct Interest {
   int fd = -1;         // -1: no socket now; only the timer
   bool write = false;  // watch for writing too
+  // Grows with every connection attempt: a new socket may reuse the number
+  // of the one before, and an epoll set forgets a closed one.
+  uint64_t attempt = 0;
   std::chrono::steady_clock::time_point wakeAt = std::chrono::steady_clock::time_point::max();
 };
 
