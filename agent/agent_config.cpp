@@ -108,10 +108,15 @@ AgentConfig LoadConfig(const std::string& path, bool required) {
     }
   }
   for (const auto& [key, value] : table) {
+    // The head office's link has its own table, read by that link.
+    if (key.str() == "mqtt" && value.is_table()) {
+      config.mqttTable = true;
+      continue;
+    }
     if (std::find(std::begin(kKeys), std::end(kKeys), key.str()) == std::end(kKeys))
       throw ConfigError(path + ": " + std::string(key.str()) +
                         ": unknown key (known: station, port, verify_interval_s, drift, state_dir, "
-                        "socket, socket_group)");
+                        "socket, socket_group, [mqtt])");
   }
   Read(Reader(path, table), config);
   return config;

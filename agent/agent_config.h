@@ -19,6 +19,7 @@ struct AgentConfig {
   std::string socket;    // $RUNTIME_DIRECTORY/agent.sock, else /run/tarvo/agent.sock
   std::string socketGroup = "tarvo";
   gid_t socketGid = 0;  // the group's number, looked up at load
+  bool mqttTable = false;  // an [mqtt] table for the head office's link is there
 };
 
 // "FILE: key: what it should be".

@@ -98,6 +98,8 @@ int Serve(const AgentConfig& config) {
   ControlServer server(loop.get(), config, core);
   core.Start();
   sd_notify(0, ("READY=1\nSTATUS=" + core.StatusLine()).c_str());
+  if (config.mqttTable)
+    Log(LOG_WARNING, "[mqtt]: this tarvo-agent has no link to a head office yet; the table is not used");
   Log(LOG_INFO, "station " + config.station + " on port " + config.port + ", socket " + config.socket +
                     ", state " + config.stateDir);
   const int result = sd_event_loop(loop.get());
