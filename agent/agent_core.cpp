@@ -128,6 +128,10 @@ void AgentCore::Submit(const ChangeRequest& request, Reply reply) {
   change.requestedAt = clock_.NowMs();
   const bool scheduled = request.effectiveAt && *request.effectiveAt > change.requestedAt;
   change.state = scheduled ? ChangeState::kPending : ChangeState::kApplied;
+  // What the loop holds goes back with the transaction if it fails.
+  const DesiredState desiredBefore = desired_;
+  const int64_t currentBefore = currentRev_;
+  const int64_t brightnessBefore = brightnessRev_;
   try {
     change.id = NewChangeId();
     Durably([&] {
@@ -146,6 +150,9 @@ void AgentCore::Submit(const ChangeRequest& request, Reply reply) {
       Record("change accepted", change.rev, ChangeJson(change), LOG_INFO);
     });
   } catch (const std::exception& error) {
+    desired_ = desiredBefore;
+    currentRev_ = currentBefore;
+    brightnessRev_ = brightnessBefore;
     Log(LOG_ERR, std::string("cannot store a change: ") + error.what());
     reply(station::agent_protocol::ErrorReply(std::string("the change was not stored: ") + error.what()));
     return;
