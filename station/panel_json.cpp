@@ -3,16 +3,22 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "station/input_error.h"
+#include "station/quoted.h"
 
 namespace station {
 
 namespace {
 
 using nlohmann::json;
+
+// Far more than ten panels with every field: a bigger file is not a panel file.
+constexpr size_t kMostFileBytes = 1 << 20;
+constexpr const char* kValueKeys[] = {"price", "grade", "inscription"};
 
 [[noreturn]] void Refuse(const std::string& what) {
   throw InputError("bad --file: " + what);
@@ -25,11 +31,36 @@ int64_t Integer(const json& panel, const char* key, const std::string& where) {
   return value->get<int64_t>();
 }
 
-// A panel that `read` could not read carries "ok": false and nothing to write.
+// A panel that `read` could not read carries "ok": false and no values; one
+// that carries values (filled in by hand) is asked for like any other.
 bool Unread(const json& panel, const std::string& where) {
   if (!panel.is_object() || !panel.contains("ok")) return false;
   if (!panel["ok"].is_boolean()) Refuse(where + ": \"ok\" must be true or false");
-  return !panel["ok"].get<bool>();
+  const auto empty = [&panel](const char* key) { return panel.value(key, json()).is_null(); };
+  return !panel["ok"].get<bool>() && empty("price") && empty("grade") && empty("inscription");
+}
+
+// The six characters of "record", one code point U+0000..U+00FF each.
+std::optional<sign_link::PanelRecord> RecordOf(const json& panel, const std::string& where) {
+  const auto value = panel.find("record");
+  if (value == panel.end() || value->is_null()) return std::nullopt;
+  std::string bytes;
+  if (value->is_string()) {
+    const std::string& text = value->get_ref<const std::string&>();
+    for (size_t at = 0; at < text.size(); ++at) {
+      const auto lead = static_cast<unsigned char>(text[at]);
+      if (lead < 0x80) {
+        bytes += static_cast<char>(lead);
+      } else if ((lead == 0xC2 || lead == 0xC3) && at + 1 < text.size()) {
+        bytes += static_cast<char>(((lead & 0x03) << 6) | (text[++at] & 0x3F));
+      } else {
+        bytes.clear();
+        break;
+      }
+    }
+  }
+  if (bytes.size() != 6) Refuse(where + ": \"record\" is the six characters the sign sent");
+  return sign_link::PanelRecord{bytes.substr(0, 4), bytes[4], bytes[5]};
 }
 
 PanelRequest RequestOf(const json& panel, const std::string& where) {
@@ -62,12 +93,50 @@ PanelRequest RequestOf(const json& panel, const std::string& where) {
   return request;
 }
 
+// True when the panel still shows what its "record" shows: not edited.
+bool AsRead(const json& panel, const sign_link::PanelRecord& record) {
+  const json shown = PanelJson(0, record);
+  return std::all_of(std::begin(kValueKeys), std::end(kValueKeys), [&](const char* key) {
+    return panel.value(key, json()) == shown[key];
+  });
+}
+
+// Parses the text and refuses an object that names a key twice, which a
+// plain parse would settle silently by keeping the last.
+json ParseWithoutDuplicateKeys(const std::string& text) {
+  std::vector<std::vector<std::string>> keys;
+  std::optional<std::string> twice;
+  const json::parser_callback_t check = [&keys, &twice](int, json::parse_event_t event,
+                                                        json& parsed) {
+    if (event == json::parse_event_t::object_start) keys.emplace_back();
+    if (event == json::parse_event_t::object_end) keys.pop_back();
+    if (event == json::parse_event_t::key) {
+      const std::string& key = parsed.get_ref<const std::string&>();
+      if (std::find(keys.back().begin(), keys.back().end(), key) != keys.back().end() && !twice)
+        twice = key;
+      keys.back().push_back(key);
+    }
+    return true;
+  };
+  json document = json::parse(text, check, false);
+  if (document.is_discarded()) Refuse("not a JSON document");
+  if (twice) Refuse("the key " + Quoted(*twice) + " is given twice in one object");
+  return document;
+}
+
 }  // namespace
 
 std::optional<std::string> GradeName(char code) {
   const int index = sign_link::ViewFromRecord({"0000", code, '0'}).gradeIndex;
   if (index < 0 || index >= static_cast<int>(sign_link::kGradeNames.size())) return std::nullopt;
   return std::string(sign_link::kGradeNames[static_cast<size_t>(index)]);
+}
+
+bool Writable(const sign_link::PanelRecord& record) {
+  const bool digits = record.price.size() == 4 &&
+                      record.price.find_first_not_of("0123456789") == std::string::npos;
+  return (digits || record.price == "----") && GradeName(record.grade) &&
+         record.inscription >= '0' && record.inscription <= '3';
 }
 
 int InscriptionBits(char code) {
@@ -80,6 +149,11 @@ json PanelJson(uint8_t address, const std::optional<sign_link::PanelRecord>& rec
                 {"row", EntryRowOf(address)},
                 {"half", HalfOf(address)},
                 {"ok", record.has_value()}};
+  // What the sign sent, byte for byte, so that a value a read cannot show
+  // (a grade code "9") is not lost on its way back through --file.
+  panel["record"] = record ? json(sign_link::BytesAsText(record->price + record->grade +
+                                                          record->inscription))
+                           : json();
   panel["price"] = record ? json(sign_link::PriceText(record->price)) : json();
   const std::optional<std::string> grade = record ? GradeName(record->grade) : std::nullopt;
   panel["grade"] = grade ? json(*grade) : json();
@@ -88,8 +162,7 @@ json PanelJson(uint8_t address, const std::optional<sign_link::PanelRecord>& rec
 }
 
 std::vector<PanelRequest> ParsePanelFile(const std::string& text) {
-  const json document = json::parse(text, nullptr, false);
-  if (document.is_discarded()) Refuse("not a JSON document");
+  const json document = ParseWithoutDuplicateKeys(text);
   if (!document.is_object() || !document.contains("panels") || !document["panels"].is_array())
     Refuse("no \"panels\" list (give what `tarvo-cli read --json` prints)");
   std::vector<PanelRequest> requests;
@@ -97,21 +170,43 @@ std::vector<PanelRequest> ParsePanelFile(const std::string& text) {
   for (const json& panel : document["panels"]) {
     const std::string where = "panels[" + std::to_string(index++) + "]";
     if (Unread(panel, where)) continue;
+    const std::optional<sign_link::PanelRecord> record = RecordOf(panel, where);
+    // A record that no request can carry is left as the sign holds it
+    // unless its panel was edited.
+    if (record && !Writable(*record) && AsRead(panel, *record)) continue;
     const PanelRequest request = RequestOf(panel, where);
     const bool given = std::any_of(requests.begin(), requests.end(),
                                    [&](const auto& r) { return r.address == request.address; });
     if (given) Refuse("panel " + std::to_string(request.address) + " is given twice");
     requests.push_back(request);
   }
+  if (requests.empty())
+    Refuse("no panel to write (every panel is unread or holds what a read cannot show)");
   return requests;
 }
 
 std::vector<PanelRequest> ReadPanelFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  const auto refuse = [&path](const std::string& why) {
+    throw InputError("cannot read --file " + Quoted(path) + ": " + why);
+  };
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) refuse(std::strerror(errno));
   std::string text;
-  if (file) text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (!file.is_open() || file.bad())
-    throw InputError(                     "cannot read --file " + path + ": " + std::strerror(errno));
+  struct stat info {};
+  int error = fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+  char buffer[65536];
+  while (error == 0 && text.size() <= kMostFileBytes) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : 0;
+      break;
+    }
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  if (error != 0) refuse(std::strerror(error));
+  if (text.size() > kMostFileBytes) refuse("larger than 1 MB, more than any panel file");
   return ParsePanelFile(text);
 }
 

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "station/input_error.h"
+#include "station/quoted.h"
 #include "protocol/read_sign.h"
 
 namespace station {
@@ -21,13 +22,17 @@ const sign_exchange::ReadStep* StepOf(int address) {
 }
 
 [[noreturn]] void Refuse(const std::string& spec, const std::string& what) {
-  throw InputError("bad SPEC \"" + spec + "\": " + what);
+  throw InputError("bad SPEC " + Quoted(spec) + ": " + what);
 }
 
-// A whole decimal number of at most two digits, or nothing.
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A whole decimal number of at most two digits as people write it (no sign,
+// no leading zero), or nothing.
 std::optional<int> SmallNumber(std::string_view text) {
   int value = 0;
-  if (text.empty() || text.size() > 2) return std::nullopt;
+  if (text.empty() || text.size() > 2 || !IsDigit(text[0]) || (text.size() > 1 && text[0] == '0'))
+    return std::nullopt;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
@@ -91,10 +96,10 @@ std::optional<std::string> PriceCharacters(std::string_view price) {
   if (dot == std::string_view::npos || dot < 1 || dot > 2 || price.size() != dot + 3)
     return std::nullopt;
   std::string characters = dot == 1 ? "0" : "";
-  for (char c : price) {
-    if (c == '.') continue;
-    if (c < '0' || c > '9') return std::nullopt;
-    characters += c;
+  for (size_t at = 0; at < price.size(); ++at) {
+    if (at == dot) continue;
+    if (!IsDigit(price[at])) return std::nullopt;
+    characters += price[at];
   }
   return characters;
 }
