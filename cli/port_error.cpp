@@ -24,13 +24,15 @@ std::string PortErrorText(const EComPort& error, const std::string& portName) {
   const int system = error.SystemError();
   if (error.ErrorCode() == kErrOpen) {
     if (system == EBUSY || system == EWOULDBLOCK) {
-      return (status.state == station::PortState::kBusy
-                  ? station::StateDetail(status)
-                  : "busy: another program holds it; close that program or wait for it");
+      return status.state == station::PortState::kBusy
+                 ? station::StateDetail(status)
+                 : "busy: held exclusively by a program of another user, or left so by one that "
+                   "was killed; close that program, or run the command once as root to clear "
+                   "what a killed one left";
     }
     if (status.state != station::PortState::kFree) return station::StateDetail(status);
     if (system == EACCES || system == EPERM)
-      return "permission denied; add the user to the device's group";
+      return "no access; add the user to the device's group";
     if (system == ENOTTY) return "not a terminal; name a serial device";
     if (system == ENOENT || DeviceVanished(system))
       return "no such device; plug in the adapter or check the port name";

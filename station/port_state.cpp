@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <fstream>
+#include <vector>
 #include <sstream>
 
+#include "serial/port/line_users.h"
 #include "serial/port/port_names.h"
 #include "serial/port/terminal_node.h"
 
@@ -51,6 +53,15 @@ std::string LockHolder(const struct stat& node) {
   return {};
 }
 
+// The lock's holder, else another process that has the line open (one that
+// holds it with TIOCEXCL alone takes no lock).
+std::string Holder(const struct stat& node) {
+  std::string holder = LockHolder(node);
+  if (!holder.empty()) return holder;
+  const std::vector<pid_t> users = LineUsers(node.st_rdev);
+  return users.empty() ? std::string() : ProcessName(std::to_string(users.front()));
+}
+
 std::string GroupName(gid_t gid) {
   const group* entry = getgrgid(gid);
   return entry != nullptr ? entry->gr_name : std::to_string(gid);
@@ -73,7 +84,7 @@ PortStatus InspectPort(const std::string& name) {
     status.state = PortState::kNoAccess;
     status.group = GroupName(node.st_gid);
     status.groupMayUse = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-  } else if (!(status.holder = LockHolder(node)).empty()) {
+  } else if (!(status.holder = Holder(node)).empty()) {
     status.state = PortState::kBusy;
   } else {
     status.state = PortState::kFree;
@@ -105,8 +116,8 @@ std::string StateDetail(const PortStatus& status) {
       return "busy: held by " + status.holder + "; close that program or wait for it";
     case PortState::kNoAccess:
       return status.groupMayUse
-                 ? "permission denied; add the user to group " + status.group + " and log in again"
-                 : "permission denied; the device is for its owner alone: give it group dialout "
+                 ? "no access; add the user to group " + status.group + " and log in again"
+                 : "no access; the device is for its owner alone: give it group dialout "
                    "and mode 0660 (a udev rule) and add the user to that group";
     case PortState::kNotTerminal:
       return "not a terminal; name a serial device";

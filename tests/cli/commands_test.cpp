@@ -4,7 +4,9 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -43,12 +45,15 @@ size_t FramesReceived(const sign_sim::SimSign& sign) {
   return frames;
 }
 
-std::string OwnProcessName() {
-  std::ifstream comm("/proc/self/comm");
+// The process as a busy port names it: "name (pid N)".
+std::string ProcessName(pid_t pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
   std::string name;
   std::getline(comm, name);
-  return name + " (pid " + std::to_string(getpid()) + ")";
+  return name + " (pid " + std::to_string(pid) + ")";
 }
+
+std::string OwnProcessName() { return ProcessName(getpid()); }
 
 class CliTest : public ::testing::Test {
  protected:
@@ -157,6 +162,7 @@ TEST_F(CliTest, ReadGivesTheTenPanelsInAddressOrderAndAPanelWithoutAProperReplyA
                                      {"row", 5},
                                      {"half", 1},
                                      {"ok", false},
+                                     {"record", nullptr},
                                      {"price", nullptr},
                                      {"grade", nullptr},
                                      {"inscription", nullptr}}));
@@ -164,6 +170,7 @@ TEST_F(CliTest, ReadGivesTheTenPanelsInAddressOrderAndAPanelWithoutAProperReplyA
                                      {"row", 5},
                                      {"half", 2},
                                      {"ok", true},
+                                     {"record", "123421"},
                                      {"price", "12.34"},
                                      {"grade", "92"},
                                      {"inscription", 1}}));
@@ -271,6 +278,70 @@ TEST_F(CliTest, ABusyPortIsExitThreeNamingTheProcessThatHoldsIt) {
   ExpectOneErrorLine(result, "COM3 (" + sign.LinkPath() + "): busy: held by " + OwnProcessName());
 }
 
+// Another program on the line with TIOCEXCL alone, no lock (as screen and
+// cu hold a line); it ends without clearing the flag when `Release` is
+// called, as a killed holder does.
+class ExclusiveHolder {
+  static constexpr int kReadyFd = 100;
+  static constexpr int kWaitFd = 101;
+
+ public:
+  explicit ExclusiveHolder(const std::string& device) {
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(wait_, O_CLOEXEC) != 0)
+      throw std::runtime_error("pipe failed");
+    pid_ = fork();
+    if (pid_ == 0) {
+      // Nothing of the test's but the two pipe ends: not the simulated
+      // sign's end of the line either.
+      dup2(ready[1], kReadyFd);
+      dup2(wait_[0], kWaitFd);
+      close_range(3, kReadyFd - 1, 0);
+      close_range(kWaitFd + 1, ~0U, 0);
+      const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
+      const char held = fd >= 0 && ioctl(fd, TIOCEXCL) == 0 ? 'y' : 'n';
+      (void)!write(kReadyFd, &held, 1);
+      char byte;
+      (void)!read(kWaitFd, &byte, 1);
+      _exit(0);
+    }
+    close(ready[1]);
+    close(wait_[0]);
+    char held = 'n';
+    (void)!read(ready[0], &held, 1);
+    close(ready[0]);
+    if (held != 'y') throw std::runtime_error("the holder could not take the line");
+  }
+  ~ExclusiveHolder() { Release(); }
+  pid_t Pid() const { return pid_; }
+  void Release() {
+    if (pid_ <= 0) return;
+    close(wait_[1]);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int wait_[2] = {-1, -1};
+};
+
+TEST_F(CliTest, ALineHeldExclusivelyIsBusyForPortsAndReadAndItsFlagIsStaleOnceTheHolderIsGone) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  ExclusiveHolder holder(sign.TerminalPath());
+
+  const CliResult ports = RunCli({"ports", "--json"});
+  const CliResult busy = RunCli({"read", "--port", "COM3"});
+
+  EXPECT_EQ(Document(ports)["ports"][0]["state"], "busy");
+  EXPECT_EQ(Document(ports)["ports"][0]["holder"], ProcessName(holder.Pid()));
+  EXPECT_EQ(busy.status, 3);
+  ExpectOneErrorLine(busy, "busy: held by " + ProcessName(holder.Pid()));
+  holder.Release();
+  const CliResult stale = RunCli({"read", "--port", "COM3"});
+  EXPECT_EQ(stale.status, 0) << stale.err;
+}
+
 TEST_F(CliTest, APortWithoutAccessSaysWhichGroupToJoin) {
   sign_sim::SimSign& sign = Sign("COM3");
   // As the sign's adapter would be: root's, group dialout, for owner and group.
@@ -290,7 +361,7 @@ TEST_F(CliTest, APortWithoutAccessSaysWhichGroupToJoin) {
   EXPECT_EQ(Document(ports)["ports"][0]["group"], "dialout");
   EXPECT_EQ(read.status, 3);
   ExpectOneErrorLine(
-      read, "COM3 (" + sign.LinkPath() + "): permission denied; add the user to group dialout");
+      read, "COM3 (" + sign.LinkPath() + "): no access; add the user to group dialout");
   EXPECT_EQ(sign.ReceivedCount(), 0u);
 }
 
