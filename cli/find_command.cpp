@@ -26,16 +26,17 @@ ExitStatus RunFind(const Options& options, Console& console) {
                   << '\n';
     }
   }
+  const ExitStatus status = found.used ? ExitStatus::kDone : NoSignStatus(found);
   if (options.json) {
-    console.out << station::Dump({{"ports", list},
-                         {"used", found.used ? nlohmann::json(*found.used) : nullptr}})
-                << '\n';
+    nlohmann::json document = {{"ports", list},
+                               {"used", found.used ? nlohmann::json(*found.used) : nullptr}};
+    if (!found.used) document["error"] = ErrorJson(status, NoSignText(found));
+    console.out << station::Dump(document) << '\n';
   } else {
     console.out << (found.used ? "using " + *found.used : std::string("no sign found")) << '\n';
   }
-  if (found.used) return ExitStatus::kDone;
-  console.err << "tarvo-cli: " << NoSignText(found) << '\n';
-  return ExitStatus::kNotConfirmed;
+  if (!found.used) console.err << "tarvo-cli: " << NoSignText(found) << '\n';
+  return status;
 }
 
 }  // namespace tarvo_cli

@@ -1,5 +1,6 @@
 #include "cli/find_sign.h"
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -63,6 +64,13 @@ FindResult FindSign(const Options& options, Tracer* tracer) {
   return result;
 }
 
+ExitStatus NoSignStatus(const FindResult& found) {
+  const bool noneOpened =
+      !found.ports.empty() && std::all_of(found.ports.begin(), found.ports.end(),
+                                          [](const auto& port) { return !port.failure.empty(); });
+  return noneOpened ? ExitStatus::kPortError : ExitStatus::kNotConfirmed;
+}
+
 std::string NoSignText(const FindResult& found) {
   std::string why;
   for (const ProbeOutcome& outcome : found.ports) {
@@ -70,6 +78,8 @@ std::string NoSignText(const FindResult& found) {
            (outcome.failure.empty() ? "silent" : outcome.failure);
   }
   if (why.empty()) why = "no serial port exists";
+  if (NoSignStatus(found) == ExitStatus::kPortError)
+    return "no sign found: no port could be opened: " + why;
   return "no sign found: " + why + "; check the sign's cable and power";
 }
 
@@ -77,7 +87,7 @@ std::string ChosenPort(const Options& options, Tracer* tracer) {
   if (options.port) return *options.port;
   const FindResult found = FindSign(options, tracer);
   if (found.used) return *found.used;
-  throw CliFailure(ExitStatus::kNotConfirmed, NoSignText(found));
+  throw CliFailure(NoSignStatus(found), NoSignText(found));
 }
 
 }  // namespace tarvo_cli

@@ -1,8 +1,13 @@
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <charconv>
 
 #include "cli/failure.h"
+#include "serial/port/port_names.h"
+#include "station/quoted.h"
 
 namespace tarvo_cli {
 
@@ -10,16 +15,80 @@ namespace {
 
 constexpr const char* kFooter = R"(
 Exit status:
-  0  done, and every written panel verified
-  1  the sign did not confirm: a panel unverified, a wrong or missing echo, no sign found
-  2  bad usage or input; nothing was sent to the sign
-  3  a port error (no device, busy, no access, not a terminal, unplugged, I/O error),
-     or the journal could not be written
+  0    done, and every written panel verified
+  1    the sign did not confirm: a panel unverified, a wrong or missing echo, no sign answered
+  2    bad usage or input; nothing was sent to the sign
+  3    a port error (no device, busy, no access, not a terminal, unplugged, I/O error; also
+       when no port could be opened), or the journal cannot be written: nothing was changed
+  4    done on the sign, but its journal record could not be written, or a command that
+       changes nothing could not write its output
+  130  write stopped by SIGINT, 143 by SIGTERM: the frame on the line was finished, no other
+       sent; what reached the sign is read back, journalled and said on stderr
 
 Examples:
   tarvo-cli ports
   tarvo-cli write --port COM3 row1=45.60:95 row2=52.10:ДТ:1 panel8=-
   tarvo-cli read --json > sign.json && tarvo-cli write --file sign.json)";
+
+constexpr const char* kAnywhere = R"(
+Options anywhere (before or after the command):
+  --port NAME    COM3 or a device under /dev/ (read, write, brightness; default: find it)
+  --json         one JSON document on stdout
+  --trace        every message sent and received on stderr
+  --timeout MS   the wait for one answer, in ms (1..60000, default 100)
+  --journal FILE the journal file to append to
+  --no-journal   keep no journal
+  --help, --version)";
+
+constexpr std::array<const char*, 6> kVerbs = {"ports", "find", "read", "write", "brightness",
+                                               "journal"};
+constexpr std::array<const char*, 4> kValued = {"--port", "--timeout", "--journal", "--file"};
+
+[[noreturn]] void BadUsage(const std::string& what) {
+  throw CliFailure(ExitStatus::kBadUsage, what);
+}
+
+std::string VerbList() {
+  std::string list;
+  for (const char* verb : kVerbs) list += (list.empty() ? "" : ", ") + std::string(verb);
+  return list;
+}
+
+// The first word on the line that is no option nor an option's value.
+std::optional<std::string> VerbOf(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word.rfind("-", 0) == 0) {
+      const bool valued =
+          std::find(kValued.begin(), kValued.end(), word) != kValued.end();
+      if (valued) ++i;
+      continue;
+    }
+    return word;
+  }
+  return std::nullopt;
+}
+
+// A parser's complaint in the user's terms.
+std::string InUserTerms(const CLI::ParseError& error, int argc, const char* const* argv) {
+  const std::optional<std::string> verb = VerbOf(argc, argv);
+  if (!verb) return "no command given; give one of: " + VerbList() + " (see tarvo-cli --help)";
+  if (std::find(kVerbs.begin(), kVerbs.end(), *verb) == kVerbs.end())
+    return "unknown command " + station::Quoted(*verb) + "; the commands are " + VerbList();
+  return std::string(error.what()) + "; see tarvo-cli " + *verb + " --help";
+}
+
+// COMn as the port list names it, or a device path under /dev/.
+void CheckPortName(const std::string& port) {
+  const bool controlCharacter =
+      std::any_of(port.begin(), port.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+  const bool comName = ComNumber(port).has_value() && port.rfind("COM", 0) == 0;
+  const bool devicePath = port.rfind("/dev/", 0) == 0 && DeviceForPort(port) == port;
+  if ((comName || devicePath) && !controlCharacter) return;
+  BadUsage("bad --port " + station::Quoted(port) +
+           ": give COMn (COM3: no leading zero) or a device path under /dev/ "
+           "(/dev/ttyUSB0: no \".\" or \"..\" parts)");
+}
 
 }  // namespace
 
@@ -31,27 +100,27 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   app.require_subcommand(1, 1);
   // Options anywhere: before or after the verb.
   app.fallthrough();
+  app.add_option("--port", options.port, "COM3 or a device under /dev/ (default: find it)");
   app.add_flag("--json", options.json, "one JSON document on stdout");
   app.add_flag("--trace", options.trace, "every message sent and received on stderr");
-  app.add_option("--timeout", options.timeoutMs, "the wait for one answer, in ms (default 100)")
-      ->check(CLI::Range(1, 60000));
+  std::string timeout;
+  app.add_option("--timeout", timeout, "the wait for one answer, in ms (1..60000, default 100)");
   auto* journal = app.add_option("--journal", options.journalFile, "the journal file to append to");
-  app.add_flag("--no-journal", options.noJournal, "keep no journal")->excludes(journal);
+  auto* noJournal = app.add_flag("--no-journal", options.noJournal, "keep no journal");
 
-  const auto withPort = [&options](CLI::App* verb) {
-    verb->add_option("--port", options.port, "COM3 or a device under /dev/ (default: find it)");
-    return verb;
+  const auto verb = [&app](const char* name, const char* description) {
+    CLI::App* command = app.add_subcommand(name, description);
+    command->footer(kAnywhere);
+    return command;
   };
-  app.add_subcommand("ports", "the serial ports and whether each is free")->callback([&options] {
+  verb("ports", "the serial ports and whether each is free")->callback([&options] {
     options.command = Command::kPorts;
   });
-  app.add_subcommand("find", "probe every port at once and name where the sign answers")
-      ->callback([&options] { options.command = Command::kFind; });
-  withPort(app.add_subcommand("read", "read all ten panels"))->callback([&options] {
-    options.command = Command::kRead;
+  verb("find", "probe every port at once and name where the sign answers")->callback([&options] {
+    options.command = Command::kFind;
   });
-  CLI::App* write =
-      withPort(app.add_subcommand("write", "write panels, read them back and verify"));
+  verb("read", "read all ten panels")->callback([&options] { options.command = Command::kRead; });
+  CLI::App* write = verb("write", "write panels, read them back and verify");
   auto* specs = write->add_option("SPEC", options.specs,
                                   "rowR=PRICE[:GRADE[:INSCRIPTION]] (R 1..5, both halves) or "
                                   "panelA=... (A 0..4, 8..12); PRICE 45.60 or -, GRADE 80 92 95 "
@@ -59,11 +128,10 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   write->add_option("--file", options.file, "the JSON that read --json prints, edited")
       ->excludes(specs);
   write->callback([&options] { options.command = Command::kWrite; });
-  CLI::App* brightness =
-      withPort(app.add_subcommand("brightness", "automatic brightness, or a level 0..9"));
+  CLI::App* brightness = verb("brightness", "automatic brightness, or a level 0..9");
   brightness->add_option("LEVEL", options.level, "auto or 0..9")->required();
   brightness->callback([&options] { options.command = Command::kBrightness; });
-  app.add_subcommand("journal", "the journal of writes and brightness changes, newest last")
+  verb("journal", "the journal of writes and brightness changes, newest last")
       ->callback([&options] { options.command = Command::kJournal; });
 
   try {
@@ -78,11 +146,28 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
     out << app.version() << '\n';
     return std::nullopt;
   } catch (const CLI::ParseError& error) {
-    throw CliFailure(ExitStatus::kBadUsage, std::string(error.what()) + "; see tarvo-cli --help");
+    BadUsage(InUserTerms(error, argc, argv));
+  }
+  if (journal->count() > 0 && noJournal->count() > 0)
+    BadUsage("--journal and --no-journal exclude each other");
+  if (!timeout.empty()) {
+    int milliseconds = 0;
+    const auto [end, failed] =
+        std::from_chars(timeout.data(), timeout.data() + timeout.size(), milliseconds);
+    if (failed != std::errc() || end != timeout.data() + timeout.size() || timeout[0] == '0' ||
+        milliseconds < 1 || milliseconds > 60000)
+      BadUsage("bad --timeout " + station::Quoted(timeout) +
+               ": give the wait for one answer in milliseconds, 1..60000");
+    options.timeoutMs = milliseconds;
+  }
+  if (options.port) {
+    const bool talks = options.command == Command::kRead || options.command == Command::kWrite ||
+                       options.command == Command::kBrightness;
+    if (!talks) BadUsage("--port is for read, write and brightness");
+    CheckPortName(*options.port);
   }
   if (options.command == Command::kWrite && options.specs.empty() && !options.file)
-    throw CliFailure(ExitStatus::kBadUsage,
-                     "write needs SPEC... or --file FILE; see tarvo-cli --help");
+    BadUsage("write needs SPEC... or --file FILE; see tarvo-cli write --help");
   return options;
 }
 

@@ -48,7 +48,8 @@ std::string PortErrorText(const EComPort& error, const std::string& portName) {
 CliFailure PortFailure(const EComPort& error, const std::string& portName) {
   const std::string device = DeviceForPort(portName).value_or("");
   return CliFailure(ExitStatus::kPortError,
-                    station::PortLabel(portName, device) + ": " + PortErrorText(error, portName));
+                    station::PortLabel(portName, device) + ": " + PortErrorText(error, portName),
+                    portName);
 }
 
 }  // namespace tarvo_cli

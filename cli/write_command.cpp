@@ -1,6 +1,8 @@
 // write: read the sign (the "before"), send the frames of the panels asked
 // for, read back and verify; one journal line whatever happens after the
 // port was opened.
+#include <signal.h>
+
 #include <algorithm>
 
 #include "cli/commands.h"
@@ -10,6 +12,7 @@
 #include "cli/port_error.h"
 #include "station/port_state.h"
 #include "cli/sign_panels.h"
+#include "cli/stop_signals.h"
 #include "protocol/write_sign.h"
 #include "serial/port/port_names.h"
 
@@ -23,7 +26,8 @@ constexpr uint8_t kFrameOrder[] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12};
 struct PanelWrite {
   station::PanelRequest request;
   std::optional<sign_link::PanelRecord> record;  // what the panel should hold
-  bool sent = false;
+  bool toSend = false;
+  bool sent = false;    // its frame went on the line
   std::string skipped;  // why the frame was not sent
   bool acknowledged = false;
   bool verified = false;  // the read-back holds the record
@@ -58,24 +62,8 @@ void Plan(PanelWrite& write, const SignPanels& before, bool onlyChanges) {
     return;
   }
   write.record = station::Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
-  write.sent = !(onlyChanges && known && *write.record == *held->second);
-  if (!write.sent) write.skipped = "the sign holds it already";
-}
-
-void Run(WriteRun& run, SignLine& line, bool onlyChanges) {
-  run.before = ReadPanels(line);
-  for (PanelWrite& write : run.panels) {
-    Plan(write, run.before, onlyChanges);
-    if (!write.sent) continue;
-    write.acknowledged =
-        sign_exchange::WritePanel(line.Port(), write.request.address, *write.record, line.Context())
-            .acknowledged;
-  }
-  run.after = ReadPanels(line);
-  for (PanelWrite& write : run.panels) {
-    const auto& now = run.after->at(write.request.address);
-    write.verified = write.record && now && *now == *write.record;
-  }
+  write.toSend = !(onlyChanges && known && *write.record == *held->second);
+  if (!write.toSend) write.skipped = "the sign holds it already";
 }
 
 nlohmann::json PanelsJsonOf(const WriteRun& run) {
@@ -94,6 +82,66 @@ nlohmann::json PanelsJsonOf(const WriteRun& run) {
     list.push_back(entry);
   }
   return list;
+}
+
+// Sends the frames until a stop signal refuses the next one; true when all went.
+bool SendFrames(WriteRun& run, SignLine& line) {
+  for (PanelWrite& write : run.panels) {
+    if (!write.toSend) continue;
+    const int sendsBefore = line.Sends();
+    try {
+      write.acknowledged = sign_exchange::WritePanel(line.Port(), write.request.address,
+                                                     *write.record, line.Context())
+                               .acknowledged;
+    } catch (const SendingStopped&) {
+      write.sent = line.Sends() > sendsBefore;
+      return false;
+    }
+    write.sent = true;
+  }
+  return true;
+}
+
+void Run(WriteRun& run, SignLine& line, bool onlyChanges, CommandJournal& journal) {
+  // A stop signal refuses every send from here, a second one the read-back too.
+  line.StopSendingAfter(0);
+  try {
+    run.before = ReadPanels(line);
+    for (PanelWrite& write : run.panels) Plan(write, run.before, onlyChanges);
+    journal.RecordIntent({{"panels", PanelsJsonOf(run)}});
+    SendFrames(run, line);
+  } catch (const SendingStopped&) {
+    // stopped before the first frame: nothing to read back
+  }
+  if (std::none_of(run.panels.begin(), run.panels.end(), [](const auto& p) { return p.sent; }) &&
+      FirstStopSignal() != 0)
+    return;
+  line.StopSendingAfter(1);
+  try {
+    run.after = ReadPanels(line);
+  } catch (const SendingStopped&) {
+    return;
+  }
+  for (PanelWrite& write : run.panels) {
+    const auto& now = run.after->at(write.request.address);
+    write.verified = write.record && now && *now == *write.record;
+  }
+}
+
+// "stopped by SIGTERM: panels 0, 8 written and verified; 1 sent, not verified; 9 not sent".
+std::string StoppedText(const WriteRun& run, int signal) {
+  std::string verified, unverified, unsent;
+  for (const PanelWrite& write : run.panels) {
+    if (!write.toSend) continue;
+    std::string& list = write.verified ? verified : write.sent ? unverified : unsent;
+    list += (list.empty() ? "" : ", ") + std::to_string(write.request.address);
+  }
+  std::string text = std::string("stopped by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM");
+  if (verified.empty() && unverified.empty()) return text + " before any frame was sent; the sign is unchanged";
+  text += ": reached the sign and verified: " + (verified.empty() ? "none" : "panel " + verified);
+  if (!unverified.empty()) text += "; sent, not verified: panel " + unverified;
+  if (!unsent.empty()) text += "; not sent: panel " + unsent;
+  return text;
 }
 
 void PrintRun(std::ostream& out, const WriteRun& run) {
@@ -115,7 +163,8 @@ void PrintRun(std::ostream& out, const WriteRun& run) {
 }  // namespace
 
 ExitStatus RunWrite(const Options& options, Console& console) {
-  // Bad input is refused before the port is opened.
+  // Bad input is refused before the port is opened, a journal that cannot
+  // be written before anything is sent.
   const bool fromFile = options.file.has_value();
   WriteRun run;
   for (const station::PanelRequest& request :
@@ -124,17 +173,19 @@ ExitStatus RunWrite(const Options& options, Console& console) {
     write.request = request;
     run.panels.push_back(write);
   }
+  CommandJournal journal(options, "write");
+  CatchStopSignals();
 
   Tracer tracer(console.err);
   Tracer* trace = options.trace ? &tracer : nullptr;
   const std::string name = ChosenPort(options, trace);
   const std::string device = DeviceForPort(name).value_or("");
-  nlohmann::json record = JournalRecord("write", name);
+  journal.SetPort(name);
   std::optional<CliFailure> portFailure;
   try {
     SignLine line(name, options, trace);
     try {
-      Run(run, line, fromFile);
+      Run(run, line, fromFile, journal);
     } catch (const EComPort& error) {
       portFailure = PortFailure(error, name);
     }
@@ -142,31 +193,40 @@ ExitStatus RunWrite(const Options& options, Console& console) {
     throw PortFailure(error, name);  // never opened: nothing to record
   }
 
-  const ExitStatus status = portFailure      ? ExitStatus::kPortError
-                            : run.verified() ? ExitStatus::kDone
-                                             : ExitStatus::kNotConfirmed;
+  const int stopSignal = FirstStopSignal();
+  const ExitStatus status = stopSignal == SIGINT    ? ExitStatus::kInterrupted
+                            : stopSignal == SIGTERM ? ExitStatus::kTerminated
+                            : portFailure           ? ExitStatus::kPortError
+                            : run.verified()        ? ExitStatus::kDone
+                                                    : ExitStatus::kNotConfirmed;
+  std::string failure = portFailure ? portFailure->what() : std::string();
+  if (stopSignal != 0) {
+    failure = station::PortLabel(name, device) + ": " + StoppedText(run, stopSignal) +
+              (portFailure ? "; then " + failure : std::string());
+  } else if (status == ExitStatus::kNotConfirmed) {
+    failure = station::PortLabel(name, device) +
+              ": the sign did not confirm every panel; see the panels marked not verified";
+  }
+  nlohmann::json& record = journal.Outcome();
   record["before"] = PanelsJson(run.before);
   record["panels"] = PanelsJsonOf(run);
   record["after"] = run.after ? PanelsJson(*run.after) : nullptr;
   record["verified"] = run.verified();
-  record["exit"] = static_cast<int>(status);
+  if (stopSignal != 0) record["signal"] = stopSignal == SIGINT ? "SIGINT" : "SIGTERM";
 
   if (options.json) {
-    console.out << station::Dump({{"port", name},
-                         {"device", device},
-                         {"panels", record["panels"]},
-                         {"verified", run.verified()}})
-                << '\n';
+    nlohmann::json document = {{"port", name},
+                               {"device", device},
+                               {"panels", record["panels"]},
+                               {"verified", run.verified()}};
+    if (!failure.empty()) document["error"] = ErrorJson(status, failure, name);
+    console.out << station::Dump(document) << '\n';
   } else if (!portFailure) {
     console.out << station::PortLabel(name, device) << '\n';
     PrintRun(console.out, run);
   }
-  if (portFailure) console.err << "tarvo-cli: " << portFailure->what() << '\n';
-  Record(options, record);
-  if (status == ExitStatus::kNotConfirmed)
-    console.err << "tarvo-cli: " << station::PortLabel(name, device)
-                << ": the sign did not confirm every panel; see the panels marked not verified\n";
-  return status;
+  if (!failure.empty()) console.err << "tarvo-cli: " << failure << '\n';
+  return journal.RecordOutcome(status, console.err);
 }
 
 }  // namespace tarvo_cli

@@ -5,9 +5,12 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -19,6 +22,17 @@ struct CliResult {
   int status = -1;
   std::string out;
   std::string err;
+  long maxRssKb = 0;  // the program's peak memory
+};
+
+// How the child differs from the test: another user (its group of the same
+// number, no other groups), environment variables taken away, a limit on
+// the size of the files it writes (SIGXFSZ ignored, so a write meets
+// EFBIG as a full disk's ENOSPC).
+struct ChildSetup {
+  std::optional<uid_t> uid;
+  std::vector<std::string> unset;
+  std::optional<rlim_t> fileSizeLimit;
 };
 
 class CliProcess {
@@ -27,7 +41,20 @@ class CliProcess {
   // user (its group of the same number, no other groups) before it runs the
   // program.
   explicit CliProcess(const std::vector<std::string>& args,
-                      std::optional<uid_t> uid = std::nullopt) {
+                      std::optional<uid_t> uid = std::nullopt)
+      : CliProcess(args, ChildSetup{uid, {}, std::nullopt}) {}
+  CliProcess(const std::vector<std::string>& args, const ChildSetup& setup) {
+    const std::optional<uid_t> uid = setup.uid;
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string variable = *entry;
+      const std::string name = variable.substr(0, variable.find('='));
+      if (std::find(setup.unset.begin(), setup.unset.end(), name) == setup.unset.end())
+        variables.push_back(variable);
+    }
+    std::vector<char*> envp;
+    for (std::string& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
     std::vector<std::string> line = {TARVO_CLI_PROGRAM};
     line.insert(line.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -44,7 +71,12 @@ class CliProcess {
       dup2(out[1], 1);
       dup2(err[1], 2);
       if (uid && (setgroups(0, nullptr) != 0 || setgid(*uid) != 0 || setuid(*uid) != 0)) _exit(125);
-      execv(argv[0], argv.data());
+      if (setup.fileSizeLimit) {
+        const rlimit limit{*setup.fileSizeLimit, *setup.fileSizeLimit};
+        signal(SIGXFSZ, SIG_IGN);
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+      }
+      execve(argv[0], argv.data(), envp.data());
       _exit(126);
     }
     close(out[1]);
@@ -80,7 +112,9 @@ class CliProcess {
       }
     }
     int status = 0;
-    waitpid(pid_, &status, 0);
+    rusage usage{};
+    wait4(pid_, &status, 0, &usage);
+    result.maxRssKb = usage.ru_maxrss;
     pid_ = -1;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
@@ -95,6 +129,10 @@ class CliProcess {
 inline CliResult RunCli(const std::vector<std::string>& args,
                         std::optional<uid_t> uid = std::nullopt) {
   return CliProcess(args, uid).Finish();
+}
+
+inline CliResult RunCli(const std::vector<std::string>& args, const ChildSetup& setup) {
+  return CliProcess(args, setup).Finish();
 }
 
 }  // namespace tarvo::test

@@ -73,10 +73,14 @@ class CliTest : public ::testing::Test {
     return port;
   }
   std::string JournalPath() const { return env_.StateDir() + "/tarvo/journal.jsonl"; }
-  std::vector<json> Journal() const {
+  // The journal's records of one stage: "outcome" or "intent".
+  std::vector<json> Journal(const std::string& stage = "outcome") const {
     std::vector<json> lines;
     std::ifstream file(JournalPath());
-    for (std::string line; std::getline(file, line);) lines.push_back(json::parse(line));
+    for (std::string line; std::getline(file, line);) {
+      const json record = json::parse(line);
+      if (record["stage"] == stage) lines.push_back(record);
+    }
     return lines;
   }
 
@@ -87,8 +91,8 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, HelpListsTheExitStatusesAndEndsWithExamples) {
   const CliResult help = RunCli({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("Exit status:\n  0  done"), std::string::npos) << help.out;
-  EXPECT_NE(help.out.find("  3  a port error"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("Exit status:\n  0    done"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("  3    a port error"), std::string::npos) << help.out;
   EXPECT_NE(help.out.rfind("Examples:\n  tarvo-cli "), std::string::npos) << help.out;
   EXPECT_EQ(RunCli({"--version"}).out.rfind("tarvo-cli ", 0), 0u);
 }
@@ -385,7 +389,7 @@ const BadLine kBadLines[] = {
     {"NothingToWrite", {"write"}, "write needs SPEC"},
     {"BrightnessTen", {"brightness", "10"}, "give auto or a level 0..9"},
     {"TimeoutZero", {"read", "--timeout", "0"}, "--timeout"},
-    {"UnknownVerb", {"erase"}, "see tarvo-cli --help"},
+    {"UnknownVerb", {"erase"}, "unknown command \"erase\"; the commands are ports, find"},
 };
 
 class BadLineTest : public CliTest, public ::testing::WithParamInterface<BadLine> {};
@@ -450,20 +454,29 @@ TEST_F(CliTest, TheJournalSkipsATornLastLineAndAWriteAfterItStaysWhole) {
   EXPECT_EQ(std::count(after.out.begin(), after.out.end(), '\n'), 2) << after.out;
   EXPECT_NE(after.out.find("COM3  brightness auto  verified  exit 0"), std::string::npos)
       << after.out;
-  ExpectOneErrorLine(after, "line 2 is not a record");
+  ExpectOneErrorLine(after, "line 3 is not a record");
 }
 
-TEST_F(CliTest, AJournalThatCannotBeWrittenIsExitThreeAfterTheSignWasWritten) {
+// A folder under a file, a folder, no HOME: found before anything is sent.
+TEST_F(CliTest, AJournalThatCannotBeWrittenIsExitThreeWithNothingSent) {
   sign_sim::SimSign& sign = Sign("COM3");
   const std::string blocker = env_.Root() + "/a-file";
   std::ofstream(blocker) << "";
 
-  const CliResult result =
+  const CliResult underAFile =
       RunCli({"write", "--port", "COM3", "panel0=12.34", "--journal", blocker + "/journal.jsonl"});
+  const CliResult aFolder =
+      RunCli({"brightness", "3", "--port", "COM3", "--journal", env_.Root(), "--json"});
+  const CliResult noHome = RunCli({"write", "--port", "COM3", "panel0=12.34"},
+                                  tarvo::test::ChildSetup{{}, {"HOME", "XDG_STATE_HOME"}, {}});
 
-  EXPECT_EQ(result.status, 3);
-  ExpectOneErrorLine(result, "the sign was written, the record was not");
-  EXPECT_EQ(sign.Panel(0).price, "1234");
+  for (const CliResult* result : {&underAFile, &aFolder, &noHome}) {
+    EXPECT_EQ(result->status, 3);
+    ExpectOneErrorLine(*result, "nothing was sent to the sign");
+  }
+  EXPECT_NE(underAFile.err.find("Not a directory"), std::string::npos) << underAFile.err;
+  EXPECT_EQ(Document(aFolder)["error"]["status"], 3);
+  EXPECT_EQ(sign.ReceivedCount(), 0u);
 }
 
 }  // namespace
