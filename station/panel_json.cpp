@@ -135,7 +135,8 @@ std::optional<std::string> GradeName(char code) {
 bool Writable(const sign_link::PanelRecord& record) {
   const bool digits = record.price.size() == 4 &&
                       record.price.find_first_not_of("0123456789") == std::string::npos;
-  return (digits || record.price == "----") && GradeName(record.grade) &&
+  // Grade code "0" is an entry row without a grade, as the window sends it.
+  return (digits || record.price == "----") && (record.grade == '0' || GradeName(record.grade)) &&
          record.inscription >= '0' && record.inscription <= '3';
 }
 

@@ -21,8 +21,8 @@ nlohmann::json PanelJson(uint8_t address, const std::optional<sign_link::PanelRe
 
 // The grade's name, or nothing for a code outside "1".."5".
 std::optional<std::string> GradeName(char code);
-// True when the record is four digits or "----", a grade code "1".."5" and an
-// inscription code "0".."3": what a write may send.
+// True when the record is four digits or "----", a grade code "0" (none) or
+// "1".."5" and an inscription code "0".."3": what a write may send.
 bool Writable(const sign_link::PanelRecord& record);
 // The inscription bits 0..3 of a record, as a read shows them.
 int InscriptionBits(char code);

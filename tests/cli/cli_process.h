@@ -33,6 +33,8 @@ struct ChildSetup {
   std::optional<uid_t> uid;
   std::vector<std::string> unset;
   std::optional<rlim_t> fileSizeLimit;
+  std::optional<std::string> stdoutFile;  // stdout goes there, not to the test
+  bool stdoutReaderGone = false;          // stdout is a pipe nobody reads any more
 };
 
 class CliProcess {
@@ -42,7 +44,7 @@ class CliProcess {
   // program.
   explicit CliProcess(const std::vector<std::string>& args,
                       std::optional<uid_t> uid = std::nullopt)
-      : CliProcess(args, ChildSetup{uid, {}, std::nullopt}) {}
+      : CliProcess(args, ChildSetup{uid, {}, std::nullopt, std::nullopt, false}) {}
   CliProcess(const std::vector<std::string>& args, const ChildSetup& setup) {
     const std::optional<uid_t> uid = setup.uid;
     std::vector<std::string> variables;
@@ -64,6 +66,20 @@ class CliProcess {
     int err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
       throw std::runtime_error("pipe failed");
+    if (setup.stdoutFile) {
+      const int file = open(setup.stdoutFile->c_str(), O_WRONLY | O_CLOEXEC);
+      if (file < 0) throw std::runtime_error("cannot open " + *setup.stdoutFile);
+      dup3(file, out[1], O_CLOEXEC);
+      close(file);
+    }
+    if (setup.stdoutReaderGone) {
+      // The test still reads an empty stream from the other end.
+      int gone[2];
+      if (pipe2(gone, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+      close(gone[0]);
+      dup3(gone[1], out[1], O_CLOEXEC);
+      close(gone[1]);
+    }
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
@@ -89,6 +105,8 @@ class CliProcess {
   }
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
+
+  void Signal(int signal) const { kill(pid_, signal); }
 
   // Takes everything the program writes until it ends, and its status.
   CliResult Finish() {

@@ -95,6 +95,9 @@ TEST_F(CliTest, HelpListsTheExitStatusesAndEndsWithExamples) {
   EXPECT_NE(help.out.find("  3    a port error"), std::string::npos) << help.out;
   EXPECT_NE(help.out.rfind("Examples:\n  tarvo-cli "), std::string::npos) << help.out;
   EXPECT_EQ(RunCli({"--version"}).out.rfind("tarvo-cli ", 0), 0u);
+  const CliResult readHelp = RunCli({"read", "--help"});
+  EXPECT_NE(readHelp.out.find("Options anywhere"), std::string::npos) << readHelp.out;
+  EXPECT_NE(readHelp.out.find("--timeout MS"), std::string::npos) << readHelp.out;
 }
 
 TEST_F(CliTest, PortsTellsEachPortsStateWithoutSendingAByte) {
@@ -215,6 +218,22 @@ TEST_F(CliTest, WriteSendsTheNamedPanelsVerifiesThemAndJournalsBeforeAskedAndAft
   EXPECT_EQ(std::string(journal[0]["time"]).size(), std::string("2026-12-08T09:30:00.123Z").size());
 }
 
+// Inscription code "9" reads as inscription 1; the file of a read gives the
+// sign back unchanged.
+TEST_F(CliTest, AValueAReadCannotShowSurvivesTheRoundTripThroughTheFile) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  sign.SetPanel(8, {"1234", '2', '9'});
+  const CliResult read = RunCli({"read", "--port", "COM3", "--json"});
+  const std::string file = env_.Root() + "/sign.json";
+  std::ofstream(file) << read.out;
+
+  const CliResult result = RunCli({"write", "--port", "COM3", "--file", file});
+
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(FramesReceived(sign), 0u);
+  EXPECT_EQ(sign.Panel(8), (sign_link::PanelRecord{"1234", '2', '9'}));
+}
+
 TEST_F(CliTest, WriteFromTheFileOfAReadSendsOnlyThePanelsThatDiffer) {
   sign_sim::SimSign& sign = Sign("COM3");
   json read = json::parse(RunCli({"read", "--port", "COM3", "--json"}).out);
@@ -270,6 +289,51 @@ TEST_F(CliTest, TheCablePulledMidWriteIsExitThreeAndTheJournalKeepsWhatWasAcknow
   ASSERT_EQ(panels.size(), 6u);
   EXPECT_EQ(panels[0]["acknowledged"], true) << "acknowledged before the pull";
   EXPECT_EQ(panels[5]["acknowledged"], false) << "never sent";
+}
+
+TEST_F(CliTest, AStopSignalEndsAWriteAfterTheFrameOnTheLineWithAReadBackAndARecord) {
+  Sign("COM9");
+  for (const auto& [signal, status, port] :
+       {std::tuple{SIGTERM, 143, "COM3"}, std::tuple{SIGINT, 130, "COM4"}}) {
+    sign_sim::SimSign& sign = sim_.AddSign(port);
+    sign.UpdateFaults([](sign_sim::SignFaults& f) { f.answerDelayMs = 20; });
+    CliProcess write({"write", "--port", port, "row1=11.11", "row2=22.22", "row3=33.33",
+                      "row4=44.44", "row5=55.55"});
+    ASSERT_TRUE(tarvo::test::WaitFor([&] { return FramesReceived(sign) >= 2; }));
+    write.Signal(signal);
+    const CliResult result = write.Finish();
+
+    EXPECT_EQ(result.status, status);
+    ExpectOneErrorLine(result, "stopped by SIG");
+    EXPECT_NE(result.err.find("reached the sign and verified: panel 0, 8"), std::string::npos)
+        << result.err;
+    EXPECT_LT(FramesReceived(sign), 10u) << "no frame after the one on the line";
+    const json outcome = Journal().back();
+    EXPECT_EQ(outcome["exit"], status);
+    EXPECT_NE(outcome["after"], nullptr) << "read back";
+    size_t sent = 0;
+    for (const json& panel : outcome["panels"]) sent += panel["sent"] == true ? 1 : 0;
+    EXPECT_EQ(sent, FramesReceived(sign));
+  }
+}
+
+TEST_F(CliTest, AKilledWriteLeavesItsIntentAsOutcomeUnknownAndTheLineFreeForTheNext) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  sign.UpdateFaults([](sign_sim::SignFaults& f) { f.answerDelayMs = 20; });
+  CliProcess write({"write", "--port", "COM3", "row1=11.11", "row2=22.22"});
+  ASSERT_TRUE(tarvo::test::WaitFor([&] { return FramesReceived(sign) >= 1; }));
+  write.Signal(SIGKILL);
+  EXPECT_EQ(write.Finish().status, 128 + SIGKILL);
+
+  const CliResult journal = RunCli({"journal"});
+  EXPECT_NE(journal.out.find("COM3  write  3=22.22  11=22.22  4=11.11  12=11.11  outcome unknown"),
+            std::string::npos)
+      << journal.out;
+  EXPECT_EQ(Document(RunCli({"journal", "--json"}))["entries"][0]["outcome"], "unknown");
+  const CliResult next = RunCli({"write", "--port", "COM3", "row1=11.11"});
+  EXPECT_EQ(next.status, 0) << next.err;
+  const std::string shown = RunCli({"journal"}).out;
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 2) << shown;
 }
 
 TEST_F(CliTest, ABusyPortIsExitThreeNamingTheProcessThatHoldsIt) {
@@ -389,6 +453,17 @@ const BadLine kBadLines[] = {
     {"NothingToWrite", {"write"}, "write needs SPEC"},
     {"BrightnessTen", {"brightness", "10"}, "give auto or a level 0..9"},
     {"TimeoutZero", {"read", "--timeout", "0"}, "--timeout"},
+    {"FileIsAFolder", {"write", "--file", "@"}, "Is a directory"},
+    {"FileIsEndless", {"write", "--file", "/dev/zero"}, "larger than 1 MB"},
+    {"EmptyFile", {"write", "--file", "@empty"}, "no panel to write"},
+    {"FileNameWithANewline", {"write", "--file", "@new\nline"}, "--file \""},
+    {"PortWithALeadingZero", {"read", "--port", "COM03"}, "bad --port \"COM03\": give COMn"},
+    {"PortOutsideDev", {"read", "--port", "/tmp/x/COM3"}, "bad --port"},
+    {"PortLeavingDev", {"read", "--port", "/dev/pts/../null"}, "bad --port"},
+    {"PortWithANewline", {"read", "--port", "COM3\nCOM4"}, "bad --port \"COM3\\nCOM4\""},
+    {"PortForPorts", {"ports", "--port", "COM3"}, "--port is for read, write and brightness"},
+    {"TimeoutNotANumber", {"read", "--timeout", "abc"}, "bad --timeout \"abc\": give the wait"},
+    {"NoCommand", {"--json"}, "no command given"},
     {"UnknownVerb", {"erase"}, "unknown command \"erase\"; the commands are ports, find"},
 };
 
@@ -398,21 +473,116 @@ TEST_P(BadLineTest, IsExitTwoBeforeAnyPortIsOpened) {
   sign_sim::SimSign& sign = Sign("COM3");
   std::ofstream(env_.Root() + "/malformed") << "{\"panels\": [";
   std::ofstream(env_.Root() + "/mismatched") << R"({"panels":[{"address":0,"row":1}]})";
+  std::ofstream(env_.Root() + "/empty") << R"({"panels":[]})";
   std::vector<std::string> args = GetParam().args;
   for (std::string& arg : args) {
     if (arg[0] == '@') arg = env_.Root() + "/" + arg.substr(1);
   }
 
+  args.push_back("--json");
   const CliResult result = RunCli(args);
 
   EXPECT_EQ(result.status, 2);
   ExpectOneErrorLine(result, GetParam().said);
+  EXPECT_EQ(Document(result)["error"]["status"], 2) << "one JSON document also on failure";
   EXPECT_EQ(sign.ReceivedCount(), 0u) << "not even find's probe";
   EXPECT_FALSE(std::filesystem::exists(JournalPath()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Refused, BadLineTest, ::testing::ValuesIn(kBadLines),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// Each failure with --json: one document whose "error" says what stderr says.
+// The limit on the file's size plays a full disk: the intent fits, the
+// outcome does not.
+TEST_F(CliTest, AJournalFullAfterTheSignWasWrittenKeepsEveryRecordWholeAndSaysSo) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  ASSERT_EQ(RunCli({"write", "--port", "COM3", "row1=45.60"}).status, 0);
+  std::ifstream first(JournalPath());
+  std::string intent, outcome;
+  std::getline(first, intent);
+  std::getline(first, outcome);
+  const auto size = std::filesystem::file_size(JournalPath());
+  const tarvo::test::ChildSetup full{
+      {}, {}, size + intent.size() + outcome.size() / 2, std::nullopt, false};
+
+  const CliResult verified = RunCli({"write", "--port", "COM3", "row1=45.70"}, full);
+  sign.UpdateFaults([](sign_sim::SignFaults& f) { f.refusedWrites = 3; });
+  const CliResult refused = RunCli({"write", "--port", "COM3", "row2=45.80"}, full);
+
+  EXPECT_EQ(verified.status, 4);
+  ExpectOneErrorLine(verified, "the record of this write was not written");
+  EXPECT_EQ(sign.Panel(4).price, "4570");
+  EXPECT_EQ(refused.status, 1) << "the sign's outcome comes first";
+  std::ifstream file(JournalPath());
+  for (std::string line; std::getline(file, line);)
+    EXPECT_FALSE(json::parse(line, nullptr, false).is_discarded()) << "a torn record: " << line;
+  const CliResult journal = RunCli({"journal"});
+  EXPECT_EQ(journal.err, "");
+  EXPECT_NE(journal.out.find("4=45.70  12=45.70  outcome unknown"), std::string::npos)
+      << journal.out;
+}
+
+TEST_F(CliTest, TheJournalOfTwentyThousandRecordsIsStreamed) {
+  Sign("COM3");
+  ASSERT_EQ(RunCli({"write", "--port", "COM3", "row1=45.60"}).status, 0);
+  std::ifstream first(JournalPath());
+  std::string intent, outcome;
+  std::getline(first, intent);
+  std::getline(first, outcome);
+  {
+    std::ofstream journal(JournalPath(), std::ios::app);
+    for (int i = 0; i < 20000; ++i) journal << outcome << '\n';
+  }
+
+  const CliResult result = RunCli({"journal", "--json"});
+
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1);
+  EXPECT_NE(result.out.rfind("\"exit\":0,\"host\""), std::string::npos);
+  // The records alone are tens of MB; held as one document, many times that.
+  EXPECT_LT(result.maxRssKb, 150 * 1024) << "journal of " << 20000 * outcome.size() << " bytes";
+}
+
+TEST_F(CliTest, EveryFailureWithJsonIsOneDocumentNamingThePort) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  const auto holder = Hold("COM3");
+
+  const CliResult busy = RunCli({"read", "--port", "COM3", "--json"});
+  const CliResult noDevice = RunCli({"write", "--json", "--port", "COM8", "row1=45.60"});
+  const CliResult noneOpened = RunCli({"brightness", "auto", "--json"});
+
+  for (const CliResult* result : {&busy, &noDevice, &noneOpened}) {
+    EXPECT_EQ(result->status, 3);
+    const json error = Document(*result)["error"];
+    EXPECT_EQ(error["status"], 3);
+    EXPECT_EQ("tarvo-cli: " + std::string(error["message"]) + "\n", result->err);
+  }
+  EXPECT_EQ(Document(busy)["error"]["port"], "COM3");
+  EXPECT_EQ(Document(busy)["error"]["device"], sign.LinkPath());
+  EXPECT_EQ(Document(noDevice)["error"]["port"], "COM8");
+  EXPECT_NE(noneOpened.err.find("no sign found: no port could be opened: COM3 ("), std::string::npos)
+      << "every port busy: a port error, not a silent sign";
+  EXPECT_EQ(Document(noneOpened)["error"]["port"], nullptr);
+}
+
+TEST_F(CliTest, AFailedOutputIsAnErrorUnlessTheSignWasChanged) {
+  Sign("COM3");
+  const tarvo::test::ChildSetup full{{}, {}, {}, "/dev/full", false};
+  const tarvo::test::ChildSetup closed{{}, {}, {}, std::nullopt, true};
+
+  const CliResult read = RunCli({"read", "--port", "COM3", "--json"}, full);
+  const CliResult write = RunCli({"write", "--port", "COM3", "row1=45.60"}, full);
+  const CliResult piped = RunCli({"write", "--port", "COM3", "row1=45.70", "--json"}, closed);
+
+  EXPECT_EQ(read.status, 4);
+  ExpectOneErrorLine(read, "cannot write the output: No space left on device");
+  EXPECT_EQ(write.status, 0) << "the sign's outcome, which the journal holds";
+  ExpectOneErrorLine(write, "cannot write the output");
+  EXPECT_EQ(piped.status, 0) << "not a death by SIGPIPE";
+  ExpectOneErrorLine(piped, "Broken pipe");
+  EXPECT_EQ(Journal().size(), 2u);
+}
 
 TEST_F(CliTest, BrightnessIsConfirmedByTheEchoAndJournalled) {
   sign_sim::SimSign& sign = Sign("COM3");
@@ -421,8 +591,9 @@ TEST_F(CliTest, BrightnessIsConfirmedByTheEchoAndJournalled) {
 
   const CliResult manual = RunCli({"brightness", "7"});  // finds the sign itself
   EXPECT_EQ(manual.status, 0) << manual.err;
+  EXPECT_EQ(manual.out, "COM3 (" + sign.LinkPath() + "): manual brightness set: 7\n");
   EXPECT_EQ(sign.Brightness(), 7);
-  EXPECT_EQ(RunCli({"brightness", "auto", "--port", "COM3"}).status, 0);
+  EXPECT_EQ(RunCli({"--port", "COM3", "brightness", "auto"}).status, 0) << "options anywhere";
   EXPECT_EQ(sign.Brightness(), sign_sim::kBrightnessAutomatic);
 
   sign.UpdateFaults([](sign_sim::SignFaults& f) { f.wrongBrightnessEcho = true; });
@@ -468,7 +639,7 @@ TEST_F(CliTest, AJournalThatCannotBeWrittenIsExitThreeWithNothingSent) {
   const CliResult aFolder =
       RunCli({"brightness", "3", "--port", "COM3", "--journal", env_.Root(), "--json"});
   const CliResult noHome = RunCli({"write", "--port", "COM3", "panel0=12.34"},
-                                  tarvo::test::ChildSetup{{}, {"HOME", "XDG_STATE_HOME"}, {}});
+                                  tarvo::test::ChildSetup{{}, {"HOME", "XDG_STATE_HOME"}, {}, {}, false});
 
   for (const CliResult* result : {&underAFile, &aFolder, &noHome}) {
     EXPECT_EQ(result->status, 3);
