@@ -1,5 +1,6 @@
 // brightness: automatic, or a level 0..9; the sign's echo is checked as the
 // window checks it, and the command is journalled.
+#include "station/text.h"
 #include "cli/commands.h"
 #include "cli/find_sign.h"
 #include "cli/journal_record.h"
@@ -19,7 +20,8 @@ namespace {
 void CheckLevel(const std::string& level) {
   if (level == "auto" || (level.size() == 1 && level[0] >= '0' && level[0] <= '9')) return;
   throw CliFailure(ExitStatus::kBadUsage,
-                   "bad brightness " + station::Quoted(level) + ": give auto or a level 0..9");
+                   station::Format("bad brightness %s: give auto or a level 0..9",
+                                   {station::Quoted(level)}));
 }
 
 }  // namespace
@@ -63,8 +65,9 @@ ExitStatus RunBrightness(const Options& options, Console& console) {
                             : confirmed ? ExitStatus::kDone
                                         : ExitStatus::kNotConfirmed;
   record["verified"] = confirmed;
-  const std::string unconfirmed = station::PortLabel(name, device) + ": the sign did not echo " +
-                                  command + "; check the sign's cable and power";
+  const std::string unconfirmed =
+      station::PortLabel(name, device) + ": " +
+      station::Format("the sign did not echo %s; check the sign's cable and power", {command});
 
   if (options.json) {
     nlohmann::json document = {{"port", name},
@@ -77,8 +80,8 @@ ExitStatus RunBrightness(const Options& options, Console& console) {
     console.out << station::Dump(document) << '\n';
   } else if (!portFailure) {
     console.out << station::PortLabel(name, device) << ": "
-                << (automatic ? "automatic brightness set"
-                              : "manual brightness set: " + options.level)
+                << (automatic ? station::Tr("automatic brightness set")
+                              : station::Format("manual brightness set: %s", {options.level}))
                 << '\n';
   }
   if (portFailure) console.err << "tarvo-cli: " << portFailure->what() << '\n';

@@ -1,3 +1,4 @@
+#include "station/text.h"
 #include "cli/find_sign.h"
 
 #include <algorithm>
@@ -38,9 +39,9 @@ std::vector<std::string> CandidatePorts() {
     ListSerialPorts(names);
   } catch (const EComPort& error) {
     const std::optional<std::string> folder = PortFolder();
-    throw CliFailure(ExitStatus::kPortError, "cannot list the ports" +
-                                                 (folder ? " in " + *folder : std::string()) +
-                                                 ": " + std::strerror(error.SystemError()));
+    throw CliFailure(ExitStatus::kPortError,
+                     station::Format("cannot list the ports in %s: %s",
+                                     {folder.value_or("/dev"), std::strerror(error.SystemError())}));
   }
   return names;
 }
@@ -75,12 +76,12 @@ std::string NoSignText(const FindResult& found) {
   std::string why;
   for (const ProbeOutcome& outcome : found.ports) {
     why += (why.empty() ? "" : ", ") + station::PortLabel(outcome.name, outcome.device) + " " +
-           (outcome.failure.empty() ? "silent" : outcome.failure);
+           (outcome.failure.empty() ? station::Tr("silent") : outcome.failure);
   }
-  if (why.empty()) why = "no serial port exists";
+  if (why.empty()) why = station::Tr("no serial port exists");
   if (NoSignStatus(found) == ExitStatus::kPortError)
-    return "no sign found: no port could be opened: " + why;
-  return "no sign found: " + why + "; check the sign's cable and power";
+    return station::Format("no sign found: no port could be opened: %s", {why});
+  return station::Format("no sign found: %s; check the sign's cable and power", {why});
 }
 
 std::string ChosenPort(const Options& options, Tracer* tracer) {

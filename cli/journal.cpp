@@ -1,3 +1,4 @@
+#include "station/text.h"
 #include "cli/journal.h"
 
 #include <fcntl.h>
@@ -24,10 +25,10 @@ namespace {
 constexpr unsigned long long kRoomForARecord = 64 * 1024;
 
 [[noreturn]] void CannotWrite(const std::string& path, int error) {
-  throw CliFailure(ExitStatus::kPortError, "journal " + station::Quoted(path) + ": " +
-                                               std::strerror(error) +
-                                               "; nothing was sent to the sign (give --journal "
-                                               "FILE or --no-journal to write anyway)");
+  throw CliFailure(ExitStatus::kPortError,
+                   station::Format("journal %s: %s; nothing was sent to the sign (give --journal "
+                                   "FILE or --no-journal to write anyway)",
+                                   {station::Quoted(path), std::strerror(error)}));
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -75,8 +76,8 @@ std::string DefaultJournalPath() {
   const char* home = std::getenv("HOME");
   if (home == nullptr || *home != '/')
     throw CliFailure(ExitStatus::kPortError,
-                     "no journal: neither HOME nor XDG_STATE_HOME is set; nothing was sent to "
-                     "the sign (give --journal FILE or --no-journal)");
+                     station::Tr("no journal: neither HOME nor XDG_STATE_HOME is set; nothing was "
+                                 "sent to the sign (give --journal FILE or --no-journal)"));
   return std::string(home) + "/.local/state/tarvo/journal.jsonl";
 }
 
@@ -109,9 +110,9 @@ std::string JournalFile::Append(const std::string& line) {
   while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
   }
   struct stat before {};
-  std::string text = line + "\n";
   bool written = fstat(fd_, &before) == 0;
-  if (written && !EndsWithLineEnd(fd_, before.st_size)) text.insert(0, "\n");
+  const std::string text =
+      (written && !EndsWithLineEnd(fd_, before.st_size) ? "\n" : "") + line + "\n";
   written = written && WriteAll(fd_, text) && fsync(fd_) == 0;
   const int error = errno;
   if (!written && ftruncate(fd_, before.st_size) == 0) fsync(fd_);
@@ -125,7 +126,7 @@ bool ForEachJournalLine(const std::string& path,
   if (!file.is_open()) {
     if (errno == ENOENT) return false;
     throw CliFailure(ExitStatus::kPortError,
-                     "journal " + station::Quoted(path) + ": " + std::strerror(errno));
+                     station::Format("journal %s: %s", {station::Quoted(path), std::strerror(errno)}));
   }
   std::string line;
   while (std::getline(file, line)) {
@@ -134,7 +135,7 @@ bool ForEachJournalLine(const std::string& path,
   }
   if (file.bad())
     throw CliFailure(ExitStatus::kPortError,
-                     "journal " + station::Quoted(path) + ": " + std::strerror(errno));
+                     station::Format("journal %s: %s", {station::Quoted(path), std::strerror(errno)}));
   return false;
 }
 

@@ -2,6 +2,7 @@
 // line at a time however long the journal has grown.
 #include <set>
 
+#include "station/text.h"
 #include "cli/commands.h"
 #include "cli/journal.h"
 #include "cli/journal_record.h"
@@ -31,9 +32,10 @@ std::string Summary(const nlohmann::json& entry) {
       text += "  " + Text(panel, "address") + "=" + Text(asked, "price");
     }
   }
-  if (IsIntent(entry)) return text + "  outcome unknown";
+  if (IsIntent(entry)) return text + "  " + station::Tr("outcome unknown");
   const bool verified = entry.value("verified", false);
-  return text + (verified ? "  verified" : "  NOT verified") + "  exit " + Text(entry, "exit");
+  return text + "  " + (verified ? station::Tr("verified") : station::Tr("NOT verified")) + "  " +
+         station::Format("exit %s", {Text(entry, "exit")});
 }
 
 }  // namespace
@@ -59,8 +61,11 @@ ExitStatus RunJournal(const Options& options, Console& console) {
     ++number;
     nlohmann::json entry = record(line);
     if (!entry.is_object()) {
-      console.err << "tarvo-cli: journal " << station::Quoted(path) << ": line " << number
-                  << " is not a record (cut off by a power loss?); skipped\n";
+      console.err << "tarvo-cli: "
+                  << station::Format("journal %s: line %s is not a record (cut off by a power "
+                                     "loss?); skipped",
+                                     {station::Quoted(path), std::to_string(number)})
+                  << '\n';
       return;
     }
     if (IsIntent(entry) && concluded.count(Text(entry, "id")) != 0) return;
@@ -74,8 +79,11 @@ ExitStatus RunJournal(const Options& options, Console& console) {
   });
   if (options.json) console.out << "]}\n";
   if (tornTail)
-    console.err << "tarvo-cli: journal " << station::Quoted(path)
-                << ": the last line is cut off (a power loss during a write?); skipped\n";
+    console.err << "tarvo-cli: "
+                << station::Format("journal %s: the last line is cut off (a power loss during a "
+                                   "write?); skipped",
+                                   {station::Quoted(path)})
+                << '\n';
   return ExitStatus::kDone;
 }
 

@@ -1,3 +1,4 @@
+#include "station/text.h"
 #include "cli/journal_record.h"
 
 #include <pwd.h>
@@ -55,8 +56,9 @@ void CommandJournal::RecordIntent(const nlohmann::json& what) {
   intent.update(what);
   const std::string failure = file_->Append(station::Dump(intent));
   if (!failure.empty())
-    throw CliFailure(ExitStatus::kPortError, "journal " + station::Quoted(file_->Path()) + ": " +
-                                                 failure + "; the sign was not changed");
+    throw CliFailure(ExitStatus::kPortError,
+                     station::Format("journal %s: %s; the sign was not changed",
+                                     {station::Quoted(file_->Path()), failure}));
 }
 
 ExitStatus CommandJournal::RecordOutcome(ExitStatus status, std::ostream& err) {
@@ -66,9 +68,13 @@ ExitStatus CommandJournal::RecordOutcome(ExitStatus status, std::ostream& err) {
   record_["exit"] = static_cast<int>(status);
   const std::string failure = file_->Append(station::Dump(record_));
   if (failure.empty()) return status;
-  err << "tarvo-cli: journal " << station::Quoted(file_->Path()) << ": " << failure
-      << "; the record of this " << record_["command"].get<std::string>()
-      << " was not written (exit " << static_cast<int>(status) << " is what the sign did)\n";
+  err << "tarvo-cli: "
+      << station::Format("journal %s: %s; the record of this %s was not written (exit %s is what "
+                         "the sign did)",
+                         {station::Quoted(file_->Path()), failure,
+                          record_["command"].get<std::string>(),
+                          std::to_string(static_cast<int>(status))})
+      << '\n';
   return status == ExitStatus::kDone ? ExitStatus::kNotRecorded : status;
 }
 

@@ -8,12 +8,14 @@
 #include "cli/failure.h"
 #include "serial/port/port_names.h"
 #include "station/quoted.h"
+#include "station/text.h"
 
 namespace tarvo_cli {
 
 namespace {
 
-constexpr const char* kFooter = R"(
+// The help's own words; the footers keep their layout in every language.
+constexpr const char* kFooter = N_(R"(
 Exit status:
   0    done, and every written panel verified
   1    the sign did not confirm: a panel unverified, a wrong or missing echo, no sign answered
@@ -28,9 +30,9 @@ Exit status:
 Examples:
   tarvo-cli ports
   tarvo-cli write --port COM3 row1=45.60:95 row2=52.10:ДТ:1 panel8=-
-  tarvo-cli read --json > sign.json && tarvo-cli write --file sign.json)";
+  tarvo-cli read --json > sign.json && tarvo-cli write --file sign.json)");
 
-constexpr const char* kAnywhere = R"(
+constexpr const char* kAnywhere = N_(R"(
 Options anywhere (before or after the command):
   --port NAME    COM3 or a device under /dev/ (read, write, brightness; default: find it)
   --json         one JSON document on stdout
@@ -38,7 +40,7 @@ Options anywhere (before or after the command):
   --timeout MS   the wait for one answer, in ms (1..60000, default 100)
   --journal FILE the journal file to append to
   --no-journal   keep no journal
-  --help, --version)";
+  --help, --version)");
 
 constexpr std::array<const char*, 6> kVerbs = {"ports", "find", "read", "write", "brightness",
                                                "journal"};
@@ -72,10 +74,12 @@ std::optional<std::string> VerbOf(int argc, const char* const* argv) {
 // A parser's complaint in the user's terms.
 std::string InUserTerms(const CLI::ParseError& error, int argc, const char* const* argv) {
   const std::optional<std::string> verb = VerbOf(argc, argv);
-  if (!verb) return "no command given; give one of: " + VerbList() + " (see tarvo-cli --help)";
+  if (!verb)
+    return station::Format("no command given; give one of: %s (see tarvo-cli --help)", {VerbList()});
   if (std::find(kVerbs.begin(), kVerbs.end(), *verb) == kVerbs.end())
-    return "unknown command " + station::Quoted(*verb) + "; the commands are " + VerbList();
-  return std::string(error.what()) + "; see tarvo-cli " + *verb + " --help";
+    return station::Format("unknown command %s; the commands are %s",
+                           {station::Quoted(*verb), VerbList()});
+  return station::Format("%s; see tarvo-cli %s --help", {error.what(), *verb});
 }
 
 // COMn as the port list names it, or a device path under /dev/.
@@ -85,53 +89,64 @@ void CheckPortName(const std::string& port) {
   const bool comName = ComNumber(port).has_value() && port.rfind("COM", 0) == 0;
   const bool devicePath = port.rfind("/dev/", 0) == 0 && DeviceForPort(port) == port;
   if ((comName || devicePath) && !controlCharacter) return;
-  BadUsage("bad --port " + station::Quoted(port) +
-           ": give COMn (COM3: no leading zero) or a device path under /dev/ "
-           "(/dev/ttyUSB0: no \".\" or \"..\" parts)");
+  BadUsage(station::Format("bad --port %s: give COMn (COM3: no leading zero) or a device path "
+                           "under /dev/ (/dev/ttyUSB0: no \".\" or \"..\" parts)",
+                           {station::Quoted(port)}));
 }
 
 }  // namespace
 
 std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::ostream& out) {
   Options options;
-  CLI::App app("The TARVO Z408 fuel-price sign from scripts.", "tarvo-cli");
-  app.set_version_flag("--version", std::string("tarvo-cli ") + TARVO_VERSION);
-  app.footer(kFooter);
+  CLI::App app(station::Tr("The TARVO Z408 fuel-price sign from scripts."), "tarvo-cli");
+  const auto formatter = app.get_formatter();
+  for (const char* label : {N_("Usage"), N_("OPTIONS"), N_("SUBCOMMAND"), N_("Positionals"),
+                            N_("REQUIRED"), N_("Excludes"), N_("TEXT")})
+    formatter->label(label, station::Tr(label));
+  app.option_defaults()->group(station::Tr("Options"));
+  app.set_help_flag("-h,--help", station::Tr("print this help and end"));
+  app.set_version_flag("--version", std::string("tarvo-cli ") + TARVO_VERSION,
+                       station::Tr("print the version and end"));
+  app.footer(station::Tr(kFooter));
   app.require_subcommand(1, 1);
   // Options anywhere: before or after the verb.
   app.fallthrough();
-  app.add_option("--port", options.port, "COM3 or a device under /dev/ (default: find it)");
-  app.add_flag("--json", options.json, "one JSON document on stdout");
-  app.add_flag("--trace", options.trace, "every message sent and received on stderr");
+  app.add_option("--port", options.port, station::Tr("COM3 or a device under /dev/ (default: find it)"));
+  app.add_flag("--json", options.json, station::Tr("one JSON document on stdout"));
+  app.add_flag("--trace", options.trace, station::Tr("every message sent and received on stderr"));
   std::string timeout;
-  app.add_option("--timeout", timeout, "the wait for one answer, in ms (1..60000, default 100)");
-  auto* journal = app.add_option("--journal", options.journalFile, "the journal file to append to");
-  auto* noJournal = app.add_flag("--no-journal", options.noJournal, "keep no journal");
+  app.add_option("--timeout", timeout,
+                 station::Tr("the wait for one answer, in ms (1..60000, default 100)"));
+  auto* journal = app.add_option("--journal", options.journalFile,
+                                 station::Tr("the journal file to append to"));
+  auto* noJournal = app.add_flag("--no-journal", options.noJournal, station::Tr("keep no journal"));
 
   const auto verb = [&app](const char* name, const char* description) {
-    CLI::App* command = app.add_subcommand(name, description);
-    command->footer(kAnywhere);
+    CLI::App* command = app.add_subcommand(name, station::Tr(description));
+    command->group(station::Tr("Subcommands"));
+    command->set_help_flag("-h,--help", station::Tr("print this help and end"));
+    command->footer(station::Tr(kAnywhere));
     return command;
   };
-  verb("ports", "the serial ports and whether each is free")->callback([&options] {
+  verb("ports", N_("the serial ports and whether each is free"))->callback([&options] {
     options.command = Command::kPorts;
   });
-  verb("find", "probe every port at once and name where the sign answers")->callback([&options] {
+  verb("find", N_("probe every port at once and name where the sign answers"))->callback([&options] {
     options.command = Command::kFind;
   });
-  verb("read", "read all ten panels")->callback([&options] { options.command = Command::kRead; });
-  CLI::App* write = verb("write", "write panels, read them back and verify");
+  verb("read", N_("read all ten panels"))->callback([&options] { options.command = Command::kRead; });
+  CLI::App* write = verb("write", N_("write panels, read them back and verify"));
   auto* specs = write->add_option("SPEC", options.specs,
-                                  "rowR=PRICE[:GRADE[:INSCRIPTION]] (R 1..5, both halves) or "
-                                  "panelA=... (A 0..4, 8..12); PRICE 45.60 or -, GRADE 80 92 95 "
-                                  "98 ДТ, INSCRIPTION 0..3");
-  write->add_option("--file", options.file, "the JSON that read --json prints, edited")
+                                  station::Tr("rowR=PRICE[:GRADE[:INSCRIPTION]] (R 1..5, both "
+                                              "halves) or panelA=... (A 0..4, 8..12); PRICE 45.60 "
+                                              "or -, GRADE 80 92 95 98 ДТ, INSCRIPTION 0..3"));
+  write->add_option("--file", options.file, station::Tr("the JSON that read --json prints, edited"))
       ->excludes(specs);
   write->callback([&options] { options.command = Command::kWrite; });
-  CLI::App* brightness = verb("brightness", "automatic brightness, or a level 0..9");
-  brightness->add_option("LEVEL", options.level, "auto or 0..9")->required();
+  CLI::App* brightness = verb("brightness", N_("automatic brightness, or a level 0..9"));
+  brightness->add_option("LEVEL", options.level, station::Tr("auto or 0..9"))->required();
   brightness->callback([&options] { options.command = Command::kBrightness; });
-  verb("journal", "the journal of writes and brightness changes, newest last")
+  verb("journal", N_("the journal of writes and brightness changes, newest last"))
       ->callback([&options] { options.command = Command::kJournal; });
 
   try {
@@ -149,25 +164,26 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
     BadUsage(InUserTerms(error, argc, argv));
   }
   if (journal->count() > 0 && noJournal->count() > 0)
-    BadUsage("--journal and --no-journal exclude each other");
+    BadUsage(station::Tr("--journal and --no-journal exclude each other"));
   if (!timeout.empty()) {
     int milliseconds = 0;
     const auto [end, failed] =
         std::from_chars(timeout.data(), timeout.data() + timeout.size(), milliseconds);
     if (failed != std::errc() || end != timeout.data() + timeout.size() || timeout[0] == '0' ||
         milliseconds < 1 || milliseconds > 60000)
-      BadUsage("bad --timeout " + station::Quoted(timeout) +
-               ": give the wait for one answer in milliseconds, 1..60000");
+      BadUsage(station::Format("bad --timeout %s: give the wait for one answer in milliseconds, "
+                               "1..60000",
+                               {station::Quoted(timeout)}));
     options.timeoutMs = milliseconds;
   }
   if (options.port) {
     const bool talks = options.command == Command::kRead || options.command == Command::kWrite ||
                        options.command == Command::kBrightness;
-    if (!talks) BadUsage("--port is for read, write and brightness");
+    if (!talks) BadUsage(station::Tr("--port is for read, write and brightness"));
     CheckPortName(*options.port);
   }
   if (options.command == Command::kWrite && options.specs.empty() && !options.file)
-    BadUsage("write needs SPEC... or --file FILE; see tarvo-cli write --help");
+    BadUsage(station::Tr("write needs SPEC... or --file FILE; see tarvo-cli write --help"));
   return options;
 }
 

@@ -2,6 +2,7 @@
 // and opens nothing.
 #include <cstring>
 
+#include "station/text.h"
 #include "cli/commands.h"
 #include "station/panel_json.h"
 #include "station/port_state.h"
@@ -16,9 +17,9 @@ ExitStatus RunPorts(const Options& options, Console& console) {
   try {
     ListSerialPorts(names);
   } catch (const EComPort& error) {
-    throw CliFailure(ExitStatus::kPortError, "cannot list the ports in " +
-                                                 PortFolder().value_or("/dev") + ": " +
-                                                 std::strerror(error.SystemError()));
+    throw CliFailure(ExitStatus::kPortError,
+                     station::Format("cannot list the ports in %s: %s",
+                                     {PortFolder().value_or("/dev"), std::strerror(error.SystemError())}));
   }
   nlohmann::json list = nlohmann::json::array();
   for (const std::string& name : names) {

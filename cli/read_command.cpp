@@ -1,4 +1,5 @@
 // read: all ten panels.
+#include "station/text.h"
 #include "cli/commands.h"
 #include "cli/find_sign.h"
 #include "station/panel_json.h"
@@ -33,8 +34,10 @@ ExitStatus RunRead(const Options& options, Console& console) {
     if (!record) unread += (unread.empty() ? "" : ", ") + std::to_string(address);
   }
   if (unread.empty()) return ExitStatus::kDone;
-  console.err << "tarvo-cli: " << station::PortLabel(name, device) << ": no proper answer from panel "
-              << unread << "; check the sign's cable and power\n";
+  console.err << "tarvo-cli: " << station::PortLabel(name, device) << ": "
+              << station::Format("no proper answer from panel %s; check the sign's cable and power",
+                                 {unread})
+              << '\n';
   return ExitStatus::kNotConfirmed;
 }
 

@@ -4,9 +4,12 @@
 #include <cstring>
 #include <exception>
 
+#include "station/text.h"
 #include "cli/commands.h"
+#include "cli/user_language.h"
 #include "station/input_error.h"
 #include "station/panel_json.h"
+#include "station/text.h"
 
 namespace tarvo_cli {
 
@@ -54,6 +57,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   signal(SIGPIPE, SIG_IGN);
   Console console{out, err};
   const bool json = AsksForJson(argc, argv);
+  // A document for machines is the same under every locale, its stderr line too.
+  if (!json) UseUserLanguage();
   ExitStatus status = ExitStatus::kDone;
   bool changesTheSign = false;
   try {
@@ -76,8 +81,12 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     // A command that changed the sign ends with the sign's outcome (the
     // journal holds it); one that only told something failed.
     const bool keep = changesTheSign || status != ExitStatus::kDone;
-    err << "tarvo-cli: cannot write the output: " << std::strerror(error)
-        << (keep ? "; the exit status is the command's own" : "") << '\n';
+    err << "tarvo-cli: "
+        << (keep ? station::Format(
+                       "cannot write the output: %s; the exit status is the command's own",
+                       {std::strerror(error)})
+                 : station::Format("cannot write the output: %s", {std::strerror(error)}))
+        << '\n';
     if (!keep) status = ExitStatus::kNotRecorded;
   }
   return static_cast<int>(status);

@@ -1,3 +1,4 @@
+#include "station/text.h"
 #include "cli/sign_panels.h"
 
 #include <cstdio>
@@ -42,14 +43,14 @@ std::string RecordText(const sign_link::PanelRecord& record) {
 }
 
 void PrintPanels(std::ostream& out, const SignPanels& panels) {
-  out << "panel  row  half  price  grade inscription\n";
+  out << station::Tr("panel  row  half  price  grade inscription") << '\n';
   for (const auto& [address, record] : panels) {
     char lead[32];
     std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, station::EntryRowOf(address),
                   station::HalfOf(address));
     out << lead
         << (record ? RecordText(*record)
-                   : std::string(sign_link::kBadReplyText) + "  no proper answer")
+                   : std::string(sign_link::kBadReplyText) + "  " + station::Tr("no proper answer"))
         << '\n';
   }
 }

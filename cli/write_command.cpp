@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "station/text.h"
 #include "cli/commands.h"
 #include "cli/find_sign.h"
 #include "cli/journal_record.h"
@@ -58,12 +59,12 @@ void Plan(PanelWrite& write, const SignPanels& before, bool onlyChanges) {
   const auto held = before.find(write.request.address);
   const bool known = held != before.end() && held->second;
   if (!known && !station::Complete(write.request)) {
-    write.skipped = "the sign did not tell what it holds; give PRICE:GRADE:INSCRIPTION";
+    write.skipped = station::Tr("the sign did not tell what it holds; give PRICE:GRADE:INSCRIPTION");
     return;
   }
   write.record = station::Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
   write.toSend = !(onlyChanges && known && *write.record == *held->second);
-  if (!write.toSend) write.skipped = "the sign holds it already";
+  if (!write.toSend) write.skipped = station::Tr("the sign holds it already");
 }
 
 nlohmann::json PanelsJsonOf(const WriteRun& run) {
@@ -136,28 +137,34 @@ std::string StoppedText(const WriteRun& run, int signal) {
     std::string& list = write.verified ? verified : write.sent ? unverified : unsent;
     list += (list.empty() ? "" : ", ") + std::to_string(write.request.address);
   }
-  std::string text = std::string("stopped by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM");
-  if (verified.empty() && unverified.empty()) return text + " before any frame was sent; the sign is unchanged";
-  text += ": reached the sign and verified: " + (verified.empty() ? "none" : "panel " + verified);
-  if (!unverified.empty()) text += "; sent, not verified: panel " + unverified;
-  if (!unsent.empty()) text += "; not sent: panel " + unsent;
+  const std::string name = signal == SIGINT ? "SIGINT" : "SIGTERM";
+  if (verified.empty() && unverified.empty())
+    return station::Format("stopped by %s before any frame was sent; the sign is unchanged", {name});
+  std::string text = station::Format(
+      "stopped by %s: reached the sign and verified: %s", {name, verified.empty()
+                                                                    ? station::Tr("none")
+                                                                    : station::Format("panel %s", {verified})});
+  if (!unverified.empty()) text += station::Format("; sent, not verified: panel %s", {unverified});
+  if (!unsent.empty()) text += station::Format("; not sent: panel %s", {unsent});
   return text;
 }
 
 void PrintRun(std::ostream& out, const WriteRun& run) {
-  out << "panel  row  half  asked              acknowledged  verified\n";
+  out << station::Tr("panel  row  half  asked              acknowledged  verified") << '\n';
   for (const PanelWrite& write : run.panels) {
     const uint8_t address = write.request.address;
     char lead[32];
     std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, station::EntryRowOf(address),
                   station::HalfOf(address));
     char results[32];
-    std::snprintf(results, sizeof results, "%-12s  %s", write.acknowledged ? "yes" : "no",
-                  write.verified ? "yes" : "no");
-    out << lead << (write.record ? RecordText(*write.record) : std::string("(unknown)    "))
+    const std::string yes = station::Tr("yes");
+    const std::string no = station::Tr("no");
+    std::snprintf(results, sizeof results, "%-12s  %s", (write.acknowledged ? yes : no).c_str(),
+                  (write.verified ? yes : no).c_str());
+    out << lead << (write.record ? RecordText(*write.record) : station::Tr("(unknown)    "))
         << "      " << results << (write.skipped.empty() ? "" : "  " + write.skipped) << '\n';
   }
-  out << (run.verified() ? "verified" : "NOT verified") << '\n';
+  out << (run.verified() ? station::Tr("verified") : station::Tr("NOT verified")) << '\n';
 }
 
 }  // namespace
@@ -202,10 +209,10 @@ ExitStatus RunWrite(const Options& options, Console& console) {
   std::string failure = portFailure ? portFailure->what() : std::string();
   if (stopSignal != 0) {
     failure = station::PortLabel(name, device) + ": " + StoppedText(run, stopSignal) +
-              (portFailure ? "; then " + failure : std::string());
+              (portFailure ? station::Format("; then %s", {failure}) : std::string());
   } else if (status == ExitStatus::kNotConfirmed) {
-    failure = station::PortLabel(name, device) +
-              ": the sign did not confirm every panel; see the panels marked not verified";
+    failure = station::PortLabel(name, device) + ": " +
+              station::Tr("the sign did not confirm every panel; see the panels marked not verified");
   }
   nlohmann::json& record = journal.Outcome();
   record["before"] = PanelsJson(run.before);

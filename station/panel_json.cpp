@@ -9,6 +9,7 @@
 
 #include "station/input_error.h"
 #include "station/quoted.h"
+#include "station/text.h"
 
 namespace station {
 
@@ -21,13 +22,13 @@ constexpr size_t kMostFileBytes = 1 << 20;
 constexpr const char* kValueKeys[] = {"price", "grade", "inscription"};
 
 [[noreturn]] void Refuse(const std::string& what) {
-  throw InputError("bad --file: " + what);
+  throw InputError(Format("bad --file: %s", {what}));
 }
 
 int64_t Integer(const json& panel, const char* key, const std::string& where) {
   const auto value = panel.find(key);
   if (value == panel.end() || !value->is_number_integer())
-    Refuse(where + ": \"" + key + "\" must be a whole number");
+    Refuse(Format("%s: \"%s\" must be a whole number", {where, key}));
   return value->get<int64_t>();
 }
 
@@ -35,7 +36,7 @@ int64_t Integer(const json& panel, const char* key, const std::string& where) {
 // that carries values (filled in by hand) is asked for like any other.
 bool Unread(const json& panel, const std::string& where) {
   if (!panel.is_object() || !panel.contains("ok")) return false;
-  if (!panel["ok"].is_boolean()) Refuse(where + ": \"ok\" must be true or false");
+  if (!panel["ok"].is_boolean()) Refuse(Format("%s: \"ok\" must be true or false", {where}));
   const auto empty = [&panel](const char* key) { return panel.value(key, json()).is_null(); };
   return !panel["ok"].get<bool>() && empty("price") && empty("grade") && empty("inscription");
 }
@@ -59,35 +60,35 @@ std::optional<sign_link::PanelRecord> RecordOf(const json& panel, const std::str
       }
     }
   }
-  if (bytes.size() != 6) Refuse(where + ": \"record\" is the six characters the sign sent");
+  if (bytes.size() != 6) Refuse(Format("%s: \"record\" is the six characters the sign sent", {where}));
   return sign_link::PanelRecord{bytes.substr(0, 4), bytes[4], bytes[5]};
 }
 
 PanelRequest RequestOf(const json& panel, const std::string& where) {
-  if (!panel.is_object()) Refuse(where + " is not an object");
+  if (!panel.is_object()) Refuse(Format("%s is not an object", {where}));
   const int64_t address = Integer(panel, "address", where);
   if (address < 0 || address > 12 || !IsPanelAddress(static_cast<int>(address)))
-    Refuse(where + ": a panel address is 0..4 or 8..12");
+    Refuse(Format("%s: a panel address is 0..4 or 8..12", {where}));
   PanelRequest request;
   request.address = static_cast<uint8_t>(address);
-  const std::string panelName = "panel " + std::to_string(address);
+  const std::string panelName = Format("panel %s", {std::to_string(address)});
   if (panel.contains("row") && Integer(panel, "row", panelName) != EntryRowOf(request.address))
-    Refuse(panelName + " is in row " + std::to_string(EntryRowOf(request.address)));
+    Refuse(Format("%s is in row %s", {panelName, std::to_string(EntryRowOf(request.address))}));
   if (panel.contains("half") && Integer(panel, "half", panelName) != HalfOf(request.address))
-    Refuse(panelName + " is in half " + std::to_string(HalfOf(request.address)));
+    Refuse(Format("%s is in half %s", {panelName, std::to_string(HalfOf(request.address))}));
 
   const json& price = panel.value("price", json());
   if (!price.is_string() || !(request.price = PriceCharacters(price.get<std::string>())))
-    Refuse(panelName + ": \"price\" is \"45.60\" or \"--.--\"");
+    Refuse(Format("%s: \"price\" is \"45.60\" or \"--.--\"", {panelName}));
   const json& grade = panel.value("grade", json());
   if (!grade.is_null() &&
       !(grade.is_string() && (request.grade = GradeCode(grade.get<std::string>()))))
-    Refuse(panelName + ": \"grade\" is \"80\", \"92\", \"95\", \"98\", \"ДТ\" or null");
+    Refuse(Format("%s: \"grade\" is \"80\", \"92\", \"95\", \"98\", \"ДТ\" or null", {panelName}));
   const json& inscription = panel.value("inscription", json());
   if (!inscription.is_null()) {
     if (!inscription.is_number_integer() || inscription.get<int64_t>() < 0 ||
         inscription.get<int64_t>() > 3)
-      Refuse(panelName + ": \"inscription\" is 0..3 or null");
+      Refuse(Format("%s: \"inscription\" is 0..3 or null", {panelName}));
     request.inscription = static_cast<char>('0' + inscription.get<int64_t>());
   }
   return request;
@@ -119,8 +120,8 @@ json ParseWithoutDuplicateKeys(const std::string& text) {
     return true;
   };
   json document = json::parse(text, check, false);
-  if (document.is_discarded()) Refuse("not a JSON document");
-  if (twice) Refuse("the key " + Quoted(*twice) + " is given twice in one object");
+  if (document.is_discarded()) Refuse(Tr("not a JSON document"));
+  if (twice) Refuse(Format("the key %s is given twice in one object", {Quoted(*twice)}));
   return document;
 }
 
@@ -165,7 +166,7 @@ json PanelJson(uint8_t address, const std::optional<sign_link::PanelRecord>& rec
 std::vector<PanelRequest> ParsePanelFile(const std::string& text) {
   const json document = ParseWithoutDuplicateKeys(text);
   if (!document.is_object() || !document.contains("panels") || !document["panels"].is_array())
-    Refuse("no \"panels\" list (give what `tarvo-cli read --json` prints)");
+    Refuse(Tr("no \"panels\" list (give what `tarvo-cli read --json` prints)"));
   std::vector<PanelRequest> requests;
   int index = 0;
   for (const json& panel : document["panels"]) {
@@ -178,17 +179,17 @@ std::vector<PanelRequest> ParsePanelFile(const std::string& text) {
     const PanelRequest request = RequestOf(panel, where);
     const bool given = std::any_of(requests.begin(), requests.end(),
                                    [&](const auto& r) { return r.address == request.address; });
-    if (given) Refuse("panel " + std::to_string(request.address) + " is given twice");
+    if (given) Refuse(Format("panel %s is given twice", {std::to_string(request.address)}));
     requests.push_back(request);
   }
   if (requests.empty())
-    Refuse("no panel to write (every panel is unread or holds what a read cannot show)");
+    Refuse(Tr("no panel to write (every panel is unread or holds what a read cannot show)"));
   return requests;
 }
 
 std::vector<PanelRequest> ReadPanelFile(const std::string& path) {
   const auto refuse = [&path](const std::string& why) {
-    throw InputError("cannot read --file " + Quoted(path) + ": " + why);
+    throw InputError(Format("cannot read --file %s: %s", {Quoted(path), why}));
   };
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) refuse(std::strerror(errno));
@@ -207,7 +208,7 @@ std::vector<PanelRequest> ReadPanelFile(const std::string& path) {
   }
   close(fd);
   if (error != 0) refuse(std::strerror(error));
-  if (text.size() > kMostFileBytes) refuse("larger than 1 MB, more than any panel file");
+  if (text.size() > kMostFileBytes) refuse(Tr("larger than 1 MB, more than any panel file"));
   return ParsePanelFile(text);
 }
 

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "serial/port/line_users.h"
+#include "station/text.h"
 #include "serial/port/port_names.h"
 #include "serial/port/terminal_node.h"
 
@@ -22,7 +23,7 @@ std::string ProcessName(const std::string& pid) {
   std::ifstream comm("/proc/" + pid + "/comm");
   std::string name;
   std::getline(comm, name);
-  return (name.empty() ? "a process" : name) + " (pid " + pid + ")";
+  return Format("%s (pid %s)", {name.empty() ? Tr("a process") : name, pid});
 }
 
 // The port takes a lock on the device node, as every well-behaved opener
@@ -111,18 +112,18 @@ std::string StateText(PortState state) {
 std::string StateDetail(const PortStatus& status) {
   switch (status.state) {
     case PortState::kFree:
-      return "free";
+      return Tr("free");
     case PortState::kBusy:
-      return "busy: held by " + status.holder + "; close that program or wait for it";
+      return Format("busy: held by %s; close that program or wait for it", {status.holder});
     case PortState::kNoAccess:
       return status.groupMayUse
-                 ? "no access; add the user to group " + status.group + " and log in again"
-                 : "no access; the device is for its owner alone: give it group dialout "
-                   "and mode 0660 (a udev rule) and add the user to that group";
+                 ? Format("no access; add the user to group %s and log in again", {status.group})
+                 : Tr("no access; the device is for its owner alone: give it group dialout "
+                      "and mode 0660 (a udev rule) and add the user to that group");
     case PortState::kNotTerminal:
-      return "not a terminal; name a serial device";
+      return Tr("not a terminal; name a serial device");
     case PortState::kNoDevice:
-      return "no such device; plug in the adapter or check the port name";
+      return Tr("no such device; plug in the adapter or check the port name");
   }
   return {};
 }

@@ -35,25 +35,37 @@ struct ChildSetup {
   std::optional<rlim_t> fileSizeLimit;
   std::optional<std::string> stdoutFile;  // stdout goes there, not to the test
   bool stdoutReaderGone = false;          // stdout is a pipe nobody reads any more
+  std::vector<std::string> set;           // "NAME=value"
 };
 
 class CliProcess {
+  static ChildSetup WithUid(std::optional<uid_t> uid) {
+    ChildSetup setup;
+    setup.uid = uid;
+    return setup;
+  }
+
  public:
   // Starts tarvo-cli with the arguments; with a uid, the child drops to that
   // user (its group of the same number, no other groups) before it runs the
   // program.
   explicit CliProcess(const std::vector<std::string>& args,
                       std::optional<uid_t> uid = std::nullopt)
-      : CliProcess(args, ChildSetup{uid, {}, std::nullopt, std::nullopt, false}) {}
+      : CliProcess(args, WithUid(uid)) {}
   CliProcess(const std::vector<std::string>& args, const ChildSetup& setup) {
     const std::optional<uid_t> uid = setup.uid;
     std::vector<std::string> variables;
     for (char** entry = environ; *entry != nullptr; ++entry) {
       const std::string variable = *entry;
       const std::string name = variable.substr(0, variable.find('='));
-      if (std::find(setup.unset.begin(), setup.unset.end(), name) == setup.unset.end())
+      const auto named = [&name](const std::string& other) {
+        return other == name || other.rfind(name + "=", 0) == 0;
+      };
+      if (std::none_of(setup.unset.begin(), setup.unset.end(), named) &&
+          std::none_of(setup.set.begin(), setup.set.end(), named))
         variables.push_back(variable);
     }
+    variables.insert(variables.end(), setup.set.begin(), setup.set.end());
     std::vector<char*> envp;
     for (std::string& variable : variables) envp.push_back(variable.data());
     envp.push_back(nullptr);

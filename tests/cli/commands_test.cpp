@@ -503,8 +503,8 @@ TEST_F(CliTest, AJournalFullAfterTheSignWasWrittenKeepsEveryRecordWholeAndSaysSo
   std::getline(first, intent);
   std::getline(first, outcome);
   const auto size = std::filesystem::file_size(JournalPath());
-  const tarvo::test::ChildSetup full{
-      {}, {}, size + intent.size() + outcome.size() / 2, std::nullopt, false};
+  tarvo::test::ChildSetup full;
+  full.fileSizeLimit = size + intent.size() + outcome.size() / 2;
 
   const CliResult verified = RunCli({"write", "--port", "COM3", "row1=45.70"}, full);
   sign.UpdateFaults([](sign_sim::SignFaults& f) { f.refusedWrites = 3; });
@@ -568,8 +568,10 @@ TEST_F(CliTest, EveryFailureWithJsonIsOneDocumentNamingThePort) {
 
 TEST_F(CliTest, AFailedOutputIsAnErrorUnlessTheSignWasChanged) {
   Sign("COM3");
-  const tarvo::test::ChildSetup full{{}, {}, {}, "/dev/full", false};
-  const tarvo::test::ChildSetup closed{{}, {}, {}, std::nullopt, true};
+  tarvo::test::ChildSetup full;
+  full.stdoutFile = "/dev/full";
+  tarvo::test::ChildSetup closed;
+  closed.stdoutReaderGone = true;
 
   const CliResult read = RunCli({"read", "--port", "COM3", "--json"}, full);
   const CliResult write = RunCli({"write", "--port", "COM3", "row1=45.60"}, full);
@@ -582,6 +584,24 @@ TEST_F(CliTest, AFailedOutputIsAnErrorUnlessTheSignWasChanged) {
   EXPECT_EQ(piped.status, 0) << "not a death by SIGPIPE";
   ExpectOneErrorLine(piped, "Broken pipe");
   EXPECT_EQ(Journal().size(), 2u);
+}
+
+// glibc takes LANGUAGE only under a locale other than "C"; C.UTF-8 is on
+// every machine.
+TEST_F(CliTest, HumanOutputFollowsTheLocaleAndJsonNever) {
+  sign_sim::SimSign& sign = Sign("COM3");
+  tarvo::test::ChildSetup russian;
+  russian.unset = {"LC_ALL", "LC_MESSAGES"};
+  russian.set = {"LANG=C.UTF-8", "LANGUAGE=ru"};
+
+  const CliResult human = RunCli({"brightness", "3", "--port", "COM3"}, russian);
+  const CliResult refused = RunCli({"brightness", "10"}, russian);
+  const CliResult machine = RunCli({"brightness", "10", "--json"}, russian);
+
+  EXPECT_EQ(human.out, "COM3 (" + sign.LinkPath() + "): установлена ручная яркость: 3\n");
+  ExpectOneErrorLine(refused, "неверная яркость \"10\"");
+  ExpectOneErrorLine(machine, "bad brightness \"10\"");
+  EXPECT_EQ(Document(machine)["error"]["message"], "bad brightness \"10\": give auto or a level 0..9");
 }
 
 TEST_F(CliTest, BrightnessIsConfirmedByTheEchoAndJournalled) {
@@ -638,8 +658,9 @@ TEST_F(CliTest, AJournalThatCannotBeWrittenIsExitThreeWithNothingSent) {
       RunCli({"write", "--port", "COM3", "panel0=12.34", "--journal", blocker + "/journal.jsonl"});
   const CliResult aFolder =
       RunCli({"brightness", "3", "--port", "COM3", "--journal", env_.Root(), "--json"});
-  const CliResult noHome = RunCli({"write", "--port", "COM3", "panel0=12.34"},
-                                  tarvo::test::ChildSetup{{}, {"HOME", "XDG_STATE_HOME"}, {}, {}, false});
+  tarvo::test::ChildSetup homeless;
+  homeless.unset = {"HOME", "XDG_STATE_HOME"};
+  const CliResult noHome = RunCli({"write", "--port", "COM3", "panel0=12.34"}, homeless);
 
   for (const CliResult* result : {&underAFile, &aFolder, &noHome}) {
     EXPECT_EQ(result->status, 3);
