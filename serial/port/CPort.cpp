@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <memory>
+#include <utility>
 
 #include "serial/port/com_thread.h"
 #include "serial/port/event_word.h"
@@ -13,10 +15,12 @@
 
 // What the port holds while it runs: the device while open, its event thread,
 // and the hand-over object, which lives in the thread that created the port.
-// The token expires with the port.
+// The life token expires with the port, the open token also when the device
+// is closed or opened anew.
 class TCustomComPort::Device {
  public:
   LifeToken life;
+  LifeToken open;
   WindowHandOver handOver;
   std::unique_ptr<SerialLine> line;
   std::unique_ptr<TComThread> thread;
@@ -48,17 +52,34 @@ LineState LineStateOf(TBaudRate baudRate, int32_t customBaudRate, TDataBits data
   return state;
 }
 
-// Sets a flag for the life of a scope.
+// Sets a flag of its owner for the life of a scope; an owner gone meanwhile
+// is left alone.
 class FlagScope {
  public:
-  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = false; }
+  FlagScope(bool& flag, std::weak_ptr<const void> owner) : flag_(flag), owner_(std::move(owner)) {
+    flag_ = true;
+  }
+  ~FlagScope() {
+    if (!owner_.expired()) flag_ = false;
+  }
   FlagScope(const FlagScope&) = delete;
   FlagScope& operator=(const FlagScope&) = delete;
 
  private:
   bool& flag_;
+  const std::weak_ptr<const void> owner_;
 };
+
+// Calls a handler of the port, if it has one, and says whether its caller may
+// go on: not once the watched token expired, the handler having closed or
+// destroyed the port. Only the caller's own copy of the watch is read then,
+// nothing of the port, which another thread may already be destroying.
+template <typename Handler, typename... Args>
+bool Fire(const std::weak_ptr<const void>& watch, const Handler& handler, TCustomComPort& port,
+          Args... args) {
+  if (handler) handler(port, args...);
+  return !watch.expired();
+}
 
 LineTimeouts LineTimeoutsOf(const TComTimeouts& timeouts) {
   LineTimeouts line;
@@ -97,7 +118,8 @@ void TCustomComPort::RemoveFreeNotification(int id) { freeNotifications_.erase(i
 
 void TCustomComPort::OpenPort() {
   if (Connected()) return;
-  if (OnBeforeOpen) OnBeforeOpen(*this);
+  // A handler may close or destroy the port: the open ends there quietly.
+  if (!Fire(device_->life.Watch(), OnBeforeOpen, *this) || Connected()) return;
   OpenDevice();
   connected_ = true;
   try {
@@ -110,30 +132,30 @@ void TCustomComPort::OpenPort() {
   if (!events_.Empty()) {
     device_->thread = std::make_unique<TComThread>(*this, *device_->line, device_->handOver);
   }
-  if (OnAfterOpen) OnAfterOpen(*this);
-  const bool cts = (ModemStatus() & kModemCTSOn) != 0;
-  if (OnCTSChange) OnCTSChange(*this, cts);
-  const bool dsr = (ModemStatus() & kModemDSROn) != 0;
-  if (OnDSRChange) OnDSRChange(*this, dsr);
-  const bool rlsd = (ModemStatus() & kModemRLSDOn) != 0;
-  if (OnRLSDChange) OnRLSDChange(*this, rlsd);
+  const std::weak_ptr<const void> open = device_->open.Watch();
+  if (!Fire(open, OnAfterOpen, *this)) return;
+  if (!Fire(open, OnCTSChange, *this, (ModemStatus() & kModemCTSOn) != 0)) return;
+  if (!Fire(open, OnDSRChange, *this, (ModemStatus() & kModemDSROn) != 0)) return;
+  Fire(open, OnRLSDChange, *this, (ModemStatus() & kModemRLSDOn) != 0);
 }
 
 void TCustomComPort::ClosePort() {
   // A handler that closes the port again while it is being closed (from a
-  // close handler or a hand-over served meanwhile) finds nothing to do.
+  // close handler or a hand-over served meanwhile) finds nothing to do; one
+  // that destroys it ends the close there.
   if (!Connected() || closing_) return;
-  const FlagScope closing(closing_);
-  if (OnCTSChange) OnCTSChange(*this, false);
-  if (OnDSRChange) OnDSRChange(*this, false);
-  if (OnRLSDChange) OnRLSDChange(*this, false);
-  if (OnBeforeClose) OnBeforeClose(*this);
+  const std::weak_ptr<const void> life = device_->life.Watch();
+  const FlagScope closing(closing_, life);
+  if (!Fire(life, OnCTSChange, *this, false) || !Fire(life, OnDSRChange, *this, false) ||
+      !Fire(life, OnRLSDChange, *this, false) || !Fire(life, OnBeforeClose, *this)) {
+    return;
+  }
   // Transfers run to their end inside their calls here, so none is pending
   // that would need aborting, and closing cannot fail on an unplugged device.
   StopEventThread();
   CloseDevice();
   connected_ = false;
-  if (OnAfterClose) OnAfterClose(*this);
+  Fire(life, OnAfterClose, *this);
 }
 
 bool TCustomComPort::Connected() const { return connected_; }
@@ -146,12 +168,16 @@ void TCustomComPort::SetConnected(bool value) {
   }
 }
 
-void TCustomComPort::OpenDevice() { device_->line = std::make_unique<SerialLine>(port_); }
+void TCustomComPort::OpenDevice() {
+  device_->line = std::make_unique<SerialLine>(port_);
+  device_->open.Renew();
+}
 
 void TCustomComPort::CloseDevice() {
   // The event thread watches the device: it ends first.
   StopEventThread();
   device_->line.reset();
+  device_->open.Renew();
 }
 
 void TCustomComPort::StopEventThread() {
@@ -234,11 +260,10 @@ uint32_t TCustomComPort::ModemStatus() const { return Line(kErrModemStatus).Mode
 
 void TCustomComPort::HandleEvents(TComEvents word) {
   // A handler may close or destroy the port: the rest of the word is then
-  // left unhandled, and a destroyed port is not touched again.
-  const std::weak_ptr<const void> life = device_->life.Watch();
+  // left unhandled, and the port is not touched again.
+  const std::weak_ptr<const void> open = device_->open.Watch();
   const auto fire = [&](const auto& handler, auto... args) {
-    if (handler) handler(*this, args...);
-    return !life.expired() && connected_;
+    return Fire(open, handler, *this, args...);
   };
   if (word.Contains(evError)) {
     const TComErrors errors = Line(kErrClearError).TakeLineErrors();

@@ -1,5 +1,5 @@
 // <asm/termbits.h> defines its own struct termios and clashes with
-// <termios.h>, so termios2 lives alone in this file.
+// <termios.h>, so termios2 stays in files of its own.
 #include "serial/port/custom_speed.h"
 
 #include <asm/termbits.h>

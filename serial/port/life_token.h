@@ -8,6 +8,8 @@ class LifeToken {
  public:
   // Expires when the token's owner is destroyed; safe to ask from any thread.
   std::weak_ptr<const void> Watch() const { return token_; }
+  // Expires every watch taken so far, as if the owner had gone.
+  void Renew() { token_ = std::make_shared<const int>(0); }
 
  private:
   std::shared_ptr<const int> token_ = std::make_shared<const int>(0);

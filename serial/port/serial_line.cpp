@@ -16,6 +16,7 @@
 
 #include "serial/port/custom_speed.h"
 #include "serial/port/event_word.h"
+#include "serial/port/line_snapshot.h"
 #include "serial/port/line_users.h"
 #include "serial/port/port_names.h"
 #include "serial/port/terminal_node.h"
@@ -44,7 +45,7 @@ struct PendingTransfer {
   std::string bytes;
 };
 
-int OpenExclusive(const std::string& port, termios& saved) {
+int OpenExclusive(const std::string& port, LineSnapshot& saved) {
   const std::optional<std::string> device = DeviceForPort(port);
   if (!device) Raise(kErrOpen, ENOENT);
   struct stat node {};
@@ -76,7 +77,7 @@ int OpenExclusive(const std::string& port, termios& saved) {
   if (heldElsewhere != 0 && !LineUsers(opened.st_rdev, fd).empty()) fail(EBUSY);
   if (ioctl(fd, TIOCEXCL) != 0) fail(errno);
   exclusive = true;
-  if (tcgetattr(fd, &saved) != 0) fail(errno);
+  if (const int error = saved.Take(fd)) fail(error);
   return fd;
 }
 
@@ -115,7 +116,7 @@ SerialLine::~SerialLine() {
   // The exclusive flag is ours (opening refuses a line that has it) and
   // outlives this descriptor, where it would keep everybody else out.
   ioctl(fd_, TIOCNXCL);
-  tcsetattr(fd_, TCSANOW, &saved_);
+  saved_.Restore(fd_);
   close(fd_);
   close(wakeFd_);
 }

@@ -1,10 +1,8 @@
 #pragma once
-// One open serial device: the descriptor held exclusively, the termios it had
+// One open serial device: the descriptor held exclusively, the line settings it had
 // before, the applied settings, and the port's own input queue. The window
 // thread's operations and the event thread meet here; a mutex guards what
 // both touch. Every failure raises EComPort with the caller's code.
-
-#include <termios.h>
 
 #include <cstdint>
 #include <mutex>
@@ -14,6 +12,7 @@
 #include "serial/port/deadline.h"
 #include "serial/port/input_queue.h"
 #include "serial/port/line_settings.h"
+#include "serial/port/line_snapshot.h"
 
 class SerialLine {
  public:
@@ -77,7 +76,7 @@ class SerialLine {
 
   int fd_ = -1;
   int wakeFd_ = -1;
-  termios saved_{};
+  LineSnapshot saved_;
   bool pseudoTerminal_ = false;
 
   std::mutex mutex_;  // guards everything below

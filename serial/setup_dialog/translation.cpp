@@ -8,12 +8,13 @@
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include "serial/setup_dialog/catalogue_check.h"
 
 namespace {
 
@@ -85,41 +86,16 @@ std::vector<std::string> FolderNames(const std::string& language) {
   return names;
 }
 
-// A compiled catalogue that glibc can read safely: the magic number in either
-// byte order, and its string tables, every string in them (with its closing
-// NUL) and its hash table inside the file. glibc skips a file with a wrong
-// magic number but trusts the rest, so anything else must neither be bound nor
-// hide a good catalogue in another folder.
+// A file whose catalogue glibc reads safely. Anything else must neither be
+// bound nor hide a good catalogue in another folder.
 bool IsCatalogue(const fs::path& file) {
   constexpr std::uintmax_t kLargest = 16 << 20;
   std::error_code error;
   const std::uintmax_t size = fs::file_size(file, error);
-  if (error || size < 28 || size > kLargest) return false;
+  if (error || size > kLargest) return false;
   std::string bytes(size, '\0');
   if (!std::ifstream(file, std::ios::binary).read(bytes.data(), size)) return false;
-  const auto raw = [&](std::uint64_t at) {
-    std::uint32_t value = 0;
-    std::memcpy(&value, bytes.data() + at, sizeof value);
-    return value;
-  };
-  const bool swapped = raw(0) == 0xde120495u;
-  if (raw(0) != 0x950412deu && !swapped) return false;
-  // Every read below lies inside the file: offsets are checked before use.
-  const auto word = [&](std::uint64_t at) -> std::uint64_t {
-    return swapped ? __builtin_bswap32(raw(at)) : raw(at);
-  };
-  const std::uint64_t count = word(8), hashSize = word(20), hashTable = word(24);
-  for (const std::uint64_t table : {word(12), word(16)}) {
-    if (table + count * 8 > size) return false;
-    for (std::uint64_t i = 0; i < count; ++i) {
-      if (word(table + 8 * i + 4) + word(table + 8 * i) >= size) return false;
-    }
-  }
-  if (hashTable + hashSize * 4 > size) return false;
-  for (std::uint64_t i = 0; i < hashSize; ++i) {
-    if (word(hashTable + 4 * i) > count) return false;
-  }
-  return true;
+  return IsSafeCatalogue(bytes);
 }
 
 bool HoldsCatalogue(const fs::path& localeFolder, const std::string& language) {

@@ -2,8 +2,6 @@
 
 #include <charconv>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
 #include "serial/port/ascii_case.h"
 
@@ -38,13 +36,6 @@ std::string ConfigFolder() {
   if (home == nullptr || home[0] == '\0')
     throw SettingsStoreError("no home folder for the settings");
   return std::string(home) + "/.config";
-}
-
-void CreateFolderOf(const std::string& file) {
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
-  if (error)
-    throw SettingsStoreError("cannot create the folder of " + file + ": " + error.message());
 }
 
 // Value names are matched ignoring letter case, as a registry does.
@@ -88,7 +79,7 @@ TRegistryKey TRegistryKey::Open(const RegistryLocation& location, bool forWritin
   TRegistryKey key;
   key.filePath_ = RegistryFilePath(location.root);
   if (forWriting) {
-    CreateFolderOf(key.filePath_);
+    CreateStoreFolders(key.filePath_);
     key.lock_.emplace(key.filePath_);
   }
   const std::optional<std::string> text = ReadStoreFile(key.filePath_);

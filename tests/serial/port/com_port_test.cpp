@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +65,82 @@ TEST_F(PortTest, AHandlerThatClosesThePortWhileItClosesFindsNothingToDo) {
   EXPECT_EQ(beforeClose, 1);
   EXPECT_FALSE(port.Connected());
 }
+
+// An open or close handler may close or destroy its own port: the open or
+// close that called it then ends quietly and touches the port no more.
+struct OwnPortHandlerCase {
+  const char* name;
+  void (*install)(TComPort& port, std::function<void(TCustomComPort&)> act);
+  bool inClose;  // the handler acts while the port closes, else while it opens
+  bool destroy;  // it destroys the port, else it closes it
+};
+
+void PrintTo(const OwnPortHandlerCase& c, std::ostream* out) { *out << c.name; }
+
+void OnBeforeOpen(TComPort& port, std::function<void(TCustomComPort&)> act) {
+  port.OnBeforeOpen = std::move(act);
+}
+void OnAfterOpen(TComPort& port, std::function<void(TCustomComPort&)> act) {
+  port.OnAfterOpen = std::move(act);
+}
+void OnCTSChange(TComPort& port, std::function<void(TCustomComPort&)> act) {
+  port.OnCTSChange = [act](TCustomComPort& sender, bool) { act(sender); };
+}
+void OnDSRChange(TComPort& port, std::function<void(TCustomComPort&)> act) {
+  port.OnDSRChange = [act](TCustomComPort& sender, bool) { act(sender); };
+}
+void OnBeforeClose(TComPort& port, std::function<void(TCustomComPort&)> act) {
+  port.OnBeforeClose = std::move(act);
+}
+void OnAfterClose(TComPort& port, std::function<void(TCustomComPort&)> act) {
+  port.OnAfterClose = std::move(act);
+}
+
+class OwnPortHandlerTest : public PortTest,
+                           public ::testing::WithParamInterface<OwnPortHandlerCase> {};
+
+TEST_P(OwnPortHandlerTest, EndsTheOpenOrCloseQuietly) {
+  auto* own = new TComPort;
+  own->SetPort("COM3");
+  bool acting = false;
+  bool destroyed = false;
+  GetParam().install(
+      *own, [&acting, &destroyed, destroy = GetParam().destroy](TCustomComPort& sender) {
+        if (!acting) return;
+        acting = false;
+        if (!destroy) {
+          sender.ClosePort();
+          return;
+        }
+        destroyed = true;  // the last touch of the handler's captures: they go with the port
+        delete &sender;
+      });
+  if (GetParam().inClose) own->OpenPort();
+  acting = true;
+  EXPECT_EQ(RaisedBy([&] { GetParam().inClose ? own->ClosePort() : own->OpenPort(); }), "none");
+  ASSERT_FALSE(acting) << "the handler was not called";
+  EXPECT_EQ(destroyed, GetParam().destroy);
+  if (!destroyed) {
+    EXPECT_FALSE(own->Connected());
+    delete own;
+  }
+  port.OpenPort();
+  EXPECT_TRUE(port.Connected()) << "the device is still held";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handlers, OwnPortHandlerTest,
+    ::testing::Values(OwnPortHandlerCase{"AfterOpenCloses", OnAfterOpen, false, false},
+                      OwnPortHandlerCase{"CTSChangeInOpenCloses", OnCTSChange, false, false},
+                      OwnPortHandlerCase{"DSRChangeInOpenCloses", OnDSRChange, false, false},
+                      OwnPortHandlerCase{"BeforeOpenDestroys", OnBeforeOpen, false, true},
+                      OwnPortHandlerCase{"AfterOpenDestroys", OnAfterOpen, false, true},
+                      OwnPortHandlerCase{"CTSChangeInOpenDestroys", OnCTSChange, false, true},
+                      OwnPortHandlerCase{"DSRChangeInOpenDestroys", OnDSRChange, false, true},
+                      OwnPortHandlerCase{"CTSChangeInCloseDestroys", OnCTSChange, true, true},
+                      OwnPortHandlerCase{"BeforeCloseDestroys", OnBeforeClose, true, true},
+                      OwnPortHandlerCase{"AfterCloseDestroys", OnAfterClose, true, true}),
+    [](const ::testing::TestParamInfo<OwnPortHandlerCase>& c) { return c.param.name; });
 
 TEST_F(PortTest, APortChangeWhileThePortClosesIsRefusedNotDropped) {
   std::string raised;

@@ -212,6 +212,34 @@ TEST_F(EventThreadTest, WithoutSynchronisationAHandlerMayCloseItsPort) {
   own.reset();  // a closed port is destroyed at once
 }
 
+TEST_F(EventThreadTest, WithoutSynchronisationAThreadEndedByItsHandlerTouchesThePortNoMore) {
+  // The handler closes and reopens the port: the rest of the old thread's
+  // event word belongs to the closed port and is handled by nobody. After
+  // the handler that thread reads nothing of the port, whose owner may
+  // destroy it at any time.
+  port.SetSyncMethod(smNone);
+  port.SetEventChar('!');
+  std::atomic<bool> opened{false};  // as above
+  std::atomic<bool> reopened{false};
+  std::atomic<int> flags{0};
+  port.OnRxChar = [&](TCustomComPort& sender, int) {
+    if (!opened || reopened) return;
+    sender.ClosePort();
+    sender.OpenPort();
+    reopened = true;
+  };
+  port.OnRxFlag = [&](TCustomComPort&) { ++flags; };
+  port.OpenPort();
+  const int withOneThread = ThreadCount();
+  opened = true;
+  pty.Write("!");
+  ASSERT_TRUE(WaitFor([&] { return reopened.load(); }));
+  ASSERT_TRUE(WaitFor([&] { return ThreadCount() == withOneThread; }))
+      << "the old thread does not end";
+  EXPECT_EQ(flags, 0) << "the closed port's event reached a handler";
+  port.ClosePort();
+}
+
 TEST_F(EventThreadTest, AHandlerMayDestroyItsOwnPort) {
   for (const TSyncMethod method : {smThreadSync, smWindowSync, smNone}) {
     SCOPED_TRACE(method);

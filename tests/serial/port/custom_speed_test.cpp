@@ -33,6 +33,27 @@ TEST(CustomSpeed, NonStandardAndCustomRatesReachTheTerminal) {
   EXPECT_EQ(OutputSpeed(pty.TerminalFd()), 31250u);
 }
 
+TEST(CustomSpeed, ClosingGivesBackARateAnotherProgramSetThroughTermios2) {
+  tarvo::test::HermeticEnv env;
+  tarvo::test::PtyPair pty;
+  env.Publish("COM1", pty.TerminalPath());
+  termios2 found{};
+  ASSERT_EQ(ioctl(pty.TerminalFd(), TCGETS2, &found), 0);
+  found.c_cflag = (found.c_cflag & ~(CBAUD | (CBAUD << IBSHIFT))) | BOTHER | (BOTHER << IBSHIFT);
+  found.c_ispeed = found.c_ospeed = 250000;
+  ASSERT_EQ(ioctl(pty.TerminalFd(), TCSETS2, &found), 0);
+  TComPort port;
+  port.OpenPort();
+  port.SetBaudRate(br56000);
+  ASSERT_EQ(OutputSpeed(pty.TerminalFd()), 56000u);
+  port.ClosePort();
+  termios2 after{};
+  ASSERT_EQ(ioctl(pty.TerminalFd(), TCGETS2, &after), 0);
+  EXPECT_EQ(after.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
+  EXPECT_EQ(after.c_ospeed, 250000u);
+  EXPECT_EQ(after.c_ispeed, 250000u);
+}
+
 TEST(CustomSpeed, AStandardRateAfterAnotherSetsBothDirections) {
   struct Change {
     TBaudRate from;

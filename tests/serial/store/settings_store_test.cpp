@@ -2,18 +2,26 @@
 // file, where key texts lead, and every way a store fails without writing.
 #include "serial/store/settings_store.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
+#include <tuple>
+#include <vector>
 
 #include "serial/CPort.h"
 #include "tests/support/hermetic_env.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -33,13 +41,12 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// Files in the folder besides the stores' lock files, which stay for the next store.
 size_t FilesIn(const std::string& folder) {
   std::error_code missing;
   size_t count = 0;
   for (auto it = std::filesystem::directory_iterator(folder, missing);
        it != std::filesystem::directory_iterator(); ++it) {
-    if (it->path().extension() != ".lock") ++count;
+    ++count;
   }
   return count;
 }
@@ -62,6 +69,48 @@ int StoreError(NamedPort& port, bool toIniFile, const std::string& location) {
     return e.ErrorCode();
   }
   return 0;
+}
+
+struct User {
+  uid_t uid;
+  gid_t gid;
+  std::vector<gid_t> groups;  // its groups, its own among them
+};
+
+User UserNamed(const char* name, const std::vector<const char*>& extraGroups = {}) {
+  const passwd* user = getpwnam(name);
+  if (user == nullptr) throw std::runtime_error(std::string("no user ") + name);
+  User result{user->pw_uid, user->pw_gid, {user->pw_gid}};
+  for (const char* group : extraGroups) {
+    const struct group* entry = getgrnam(group);
+    if (entry == nullptr) throw std::runtime_error(std::string("no group ") + group);
+    result.groups.push_back(entry->gr_gid);
+  }
+  return result;
+}
+
+// Stores the port name into the registry target in a child process, as the
+// user given or as this one, and returns the store's error code (0 when it
+// stored), or -1 when the store did not end (the child is then killed).
+int StoreErrorInChild(const std::string& portName, const std::optional<User>& user = {}) {
+  const pid_t child = fork();
+  if (child < 0) return -2;
+  if (child == 0) {
+    if (user && (setgroups(user->groups.size(), user->groups.data()) != 0 ||
+                 setgid(user->gid) != 0 || setuid(user->uid) != 0)) {
+      _exit(125);
+    }
+    NamedPort port;
+    port.SetPort(portName);
+    _exit(StoreError(port, false, kKeyText));
+  }
+  int status = 0;
+  if (!tarvo::test::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; })) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
 }
 
 TEST(SavePortSettings, EveryGroupWritesItsValuesInOrderWithByteAndIntegerTexts) {
@@ -291,6 +340,92 @@ TEST(SavePortSettings, StoresThroughASymbolicLinkIntoItsTarget) {
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   EXPECT_EQ(FilesIn(env.ConfigDir() + "/elsewhere"), 1u) << "a temporary file was left behind";
+}
+
+// A store file kept in a folder shared by its users (daemon owns it, group
+// dialout may write it) and reached through a link, as a station may keep it.
+class SharedStoreTest : public ::testing::Test {
+ protected:
+  SharedStoreTest() {
+    const std::string shared = env.ConfigDir() + "/shared";
+    WriteFile(target, "[Software\\Other]\n\"A\"=\"1\"\n");
+    std::filesystem::create_directories(env.ConfigDir() + "/tarvo");
+    std::filesystem::create_symlink("../shared/station.reg",
+                                    env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg");
+    for (const std::string& folder : {env.Root(), env.ConfigDir(), env.ConfigDir() + "/tarvo"}) {
+      chmod(folder.c_str(), 0755);
+    }
+    const User daemon = UserNamed("daemon", {"dialout"});
+    dialout = daemon.groups.back();
+    Own(shared, daemon.uid, dialout, 0770);
+    Own(target, daemon.uid, dialout, 0660);
+  }
+
+  static void Own(const std::string& path, uid_t uid, gid_t gid, mode_t mode) {
+    ASSERT_EQ(chown(path.c_str(), uid, gid), 0) << path;
+    ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+  }
+
+  // Owner, group and mode of the shared file.
+  std::tuple<uid_t, gid_t, mode_t> Owner() const {
+    struct stat info {};
+    EXPECT_EQ(stat(target.c_str(), &info), 0);
+    return {info.st_uid, info.st_gid, info.st_mode & 07777};
+  }
+
+  HermeticEnv env;
+  const std::string target = env.ConfigDir() + "/shared/station.reg";
+  gid_t dialout = 0;
+};
+
+TEST_F(SharedStoreTest, AStoreKeepsTheFilesOwnerGroupAndModeAndLetsEveryWriterStoreNext) {
+  const User daemon = UserNamed("daemon", {"dialout"});
+  const auto shared = std::make_tuple(daemon.uid, dialout, mode_t{0660});
+  EXPECT_EQ(StoreErrorInChild("COM3"), 0) << "as root";
+  EXPECT_EQ(Owner(), shared) << "root's store took the file over";
+  // The owner, whose own group is another: the file stays its group's.
+  EXPECT_EQ(StoreErrorInChild("COM4", daemon), 0) << "the owner cannot store after root";
+  EXPECT_EQ(Owner(), shared) << "the owner's store gave the file his own group";
+  EXPECT_NE(ReadFile(target).find("\"Port\"=\"COM4\""), std::string::npos);
+  EXPECT_EQ(FilesIn(env.ConfigDir() + "/shared"), 1u) << "a file was left beside the store";
+}
+
+TEST_F(SharedStoreTest, AStoreThatCannotKeepTheFilesOwnerIsRefused) {
+  // nobody may write the file through its group, but a replacement made by
+  // nobody cannot be given daemon as its owner.
+  const std::string before = ReadFile(target);
+  const auto shared = Owner();
+  EXPECT_EQ(StoreErrorInChild("COM5", UserNamed("nobody", {"dialout"})), kErrStore);
+  EXPECT_EQ(ReadFile(target), before);
+  EXPECT_EQ(Owner(), shared);
+  EXPECT_EQ(FilesIn(env.ConfigDir() + "/shared"), 1u) << "a file was left beside the store";
+  EXPECT_EQ(StoreErrorInChild("COM4", UserNamed("daemon", {"dialout"})), 0)
+      << "the owner cannot store next";
+}
+
+// Only a regular file is read as a store: a link to anything else must
+// neither block the store, nor read without end, nor wake a device.
+TEST(SavePortSettings, AStoreFileThatIsNoRegularFileOrTooLargeIsRefused) {
+  const struct {
+    const char* what;
+    void (*make)(const std::string& path);
+  } cases[] = {
+      {"FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
+      {"endless device",
+       [](const std::string& path) { std::filesystem::create_symlink("/dev/zero", path); }},
+      {"file larger than any store",
+       [](const std::string& path) {
+         WriteFile(path, "[Software\\Other]\n" + std::string(2 << 20, ';') + "\n");
+       }},
+  };
+  for (const auto& c : cases) {
+    HermeticEnv env;
+    std::filesystem::create_directories(env.ConfigDir() + "/tarvo");
+    c.make(env.ConfigDir() + "/elsewhere");
+    std::filesystem::create_symlink("../elsewhere",
+                                    env.ConfigDir() + "/tarvo/HKEY_LOCAL_MACHINE.reg");
+    EXPECT_EQ(StoreErrorInChild("COM3"), kErrStore) << c.what;
+  }
 }
 
 // Two programs storing at once: each store reads, changes and replaces the
