@@ -33,7 +33,9 @@ void Probe(ProbeOutcome& outcome, const Options& options, Tracer* tracer) {
   }
 }
 
-std::vector<std::string> CandidatePorts() {
+}  // namespace
+
+std::vector<std::string> ListedPorts() {
   std::vector<std::string> names;
   try {
     ListSerialPorts(names);
@@ -46,11 +48,9 @@ std::vector<std::string> CandidatePorts() {
   return names;
 }
 
-}  // namespace
-
 FindResult FindSign(const Options& options, Tracer* tracer) {
   FindResult result;
-  for (const std::string& name : CandidatePorts())
+  for (const std::string& name : ListedPorts())
     result.ports.push_back({name, DeviceForPort(name).value_or(""), false, ""});
   {
     std::vector<std::jthread> probes;

@@ -24,6 +24,10 @@ struct FindResult {
   std::optional<std::string> used;  // the highest number that answered, as the window keeps
 };
 
+// The system's serial ports by name. Throws CliFailure (port error) when
+// they cannot be listed.
+std::vector<std::string> ListedPorts();
+
 // Throws CliFailure (port error) when the ports cannot be listed.
 FindResult FindSign(const Options& options, Tracer* tracer);
 
