@@ -9,6 +9,7 @@
 #include "cli/user_language.h"
 #include "station/input_error.h"
 #include "station/panel_json.h"
+#include "station/quoted.h"
 #include "station/text.h"
 
 namespace tarvo_cli {
@@ -45,7 +46,8 @@ bool AsksForJson(int argc, const char* const* argv) {
 ExitStatus Failed(ExitStatus status, const std::string& message, const std::string& port,
                   bool json, Console& console) {
   if (json) console.out << station::Dump({{"error", ErrorJson(status, message, port)}}) << '\n';
-  console.err << "tarvo-cli: " << message << '\n';
+  // Whatever the parser quoted of the line stays on this one.
+  console.err << "tarvo-cli: " << station::OneLine(message) << '\n';
   return status;
 }
 

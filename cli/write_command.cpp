@@ -85,8 +85,8 @@ nlohmann::json PanelsJsonOf(const WriteRun& run) {
   return list;
 }
 
-// Sends the frames until a stop signal refuses the next one; true when all went.
-bool SendFrames(WriteRun& run, SignLine& line) {
+// Sends the frames until a stop signal refuses the next one.
+void SendFrames(WriteRun& run, SignLine& line) {
   for (PanelWrite& write : run.panels) {
     if (!write.toSend) continue;
     const int sendsBefore = line.Sends();
@@ -96,11 +96,10 @@ bool SendFrames(WriteRun& run, SignLine& line) {
                                .acknowledged;
     } catch (const SendingStopped&) {
       write.sent = line.Sends() > sendsBefore;
-      return false;
+      return;
     }
     write.sent = true;
   }
-  return true;
 }
 
 void Run(WriteRun& run, SignLine& line, bool onlyChanges, CommandJournal& journal) {
@@ -129,7 +128,8 @@ void Run(WriteRun& run, SignLine& line, bool onlyChanges, CommandJournal& journa
   }
 }
 
-// "stopped by SIGTERM: panels 0, 8 written and verified; 1 sent, not verified; 9 not sent".
+// "stopped by SIGTERM: reached the sign and verified: panel 0, 8; sent, not
+// verified: panel 1; not sent: panel 9".
 std::string StoppedText(const WriteRun& run, int signal) {
   std::string verified, unverified, unsent;
   for (const PanelWrite& write : run.panels) {

@@ -4,26 +4,32 @@
 
 namespace station {
 
-std::string Quoted(std::string_view text) {
-  std::string quoted = "\"";
+std::string OneLine(std::string_view text) {
+  std::string line;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (c == '\n') {
-      quoted += "\\n";
+    if (c == '\n') {
+      line += "\\n";
     } else if (c == '\t') {
-      quoted += "\\t";
+      line += "\\t";
     } else if (byte < 0x20 || byte == 0x7f) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      quoted += escaped;
+      line += escaped;
     } else {
-      quoted += c;
+      line += c;
     }
   }
-  return quoted + "\"";
+  return line;
+}
+
+std::string Quoted(std::string_view text) {
+  std::string inner;
+  for (const char c : text) {
+    if (c == '"' || c == '\\') inner += '\\';
+    inner += c;
+  }
+  return "\"" + OneLine(inner) + "\"";
 }
 
 }  // namespace station

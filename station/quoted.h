@@ -9,5 +9,7 @@ namespace station {
 
 // "COM3" with its quotes; ", \ and control characters escaped (\n, \t, \x1b).
 std::string Quoted(std::string_view text);
+// The text with its control characters escaped, so that it stays one line.
+std::string OneLine(std::string_view text);
 
 }  // namespace station

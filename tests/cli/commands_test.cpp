@@ -464,6 +464,7 @@ const BadLine kBadLines[] = {
     {"PortForPorts", {"ports", "--port", "COM3"}, "--port is for read, write and brightness"},
     {"TimeoutNotANumber", {"read", "--timeout", "abc"}, "bad --timeout \"abc\": give the wait"},
     {"NoCommand", {"--json"}, "no command given"},
+    {"UnexpectedWordWithANewline", {"read", "a\nb"}, "a\\nb"},
     {"UnknownVerb", {"erase"}, "unknown command \"erase\"; the commands are ports, find"},
 };
 
