@@ -7,6 +7,7 @@
 
 #include "cli/failure.h"
 #include "serial/port/port_names.h"
+#include "station/command_line.h"
 #include "station/quoted.h"
 #include "station/text.h"
 
@@ -150,16 +151,7 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
       ->callback([&options] { options.command = Command::kJournal; });
 
   try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    out << app.help();
-    return std::nullopt;
-  } catch (const CLI::CallForAllHelp&) {
-    out << app.help("", CLI::AppFormatMode::All);
-    return std::nullopt;
-  } catch (const CLI::CallForVersion&) {
-    out << app.version() << '\n';
-    return std::nullopt;
+    if (!station::ParseOrAnswer(app, argc, argv, out)) return std::nullopt;
   } catch (const CLI::ParseError& error) {
     BadUsage(InUserTerms(error, argc, argv));
   }

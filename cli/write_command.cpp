@@ -63,6 +63,12 @@ void Plan(PanelWrite& write, const SignPanels& before, bool onlyChanges) {
     return;
   }
   write.record = station::Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
+  // A field kept from the sign may hold what no frame can carry.
+  if (const auto fault = sign_link::RecordFault(write.request.address, *write.record)) {
+    write.skipped =
+        station::Format("cannot be sent: %s; give PRICE:GRADE:INSCRIPTION", {*fault});
+    return;
+  }
   write.toSend = !(onlyChanges && known && *write.record == *held->second);
   if (!write.toSend) write.skipped = station::Tr("the sign holds it already");
 }
@@ -102,11 +108,13 @@ void SendFrames(WriteRun& run, SignLine& line) {
   }
 }
 
-void Run(WriteRun& run, SignLine& line, bool onlyChanges, CommandJournal& journal) {
+// A sign that cannot be read first is sent nothing.
+void Run(WriteRun& run, SignLine& line, const std::string& where, bool onlyChanges,
+         CommandJournal& journal) {
   // A stop signal refuses every send from here, a second one the read-back too.
   line.StopSendingAfter(0);
   try {
-    run.before = ReadPanels(line);
+    run.before = ReadPanels(line, where);
     for (PanelWrite& write : run.panels) Plan(write, run.before, onlyChanges);
     journal.RecordIntent({{"panels", PanelsJsonOf(run)}});
     SendFrames(run, line);
@@ -118,7 +126,7 @@ void Run(WriteRun& run, SignLine& line, bool onlyChanges, CommandJournal& journa
     return;
   line.StopSendingAfter(1);
   try {
-    run.after = ReadPanels(line);
+    run.after = ReadPanels(line, where);
   } catch (const SendingStopped&) {
     return;
   }
@@ -188,13 +196,15 @@ ExitStatus RunWrite(const Options& options, Console& console) {
   const std::string name = ChosenPort(options, trace);
   const std::string device = DeviceForPort(name).value_or("");
   journal.SetPort(name);
-  std::optional<CliFailure> portFailure;
+  std::optional<CliFailure> failed;  // the port's, or a sign that did not answer
   try {
     SignLine line(name, options, trace);
     try {
-      Run(run, line, fromFile, journal);
+      Run(run, line, station::PortLabel(name, device), fromFile, journal);
     } catch (const EComPort& error) {
-      portFailure = PortFailure(error, name);
+      failed = PortFailure(error, name);
+    } catch (const CliFailure& unanswered) {
+      failed = unanswered;
     }
   } catch (const EComPort& error) {
     throw PortFailure(error, name);  // never opened: nothing to record
@@ -203,14 +213,14 @@ ExitStatus RunWrite(const Options& options, Console& console) {
   const int stopSignal = FirstStopSignal();
   const ExitStatus status = stopSignal == SIGINT    ? ExitStatus::kInterrupted
                             : stopSignal == SIGTERM ? ExitStatus::kTerminated
-                            : portFailure           ? ExitStatus::kPortError
+                            : failed           ? failed->Status()
                             : run.verified()        ? ExitStatus::kDone
                                                     : ExitStatus::kNotConfirmed;
-  std::string failure = portFailure ? portFailure->what() : std::string();
+  std::string failure = failed ? failed->what() : std::string();
   if (stopSignal != 0) {
     failure = station::PortLabel(name, device) + ": " + StoppedText(run, stopSignal) +
-              (portFailure ? station::Format("; then %s", {failure}) : std::string());
-  } else if (status == ExitStatus::kNotConfirmed) {
+              (failed ? station::Format("; then %s", {failure}) : std::string());
+  } else if (!failed && status == ExitStatus::kNotConfirmed) {
     failure = station::PortLabel(name, device) + ": " +
               station::Tr("the sign did not confirm every panel; see the panels marked not verified");
   }
@@ -228,7 +238,7 @@ ExitStatus RunWrite(const Options& options, Console& console) {
                                {"verified", run.verified()}};
     if (!failure.empty()) document["error"] = ErrorJson(status, failure, name);
     console.out << station::Dump(document) << '\n';
-  } else if (!portFailure) {
+  } else if (!failed) {
     console.out << station::PortLabel(name, device) << '\n';
     PrintRun(console.out, run);
   }

@@ -1,11 +1,12 @@
 #include "station/panel_json.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "station/input_error.h"
 #include "station/quoted.h"
@@ -21,11 +22,16 @@ using nlohmann::json;
 constexpr size_t kMostFileBytes = 1 << 20;
 constexpr const char* kValueKeys[] = {"price", "grade", "inscription"};
 
-[[noreturn]] void Refuse(const std::string& what) {
-  throw InputError(Format("bad --file: %s", {what}));
-}
+// Refusals name the document they come from ("bad --file", "desired").
+struct Refusal {
+  std::string document;
+  [[noreturn]] void operator()(const std::string& what) const {
+    throw InputError(document + ": " + what);
+  }
+};
 
-int64_t Integer(const json& panel, const char* key, const std::string& where) {
+int64_t Integer(const json& panel, const char* key, const std::string& where,
+                const Refusal& Refuse) {
   const auto value = panel.find(key);
   if (value == panel.end() || !value->is_number_integer())
     Refuse(Format("%s: \"%s\" must be a whole number", {where, key}));
@@ -34,15 +40,17 @@ int64_t Integer(const json& panel, const char* key, const std::string& where) {
 
 // A panel that `read` could not read carries "ok": false and no values; one
 // that carries values (filled in by hand) is asked for like any other.
-bool Unread(const json& panel, const std::string& where) {
+bool Unread(const json& panel, const std::string& where, const Refusal& Refuse) {
   if (!panel.is_object() || !panel.contains("ok")) return false;
   if (!panel["ok"].is_boolean()) Refuse(Format("%s: \"ok\" must be true or false", {where}));
   const auto empty = [&panel](const char* key) { return panel.value(key, json()).is_null(); };
-  return !panel["ok"].get<bool>() && empty("price") && empty("grade") && empty("inscription");
+  return !panel["ok"].get<bool>() && std::all_of(std::begin(kValueKeys), std::end(kValueKeys), empty);
 }
 
 // The six characters of "record", one code point U+0000..U+00FF each.
-std::optional<sign_link::PanelRecord> RecordOf(const json& panel, const std::string& where) {
+std::optional<sign_link::PanelRecord> RecordOf(const json& panel, const std::string& where,
+                                               const Refusal& Refuse) {
+  if (!panel.is_object()) return std::nullopt;
   const auto value = panel.find("record");
   if (value == panel.end() || value->is_null()) return std::nullopt;
   std::string bytes;
@@ -60,21 +68,24 @@ std::optional<sign_link::PanelRecord> RecordOf(const json& panel, const std::str
       }
     }
   }
-  if (bytes.size() != 6) Refuse(Format("%s: \"record\" is the six characters the sign sent", {where}));
+  if (bytes.size() != 6)
+    Refuse(Format("%s: \"record\" is the six characters the sign sent", {where}));
   return sign_link::PanelRecord{bytes.substr(0, 4), bytes[4], bytes[5]};
 }
 
-PanelRequest RequestOf(const json& panel, const std::string& where) {
+PanelRequest RequestOf(const json& panel, const std::string& where, const Refusal& Refuse) {
   if (!panel.is_object()) Refuse(Format("%s is not an object", {where}));
-  const int64_t address = Integer(panel, "address", where);
+  const int64_t address = Integer(panel, "address", where, Refuse);
   if (address < 0 || address > 12 || !IsPanelAddress(static_cast<int>(address)))
     Refuse(Format("%s: a panel address is 0..4 or 8..12", {where}));
   PanelRequest request;
   request.address = static_cast<uint8_t>(address);
   const std::string panelName = Format("panel %s", {std::to_string(address)});
-  if (panel.contains("row") && Integer(panel, "row", panelName) != EntryRowOf(request.address))
+  if (panel.contains("row") &&
+      Integer(panel, "row", panelName, Refuse) != EntryRowOf(request.address))
     Refuse(Format("%s is in row %s", {panelName, std::to_string(EntryRowOf(request.address))}));
-  if (panel.contains("half") && Integer(panel, "half", panelName) != HalfOf(request.address))
+  if (panel.contains("half") &&
+      Integer(panel, "half", panelName, Refuse) != HalfOf(request.address))
     Refuse(Format("%s is in half %s", {panelName, std::to_string(HalfOf(request.address))}));
 
   const json& price = panel.value("price", json());
@@ -104,7 +115,7 @@ bool AsRead(const json& panel, const sign_link::PanelRecord& record) {
 
 // Parses the text and refuses an object that names a key twice, which a
 // plain parse would settle silently by keeping the last.
-json ParseWithoutDuplicateKeys(const std::string& text) {
+json ParseWithoutDuplicateKeys(const std::string& text, const Refusal& Refuse) {
   std::vector<std::vector<std::string>> keys;
   std::optional<std::string> twice;
   const json::parser_callback_t check = [&keys, &twice](int, json::parse_event_t event,
@@ -163,25 +174,45 @@ json PanelJson(uint8_t address, const std::optional<sign_link::PanelRecord>& rec
   return panel;
 }
 
-std::vector<PanelRequest> ParsePanelFile(const std::string& text) {
-  const json document = ParseWithoutDuplicateKeys(text);
-  if (!document.is_object() || !document.contains("panels") || !document["panels"].is_array())
-    Refuse(Tr("no \"panels\" list (give what `tarvo-cli read --json` prints)"));
+json RequestJson(const PanelRequest& request) {
+  json panel = {{"address", request.address},
+                {"row", EntryRowOf(request.address)},
+                {"half", HalfOf(request.address)},
+                {"ok", true}};
+  panel["price"] = request.price ? json(sign_link::PriceText(*request.price)) : json();
+  const std::optional<std::string> grade = request.grade ? GradeName(*request.grade) : std::nullopt;
+  panel["grade"] = grade ? json(*grade) : json();
+  panel["inscription"] = request.inscription ? json(InscriptionBits(*request.inscription)) : json();
+  return panel;
+}
+
+std::vector<PanelRequest> ParsePanelList(const json& panels, const std::string& document) {
+  const Refusal Refuse{document};
+  if (!panels.is_array()) Refuse(Tr("\"panels\" must be a list"));
   std::vector<PanelRequest> requests;
   int index = 0;
-  for (const json& panel : document["panels"]) {
+  for (const json& panel : panels) {
     const std::string where = "panels[" + std::to_string(index++) + "]";
-    if (Unread(panel, where)) continue;
-    const std::optional<sign_link::PanelRecord> record = RecordOf(panel, where);
+    if (Unread(panel, where, Refuse)) continue;
+    const std::optional<sign_link::PanelRecord> record = RecordOf(panel, where, Refuse);
     // A record that no request can carry is left as the sign holds it
     // unless its panel was edited.
     if (record && !Writable(*record) && AsRead(panel, *record)) continue;
-    const PanelRequest request = RequestOf(panel, where);
+    const PanelRequest request = RequestOf(panel, where, Refuse);
     const bool given = std::any_of(requests.begin(), requests.end(),
                                    [&](const auto& r) { return r.address == request.address; });
     if (given) Refuse(Format("panel %s is given twice", {std::to_string(request.address)}));
     requests.push_back(request);
   }
+  return requests;
+}
+
+std::vector<PanelRequest> ParsePanelFile(const std::string& text) {
+  const Refusal Refuse{Tr("bad --file")};
+  const json document = ParseWithoutDuplicateKeys(text, Refuse);
+  if (!document.is_object() || !document.contains("panels") || !document["panels"].is_array())
+    Refuse(Tr("no \"panels\" list (give what `tarvo-cli read --json` prints)"));
+  std::vector<PanelRequest> requests = ParsePanelList(document["panels"], Refuse.document);
   if (requests.empty())
     Refuse(Tr("no panel to write (every panel is unread or holds what a read cannot show)"));
   return requests;

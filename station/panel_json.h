@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "station/panel_request.h"
 #include "protocol/sign_link.h"
+#include "station/panel_request.h"
 
 namespace station {
 
@@ -27,12 +27,20 @@ bool Writable(const sign_link::PanelRecord& record);
 // The inscription bits 0..3 of a record, as a read shows them.
 int InscriptionBits(char code);
 
-// The panels of a document {"panels": [...]}: every panel with a value, also
-// one filled in where a read had "ok": false; a null grade or inscription
-// keeps the sign's value. A panel whose "record" is not Writable is left
-// alone unless its values were edited. Throws InputError for a document
-// that is not such, a key given twice, a value out of range, a row or half
-// that does not match the address, a panel given twice, or no panel at all.
+// A panel as a change asks for it: "ok" true, and null for a grade or
+// inscription that keeps the sign's value.
+nlohmann::json RequestJson(const PanelRequest& request);
+
+// The panels of a "panels" list: every panel with a value, also one filled
+// in where a read had "ok": false; a null grade or inscription keeps the
+// sign's value. A panel whose "record" is not Writable is left alone unless
+// its values were edited. Throws InputError "<document>: ..." for a list that
+// is not such, a value out of range, a row or half that does not match the
+// address, or a panel given twice.
+std::vector<PanelRequest> ParsePanelList(const nlohmann::json& panels, const std::string& document);
+
+// The panels of a document {"panels": [...]} as ParsePanelList takes them.
+// Throws InputError also for a key given twice and for no panel at all.
 std::vector<PanelRequest> ParsePanelFile(const std::string& text);
 // Reads the file and parses it; a file that cannot be read, a folder or more
 // than 1 MB is bad input.
