@@ -160,6 +160,7 @@ TEST_F(CliTest, ReadGivesTheTenPanelsInAddressOrderAndAPanelWithoutAProperReplyA
   EXPECT_EQ(result.status, 1) << "a panel did not answer properly";
   ExpectOneErrorLine(result, "no proper answer from panel 0");
   const json read = Document(result);
+  EXPECT_EQ(read["error"]["status"], 1) << "a failure's document says so";
   EXPECT_EQ(read["port"], "COM3");
   EXPECT_EQ(read["device"], sign.LinkPath());
   std::vector<int> addresses;
