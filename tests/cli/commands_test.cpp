@@ -407,6 +407,14 @@ TEST_F(CliTest, ALineHeldExclusivelyIsBusyForPortsAndReadAndItsFlagIsStaleOnceTh
   EXPECT_EQ(busy.status, 3);
   ExpectOneErrorLine(busy, "busy: held by " + ProcessName(holder.Pid()));
   holder.Release();
+  // Another user is refused by the kernel itself, and told why.
+  ASSERT_EQ(chmod(sign.TerminalPath().c_str(), 0666), 0);
+  ASSERT_EQ(chmod(env_.Root().c_str(), 0755), 0);
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const CliResult asNobody = RunCli({"read", "--port", "COM3"}, nobody->pw_uid);
+  EXPECT_EQ(asNobody.status, 3);
+  ExpectOneErrorLine(asNobody, "or left so by one that was killed");
   const CliResult stale = RunCli({"read", "--port", "COM3"});
   EXPECT_EQ(stale.status, 0) << stale.err;
 }
