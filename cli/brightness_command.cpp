@@ -1,14 +1,16 @@
 // brightness: automatic, or a level 0..9; the sign's echo is checked as the
 // window checks it, and the command is journalled.
+#include "station/text.h"
 #include "cli/commands.h"
 #include "cli/find_sign.h"
 #include "cli/journal_record.h"
-#include "station/panel_json.h"
 #include "cli/port_error.h"
-#include "station/port_state.h"
 #include "cli/sign_line.h"
 #include "protocol/brightness.h"
 #include "serial/port/port_names.h"
+#include "station/panel_json.h"
+#include "station/port_state.h"
+#include "station/quoted.h"
 
 namespace tarvo_cli {
 
@@ -18,33 +20,39 @@ namespace {
 void CheckLevel(const std::string& level) {
   if (level == "auto" || (level.size() == 1 && level[0] >= '0' && level[0] <= '9')) return;
   throw CliFailure(ExitStatus::kBadUsage,
-                   "bad brightness \"" + level + "\": give auto or a level 0..9");
+                   station::Format("bad brightness %s: give auto or a level 0..9",
+                                   {station::Quoted(level)}));
 }
 
 }  // namespace
 
 ExitStatus RunBrightness(const Options& options, Console& console) {
   CheckLevel(options.level);
+  CommandJournal journal(options, "brightness");
   Tracer tracer(console.err);
   Tracer* trace = options.trace ? &tracer : nullptr;
   const std::string name = ChosenPort(options, trace);
+  journal.SetPort(name);
   const std::string device = DeviceForPort(name).value_or("");
   const bool automatic = options.level == "auto";
   const std::string command = automatic ? "LA" : "LM" + options.level;
   const std::chrono::milliseconds wait(options.timeoutMs);
-  nlohmann::json record = JournalRecord("brightness", name);
+  nlohmann::json& record = journal.Outcome();
   record["level"] = automatic ? nlohmann::json("auto") : nlohmann::json(options.level[0] - '0');
 
-  std::string message;
   std::string echo;
   std::optional<CliFailure> portFailure;
   try {
     SignLine line(name, options, trace);
+    journal.RecordIntent({{"level", record["level"]}});
     try {
-      message = automatic ? SetAutomaticBrightness(line.Port(), echo, wait,
-                                                   sign_exchange::AnswerWait::ForBytes)
-                          : SetManualBrightness(line.Port(), options.level, echo, wait,
-                                                sign_exchange::AnswerWait::ForBytes);
+      // The window's own words stay the window's; ours are said below.
+      if (automatic) {
+        SetAutomaticBrightness(line.Port(), echo, wait, sign_exchange::AnswerWait::ForBytes);
+      } else {
+        SetManualBrightness(line.Port(), options.level, echo, wait,
+                            sign_exchange::AnswerWait::ForBytes);
+      }
     } catch (const EComPort& error) {
       portFailure = PortFailure(error, name);
     }
@@ -57,24 +65,28 @@ ExitStatus RunBrightness(const Options& options, Console& console) {
                             : confirmed ? ExitStatus::kDone
                                         : ExitStatus::kNotConfirmed;
   record["verified"] = confirmed;
-  record["exit"] = static_cast<int>(status);
+  const std::string unconfirmed =
+      station::PortLabel(name, device) + ": " +
+      station::Format("the sign did not echo %s; check the sign's cable and power", {command});
 
   if (options.json) {
-    console.out << station::Dump({{"port", name},
-                         {"device", device},
-                         {"level", record["level"]},
-                         {"echo", echo},
-                         {"verified", confirmed}})
-                << '\n';
+    nlohmann::json document = {{"port", name},
+                               {"device", device},
+                               {"level", record["level"]},
+                               {"echo", echo},
+                               {"verified", confirmed}};
+    if (portFailure) document["error"] = ErrorJson(status, portFailure->what(), name);
+    if (status == ExitStatus::kNotConfirmed) document["error"] = ErrorJson(status, unconfirmed, name);
+    console.out << station::Dump(document) << '\n';
   } else if (!portFailure) {
-    console.out << station::PortLabel(name, device) << ": " << message << '\n';
+    console.out << station::PortLabel(name, device) << ": "
+                << (automatic ? station::Tr("automatic brightness set")
+                              : station::Format("manual brightness set: %s", {options.level}))
+                << '\n';
   }
   if (portFailure) console.err << "tarvo-cli: " << portFailure->what() << '\n';
-  Record(options, record);
-  if (status == ExitStatus::kNotConfirmed)
-    console.err << "tarvo-cli: " << station::PortLabel(name, device) << ": the sign did not echo " << command
-                << "; check the sign's cable and power\n";
-  return status;
+  if (status == ExitStatus::kNotConfirmed) console.err << "tarvo-cli: " << unconfirmed << '\n';
+  return journal.RecordOutcome(status, console.err);
 }
 
 }  // namespace tarvo_cli

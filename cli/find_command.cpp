@@ -1,4 +1,5 @@
 // find: where a sign answers, which port is used, and why the others failed.
+#include "station/text.h"
 #include "cli/commands.h"
 #include "cli/find_sign.h"
 #include "station/panel_json.h"
@@ -20,22 +21,25 @@ ExitStatus RunFind(const Options& options, Console& console) {
       list.push_back(entry);
     } else {
       console.out << port.name << "  " << port.device << "  "
-                  << (port.answered          ? "a sign answers"
-                      : port.failure.empty() ? "silent"
-                                             : "not opened: " + port.failure)
+                  << (port.answered          ? station::Tr("a sign answers")
+                      : port.failure.empty() ? station::Tr("silent")
+                                             : station::Format("not opened: %s", {port.failure}))
                   << '\n';
     }
   }
+  const ExitStatus status = found.used ? ExitStatus::kDone : NoSignStatus(found);
   if (options.json) {
-    console.out << station::Dump({{"ports", list},
-                         {"used", found.used ? nlohmann::json(*found.used) : nullptr}})
-                << '\n';
+    nlohmann::json document = {{"ports", list},
+                               {"used", found.used ? nlohmann::json(*found.used) : nullptr}};
+    if (!found.used) document["error"] = ErrorJson(status, NoSignText(found));
+    console.out << station::Dump(document) << '\n';
   } else {
-    console.out << (found.used ? "using " + *found.used : std::string("no sign found")) << '\n';
+    console.out << (found.used ? station::Format("using %s", {*found.used})
+                               : station::Tr("no sign found"))
+                << '\n';
   }
-  if (found.used) return ExitStatus::kDone;
-  console.err << "tarvo-cli: " << NoSignText(found) << '\n';
-  return ExitStatus::kNotConfirmed;
+  if (!found.used) console.err << "tarvo-cli: " << NoSignText(found) << '\n';
+  return status;
 }
 
 }  // namespace tarvo_cli

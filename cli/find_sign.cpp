@@ -1,5 +1,7 @@
+#include "station/text.h"
 #include "cli/find_sign.h"
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -31,24 +33,24 @@ void Probe(ProbeOutcome& outcome, const Options& options, Tracer* tracer) {
   }
 }
 
-std::vector<std::string> CandidatePorts() {
+}  // namespace
+
+std::vector<std::string> ListedPorts() {
   std::vector<std::string> names;
   try {
     ListSerialPorts(names);
   } catch (const EComPort& error) {
     const std::optional<std::string> folder = PortFolder();
-    throw CliFailure(ExitStatus::kPortError, "cannot list the ports" +
-                                                 (folder ? " in " + *folder : std::string()) +
-                                                 ": " + std::strerror(error.SystemError()));
+    throw CliFailure(ExitStatus::kPortError,
+                     station::Format("cannot list the ports in %s: %s",
+                                     {folder.value_or("/dev"), std::strerror(error.SystemError())}));
   }
   return names;
 }
 
-}  // namespace
-
 FindResult FindSign(const Options& options, Tracer* tracer) {
   FindResult result;
-  for (const std::string& name : CandidatePorts())
+  for (const std::string& name : ListedPorts())
     result.ports.push_back({name, DeviceForPort(name).value_or(""), false, ""});
   {
     std::vector<std::jthread> probes;
@@ -63,21 +65,30 @@ FindResult FindSign(const Options& options, Tracer* tracer) {
   return result;
 }
 
+ExitStatus NoSignStatus(const FindResult& found) {
+  const bool noneOpened =
+      !found.ports.empty() && std::all_of(found.ports.begin(), found.ports.end(),
+                                          [](const auto& port) { return !port.failure.empty(); });
+  return noneOpened ? ExitStatus::kPortError : ExitStatus::kNotConfirmed;
+}
+
 std::string NoSignText(const FindResult& found) {
   std::string why;
   for (const ProbeOutcome& outcome : found.ports) {
     why += (why.empty() ? "" : ", ") + station::PortLabel(outcome.name, outcome.device) + " " +
-           (outcome.failure.empty() ? "silent" : outcome.failure);
+           (outcome.failure.empty() ? station::Tr("silent") : outcome.failure);
   }
-  if (why.empty()) why = "no serial port exists";
-  return "no sign found: " + why + "; check the sign's cable and power";
+  if (why.empty()) why = station::Tr("no serial port exists");
+  if (NoSignStatus(found) == ExitStatus::kPortError)
+    return station::Format("no sign found: no port could be opened: %s", {why});
+  return station::Format("no sign found: %s; check the sign's cable and power", {why});
 }
 
 std::string ChosenPort(const Options& options, Tracer* tracer) {
   if (options.port) return *options.port;
   const FindResult found = FindSign(options, tracer);
   if (found.used) return *found.used;
-  throw CliFailure(ExitStatus::kNotConfirmed, NoSignText(found));
+  throw CliFailure(NoSignStatus(found), NoSignText(found));
 }
 
 }  // namespace tarvo_cli

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/failure.h"
 #include "cli/options.h"
 #include "cli/trace.h"
 
@@ -23,14 +24,21 @@ struct FindResult {
   std::optional<std::string> used;  // the highest number that answered, as the window keeps
 };
 
+// The system's serial ports by name. Throws CliFailure (port error) when
+// they cannot be listed.
+std::vector<std::string> ListedPorts();
+
 // Throws CliFailure (port error) when the ports cannot be listed.
 FindResult FindSign(const Options& options, Tracer* tracer);
 
 // "no sign found: COM1 (/dev/ttyS0) silent, COM2 (...) busy: ...; check ...".
 std::string NoSignText(const FindResult& found);
+// No sign answered: a port error when every port that exists could not be
+// opened (the sign may be behind one), else not confirmed.
+ExitStatus NoSignStatus(const FindResult& found);
 
 // The port a sign command talks to: --port, or the one find uses. No sign
-// found is CliFailure (not confirmed) that says why for every port.
+// found is CliFailure (NoSignStatus) that says why for every port.
 std::string ChosenPort(const Options& options, Tracer* tracer);
 
 }  // namespace tarvo_cli

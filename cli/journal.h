@@ -1,27 +1,44 @@
 #pragma once
-// The journal of price changes: one JSON line per write and brightness
-// command, appended and flushed to disk, never rewritten.
+// The journal of price changes: JSON lines appended and flushed to disk,
+// never rewritten. Each line is there whole or not at all.
 
+#include <functional>
 #include <string>
-#include <vector>
 
 namespace tarvo_cli {
 
 // $XDG_STATE_HOME/tarvo/journal.jsonl, or ~/.local/state/tarvo/journal.jsonl.
+// Throws CliFailure (port error) when neither XDG_STATE_HOME nor HOME is set.
 std::string DefaultJournalPath();
 
-// Appends the line (its folders made as needed) with O_APPEND and fsync. A
-// torn last line left by a power cut is closed first, so the new line stays
-// whole. Throws CliFailure (port error status) saying that the sign was
-// written but the record was not.
-void AppendJournalLine(const std::string& path, const std::string& line);
+// The journal opened for appending before anything is sent, so that a
+// journal that cannot be written stops the command while the sign is
+// unchanged. Its folders and the file are made as needed, and each new
+// entry is flushed to disk with them.
+class JournalFile {
+ public:
+  // Throws CliFailure (port error) saying why and that nothing was sent:
+  // no such folder possible, no access, an immutable file, a full disk.
+  explicit JournalFile(std::string path);
+  ~JournalFile();
+  JournalFile(const JournalFile&) = delete;
+  JournalFile& operator=(const JournalFile&) = delete;
 
-struct JournalContents {
-  std::vector<std::string> lines;  // whole lines, oldest first
-  bool tornTail = false;           // the last line had no end: skipped
+  // Appends the line with its end and flushes it. A torn last line left by
+  // a power cut is closed first. A line that does not fit whole is taken
+  // back. Returns "" or why it failed ("No space left on device").
+  std::string Append(const std::string& line);
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
 };
-// A journal that does not exist yet is empty. Throws CliFailure (port error
-// status) when it cannot be read.
-JournalContents ReadJournal(const std::string& path);
+
+// Each whole line of the journal in turn, oldest first, without holding the
+// file in memory. A journal that does not exist yet has none. Returns true
+// when the last line had no end (cut off: skipped). Throws CliFailure (port
+// error) when it cannot be read.
+bool ForEachJournalLine(const std::string& path, const std::function<void(const std::string&)>& use);
 
 }  // namespace tarvo_cli

@@ -1,8 +1,13 @@
-// journal: the recorded writes and brightness changes, newest last.
+// journal: the recorded writes and brightness changes, newest last, read a
+// line at a time however long the journal has grown.
+#include <set>
+
+#include "station/text.h"
 #include "cli/commands.h"
 #include "cli/journal.h"
 #include "cli/journal_record.h"
 #include "station/panel_json.h"
+#include "station/quoted.h"
 
 namespace tarvo_cli {
 
@@ -13,6 +18,8 @@ std::string Text(const nlohmann::json& entry, const char* key) {
   if (value == entry.end() || value->is_null()) return "-";
   return value->is_string() ? value->get<std::string>() : station::Dump(*value);
 }
+
+bool IsIntent(const nlohmann::json& entry) { return entry.value("stage", "") == "intent"; }
 
 std::string Summary(const nlohmann::json& entry) {
   std::string text = Text(entry, "time") + "  " + Text(entry, "user") + "@" + Text(entry, "host") +
@@ -25,35 +32,58 @@ std::string Summary(const nlohmann::json& entry) {
       text += "  " + Text(panel, "address") + "=" + Text(asked, "price");
     }
   }
+  if (IsIntent(entry)) return text + "  " + station::Tr("outcome unknown");
   const bool verified = entry.value("verified", false);
-  return text + (verified ? "  verified" : "  NOT verified") + "  exit " + Text(entry, "exit");
+  return text + "  " + (verified ? station::Tr("verified") : station::Tr("NOT verified")) + "  " +
+         station::Format("exit %s", {Text(entry, "exit")});
 }
 
 }  // namespace
 
 ExitStatus RunJournal(const Options& options, Console& console) {
   const std::string path = JournalPathOf(options);
-  const JournalContents contents = ReadJournal(path);
-  nlohmann::json entries = nlohmann::json::array();
+  const auto record = [&](const std::string& line) {
+    return nlohmann::json::parse(line, nullptr, false);
+  };
+  // First the runs that have their outcome, so that their intents are not
+  // shown as unknown.
+  std::set<std::string> concluded;
+  ForEachJournalLine(path, [&](const std::string& line) {
+    const nlohmann::json entry = record(line);
+    if (entry.is_object() && !IsIntent(entry) && entry.contains("id"))
+      concluded.insert(Text(entry, "id"));
+  });
+
+  if (options.json) console.out << "{\"journal\":" << station::Dump(path) << ",\"entries\":[";
+  bool first = true;
   int number = 0;
-  for (const std::string& line : contents.lines) {
+  const bool tornTail = ForEachJournalLine(path, [&](const std::string& line) {
     ++number;
-    nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
+    nlohmann::json entry = record(line);
     if (!entry.is_object()) {
-      console.err << "tarvo-cli: journal " << path << ": line " << number
-                  << " is not a record (cut off by a power loss?); skipped\n";
-      continue;
+      console.err << "tarvo-cli: "
+                  << station::Format("journal %s: line %s is not a record (cut off by a power "
+                                     "loss?); skipped",
+                                     {station::Quoted(path), std::to_string(number)})
+                  << '\n';
+      return;
     }
-    if (options.json) {
-      entries.push_back(std::move(entry));
-    } else {
+    if (IsIntent(entry) && concluded.count(Text(entry, "id")) != 0) return;
+    if (!options.json) {
       console.out << Summary(entry) << '\n';
+      return;
     }
-  }
-  if (contents.tornTail)
-    console.err << "tarvo-cli: journal " << path
-                << ": the last line is cut off (a power loss during a write?); skipped\n";
-  if (options.json) console.out << station::Dump({{"journal", path}, {"entries", entries}}) << '\n';
+    if (IsIntent(entry)) entry["outcome"] = "unknown";
+    console.out << (first ? "" : ",") << station::Dump(entry);
+    first = false;
+  });
+  if (options.json) console.out << "]}\n";
+  if (tornTail)
+    console.err << "tarvo-cli: "
+                << station::Format("journal %s: the last line is cut off (a power loss during a "
+                                   "write?); skipped",
+                                   {station::Quoted(path)})
+                << '\n';
   return ExitStatus::kDone;
 }
 

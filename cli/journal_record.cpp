@@ -1,12 +1,14 @@
+#include "station/text.h"
 #include "cli/journal_record.h"
 
 #include <pwd.h>
 #include <unistd.h>
 
-#include "cli/journal.h"
-#include "station/panel_json.h"
+#include "cli/failure.h"
 #include "cli/utc_time.h"
 #include "serial/port/port_names.h"
+#include "station/panel_json.h"
+#include "station/quoted.h"
 
 namespace tarvo_cli {
 
@@ -24,22 +26,56 @@ std::string HostName() {
 
 }  // namespace
 
-nlohmann::json JournalRecord(const std::string& command, const std::string& portName) {
-  return {{"time", UtcTimeStamp()},
-          {"user", UserName()},
-          {"host", HostName()},
-          {"port", portName},
-          {"device", DeviceForPort(portName).value_or("")},
-          {"command", command}};
-}
-
 std::string JournalPathOf(const Options& options) {
   return options.journalFile.value_or(DefaultJournalPath());
 }
 
-void Record(const Options& options, const nlohmann::json& record) {
-  if (options.noJournal) return;
-  AppendJournalLine(JournalPathOf(options), station::Dump(record));
+CommandJournal::CommandJournal(const Options& options, const std::string& command) {
+  const std::string time = UtcTimeStamp();
+  const std::string host = HostName();
+  record_ = {{"time", time},
+             {"user", UserName()},
+             {"host", host},
+             {"port", nullptr},
+             {"device", nullptr},
+             {"command", command},
+             // The intent and the outcome of one run share it.
+             {"id", host + "/" + std::to_string(getpid()) + "/" + time}};
+  if (!options.noJournal) file_.emplace(JournalPathOf(options));
+}
+
+void CommandJournal::SetPort(const std::string& port) {
+  record_["port"] = port;
+  record_["device"] = DeviceForPort(port).value_or("");
+}
+
+void CommandJournal::RecordIntent(const nlohmann::json& what) {
+  if (!file_) return;
+  nlohmann::json intent = record_;
+  intent["stage"] = "intent";
+  intent.update(what);
+  const std::string failure = file_->Append(station::Dump(intent));
+  if (!failure.empty())
+    throw CliFailure(ExitStatus::kPortError,
+                     station::Format("journal %s: %s; the sign was not changed",
+                                     {station::Quoted(file_->Path()), failure}));
+}
+
+ExitStatus CommandJournal::RecordOutcome(ExitStatus status, std::ostream& err) {
+  if (!file_) return status;
+  record_["time"] = UtcTimeStamp();
+  record_["stage"] = "outcome";
+  record_["exit"] = static_cast<int>(status);
+  const std::string failure = file_->Append(station::Dump(record_));
+  if (failure.empty()) return status;
+  err << "tarvo-cli: "
+      << station::Format("journal %s: %s; the record of this %s was not written (exit %s is what "
+                         "the sign did)",
+                         {station::Quoted(file_->Path()), failure,
+                          record_["command"].get<std::string>(),
+                          std::to_string(static_cast<int>(status))})
+      << '\n';
+  return status == ExitStatus::kDone ? ExitStatus::kNotRecorded : status;
 }
 
 }  // namespace tarvo_cli

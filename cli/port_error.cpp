@@ -1,3 +1,4 @@
+#include "station/text.h"
 #include "cli/port_error.h"
 
 #include <cerrno>
@@ -24,19 +25,21 @@ std::string PortErrorText(const EComPort& error, const std::string& portName) {
   const int system = error.SystemError();
   if (error.ErrorCode() == kErrOpen) {
     if (system == EBUSY || system == EWOULDBLOCK) {
-      return (status.state == station::PortState::kBusy
-                  ? station::StateDetail(status)
-                  : "busy: another program holds it; close that program or wait for it");
+      return status.state == station::PortState::kBusy
+                 ? station::StateDetail(status)
+                 : station::Tr("busy: held exclusively by a program of another user, or left so "
+                               "by one that was killed; close that program, or run the command "
+                               "once as root to clear what a killed one left");
     }
     if (status.state != station::PortState::kFree) return station::StateDetail(status);
     if (system == EACCES || system == EPERM)
-      return "permission denied; add the user to the device's group";
-    if (system == ENOTTY) return "not a terminal; name a serial device";
+      return station::Tr("no access; add the user to the device's group");
+    if (system == ENOTTY) return station::Tr("not a terminal; name a serial device");
     if (system == ENOENT || DeviceVanished(system))
-      return "no such device; plug in the adapter or check the port name";
+      return station::Tr("no such device; plug in the adapter or check the port name");
   } else if (DeviceVanished(system)) {
-    return "the device went away (cable pulled or adapter removed); plug it in and run "
-           "the command again";
+    return station::Tr("the device went away (cable pulled or adapter removed); plug it in and "
+                       "run the command again");
   }
   const std::string cause = system > 0 ? ": " + Lowercase(std::strerror(system)) : "";
   // No known cause: the component's own text for what failed, and the system's words.
@@ -46,7 +49,8 @@ std::string PortErrorText(const EComPort& error, const std::string& portName) {
 CliFailure PortFailure(const EComPort& error, const std::string& portName) {
   const std::string device = DeviceForPort(portName).value_or("");
   return CliFailure(ExitStatus::kPortError,
-                    station::PortLabel(portName, device) + ": " + PortErrorText(error, portName));
+                    station::PortLabel(portName, device) + ": " + PortErrorText(error, portName),
+                    portName);
 }
 
 }  // namespace tarvo_cli

@@ -1,25 +1,14 @@
 // ports: every port name whose device exists, with its state; sends nothing
 // and opens nothing.
-#include <cstring>
-
 #include "cli/commands.h"
+#include "cli/find_sign.h"
 #include "station/panel_json.h"
 #include "station/port_state.h"
-#include "serial/CPort.h"
-#include "serial/port/port_list.h"
-#include "serial/port/port_names.h"
 
 namespace tarvo_cli {
 
 ExitStatus RunPorts(const Options& options, Console& console) {
-  std::vector<std::string> names;
-  try {
-    ListSerialPorts(names);
-  } catch (const EComPort& error) {
-    throw CliFailure(ExitStatus::kPortError, "cannot list the ports in " +
-                                                 PortFolder().value_or("/dev") + ": " +
-                                                 std::strerror(error.SystemError()));
-  }
+  const std::vector<std::string> names = ListedPorts();
   nlohmann::json list = nlohmann::json::array();
   for (const std::string& name : names) {
     const station::PortStatus status = station::InspectPort(name);

@@ -1,4 +1,5 @@
 // read: all ten panels.
+#include "station/text.h"
 #include "cli/commands.h"
 #include "cli/find_sign.h"
 #include "station/panel_json.h"
@@ -20,22 +21,30 @@ ExitStatus RunRead(const Options& options, Console& console) {
     panels = ReadPanels(line, station::PortLabel(name, device));
   } catch (const EComPort& error) {
     throw PortFailure(error, name);
-  }
-  if (options.json) {
-    console.out << station::Dump({{"port", name}, {"device", device}, {"panels", PanelsJson(panels)}})
-                << '\n';
-  } else {
-    console.out << station::PortLabel(name, device) << '\n';
-    PrintPanels(console.out, panels);
+  } catch (const CliFailure& unanswered) {
+    throw CliFailure(unanswered.Status(), unanswered.what(), name);
   }
   std::string unread;
   for (const auto& [address, record] : panels) {
     if (!record) unread += (unread.empty() ? "" : ", ") + std::to_string(address);
   }
-  if (unread.empty()) return ExitStatus::kDone;
-  console.err << "tarvo-cli: " << station::PortLabel(name, device) << ": no proper answer from panel "
-              << unread << "; check the sign's cable and power\n";
-  return ExitStatus::kNotConfirmed;
+  const std::string failure =
+      unread.empty() ? std::string()
+                     : station::PortLabel(name, device) + ": " +
+                           station::Format(
+                               "no proper answer from panel %s; check the sign's cable and power",
+                               {unread});
+  const ExitStatus status = unread.empty() ? ExitStatus::kDone : ExitStatus::kNotConfirmed;
+  if (options.json) {
+    nlohmann::json document = {{"port", name}, {"device", device}, {"panels", PanelsJson(panels)}};
+    if (!failure.empty()) document["error"] = ErrorJson(status, failure, name);
+    console.out << station::Dump(document) << '\n';
+  } else {
+    console.out << station::PortLabel(name, device) << '\n';
+    PrintPanels(console.out, panels);
+  }
+  if (!failure.empty()) console.err << "tarvo-cli: " << failure << '\n';
+  return status;
 }
 
 }  // namespace tarvo_cli

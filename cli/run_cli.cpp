@@ -1,7 +1,16 @@
+#include <signal.h>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
+#include "station/text.h"
 #include "cli/commands.h"
+#include "cli/user_language.h"
 #include "station/input_error.h"
+#include "station/panel_json.h"
+#include "station/quoted.h"
+#include "station/text.h"
 
 namespace tarvo_cli {
 
@@ -37,24 +46,64 @@ ExitStatus Run(const Options& options, Console& console) {
   return ExitStatus::kBadUsage;
 }
 
+// --json anywhere on the line, also on a line that does not parse.
+bool AsksForJson(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--json") == 0) return true;
+    if (std::strcmp(argv[i], "--") == 0) return false;
+  }
+  return false;
+}
+
+ExitStatus Failed(ExitStatus status, const std::string& message, const std::string& port,
+                  bool json, Console& console) {
+  if (json) console.out << station::Dump({{"error", ErrorJson(status, message, port)}}) << '\n';
+  // Whatever the parser quoted of the line stays on this one.
+  console.err << "tarvo-cli: " << station::OneLine(message) << '\n';
+  return status;
+}
+
 }  // namespace
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  // A reader that went away is told by EPIPE, not by a death that would hide
+  // a done write's status.
+  signal(SIGPIPE, SIG_IGN);
   Console console{out, err};
+  const bool json = AsksForJson(argc, argv);
+  // A document for machines is the same under every locale, its stderr line too.
+  if (!json) UseUserLanguage();
+  ExitStatus status = ExitStatus::kDone;
+  bool changesTheSign = false;
   try {
     const std::optional<Options> options = ParseCommandLine(argc, argv, out);
-    return options ? static_cast<int>(Run(*options, console)) : 0;
+    changesTheSign = options && (options->command == Command::kWrite ||
+                                 options->command == Command::kBrightness);
+    if (options) status = Run(*options, console);
   } catch (const CliFailure& failure) {
-    err << "tarvo-cli: " << failure.what() << '\n';
-    return static_cast<int>(failure.Status());
+    status = Failed(failure.Status(), failure.what(), failure.Port(), json, console);
   } catch (const station::InputError& error) {
-    err << "tarvo-cli: " << error.what() << '\n';
-    return static_cast<int>(ExitStatus::kBadUsage);
+    status = Failed(ExitStatus::kBadUsage, error.what(), "", json, console);
   } catch (const std::exception& error) {
     // Anything else is the machine's, not the sign's: a file or memory.
-    err << "tarvo-cli: " << error.what() << '\n';
-    return static_cast<int>(ExitStatus::kPortError);
+    status = Failed(ExitStatus::kPortError, error.what(), "", json, console);
   }
+  errno = 0;
+  out.flush();
+  if (out.fail()) {
+    const int error = errno != 0 ? errno : EIO;
+    // A command that changed the sign ends with the sign's outcome (the
+    // journal holds it); one that only told something failed.
+    const bool keep = changesTheSign || status != ExitStatus::kDone;
+    err << "tarvo-cli: "
+        << (keep ? station::Format(
+                       "cannot write the output: %s; the exit status is the command's own",
+                       {std::strerror(error)})
+                 : station::Format("cannot write the output: %s", {std::strerror(error)}))
+        << '\n';
+    if (!keep) status = ExitStatus::kNotRecorded;
+  }
+  return static_cast<int>(status);
 }
 
 }  // namespace tarvo_cli

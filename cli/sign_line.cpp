@@ -1,5 +1,7 @@
 #include "cli/sign_line.h"
 
+#include "cli/stop_signals.h"
+
 namespace tarvo_cli {
 
 namespace {
@@ -23,6 +25,14 @@ SignLine::SignLine(const std::string& portName, const Options& options, Tracer* 
   port_.SetEvents({});
   port_.OpenPort();
   if (tracer != nullptr) traced_.emplace(link_, *tracer, portName);
+  gate_.emplace(traced_ ? static_cast<SignPort&>(*traced_) : link_);
+}
+
+int32_t StopGate::SendText(const std::string& text) {
+  if (allowed_ >= 0 && StopsCaught() > allowed_) throw SendingStopped{};
+  const int32_t sent = inner_.SendText(text);
+  ++sends_;
+  return sent;
 }
 
 }  // namespace tarvo_cli

@@ -1,3 +1,4 @@
+#include "station/text.h"
 #include "cli/sign_panels.h"
 
 #include <cstdio>
@@ -15,16 +16,20 @@ SignPanels ReadPanels(SignLine& line, const std::string& where) {
   for (const sign_exchange::ReadStep& step : sign_exchange::kReadSteps) {
     const sign_exchange::PanelReading reading =
         sign_exchange::ReadStepPanel(line.Port(), step, context);
-    const std::string panel = "panel " + std::to_string(step.address);
+    const std::string panel = std::to_string(step.address);
     if (!reading.good && !reading.heard.anyByte)
       throw CliFailure(ExitStatus::kNotConfirmed,
-                       where + ": the sign does not answer: nothing came back to " + panel +
-                           "'s requests; check the sign's cable and power");
+                       where + ": " +
+                           station::Format("the sign does not answer: nothing came back to panel "
+                                           "%s's requests; check the sign's cable and power",
+                                           {panel}));
     if (!reading.good && reading.heard.cutShort)
-      throw CliFailure(ExitStatus::kNotConfirmed,
-                       where + ": the sign answers too slowly: the replies of " + panel +
-                           " were not whole within " + std::to_string(context.answerTimeoutMs) +
-                           " ms; give them more time with --timeout MS");
+      throw CliFailure(
+          ExitStatus::kNotConfirmed,
+          where + ": " +
+              station::Format("the sign answers too slowly: the replies of panel %s were not "
+                              "whole within %s ms; give them more time with --timeout MS",
+                              {panel, std::to_string(context.answerTimeoutMs)}));
     panels[step.address] =
         reading.good ? std::optional(sign_link::DecodeReply(reading.reply)) : std::nullopt;
   }
@@ -55,14 +60,14 @@ std::string RecordText(const sign_link::PanelRecord& record) {
 }
 
 void PrintPanels(std::ostream& out, const SignPanels& panels) {
-  out << "panel  row  half  price  grade inscription\n";
+  out << station::Tr("panel  row  half  price  grade inscription") << '\n';
   for (const auto& [address, record] : panels) {
     char lead[32];
     std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, station::EntryRowOf(address),
                   station::HalfOf(address));
     out << lead
         << (record ? RecordText(*record)
-                   : std::string(sign_link::kBadReplyText) + "  no proper answer")
+                   : std::string(sign_link::kBadReplyText) + "  " + station::Tr("no proper answer"))
         << '\n';
   }
 }

@@ -1,8 +1,11 @@
 // write: read the sign (the "before"), send the frames of the panels asked
 // for, read back and verify; one journal line whatever happens after the
 // port was opened.
+#include <signal.h>
+
 #include <algorithm>
 
+#include "station/text.h"
 #include "cli/commands.h"
 #include "cli/find_sign.h"
 #include "cli/journal_record.h"
@@ -10,6 +13,7 @@
 #include "cli/port_error.h"
 #include "station/port_state.h"
 #include "cli/sign_panels.h"
+#include "cli/stop_signals.h"
 #include "protocol/write_sign.h"
 #include "serial/port/port_names.h"
 
@@ -23,7 +27,8 @@ constexpr uint8_t kFrameOrder[] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12};
 struct PanelWrite {
   station::PanelRequest request;
   std::optional<sign_link::PanelRecord> record;  // what the panel should hold
-  bool sent = false;
+  bool toSend = false;
+  bool sent = false;    // its frame went on the line
   std::string skipped;  // why the frame was not sent
   bool acknowledged = false;
   bool verified = false;  // the read-back holds the record
@@ -54,34 +59,18 @@ void Plan(PanelWrite& write, const SignPanels& before, bool onlyChanges) {
   const auto held = before.find(write.request.address);
   const bool known = held != before.end() && held->second;
   if (!known && !station::Complete(write.request)) {
-    write.skipped = "the sign did not tell what it holds; give PRICE:GRADE:INSCRIPTION";
+    write.skipped = station::Tr("the sign did not tell what it holds; give PRICE:GRADE:INSCRIPTION");
     return;
   }
   write.record = station::Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
   // A field kept from the sign may hold what no frame can carry.
   if (const auto fault = sign_link::RecordFault(write.request.address, *write.record)) {
-    write.skipped = "cannot be sent: " + *fault + "; give PRICE:GRADE:INSCRIPTION";
+    write.skipped =
+        station::Format("cannot be sent: %s; give PRICE:GRADE:INSCRIPTION", {*fault});
     return;
   }
-  write.sent = !(onlyChanges && known && *write.record == *held->second);
-  if (!write.sent) write.skipped = "the sign holds it already";
-}
-
-// A sign that cannot be read first is sent nothing.
-void Run(WriteRun& run, SignLine& line, const std::string& where, bool onlyChanges) {
-  run.before = ReadPanels(line, where);
-  for (PanelWrite& write : run.panels) {
-    Plan(write, run.before, onlyChanges);
-    if (!write.sent) continue;
-    write.acknowledged =
-        sign_exchange::WritePanel(line.Port(), write.request.address, *write.record, line.Context())
-            .acknowledged;
-  }
-  run.after = ReadPanels(line, where);
-  for (PanelWrite& write : run.panels) {
-    const auto& now = run.after->at(write.request.address);
-    write.verified = write.record && now && *now == *write.record;
-  }
+  write.toSend = !(onlyChanges && known && *write.record == *held->second);
+  if (!write.toSend) write.skipped = station::Tr("the sign holds it already");
 }
 
 nlohmann::json PanelsJsonOf(const WriteRun& run) {
@@ -102,26 +91,95 @@ nlohmann::json PanelsJsonOf(const WriteRun& run) {
   return list;
 }
 
+// Sends the frames until a stop signal refuses the next one.
+void SendFrames(WriteRun& run, SignLine& line) {
+  for (PanelWrite& write : run.panels) {
+    if (!write.toSend) continue;
+    const int sendsBefore = line.Sends();
+    try {
+      write.acknowledged = sign_exchange::WritePanel(line.Port(), write.request.address,
+                                                     *write.record, line.Context())
+                               .acknowledged;
+    } catch (const SendingStopped&) {
+      write.sent = line.Sends() > sendsBefore;
+      return;
+    }
+    write.sent = true;
+  }
+}
+
+// A sign that cannot be read first is sent nothing.
+void Run(WriteRun& run, SignLine& line, const std::string& where, bool onlyChanges,
+         CommandJournal& journal) {
+  // A stop signal refuses every send from here, a second one the read-back too.
+  line.StopSendingAfter(0);
+  try {
+    run.before = ReadPanels(line, where);
+    for (PanelWrite& write : run.panels) Plan(write, run.before, onlyChanges);
+    journal.RecordIntent({{"panels", PanelsJsonOf(run)}});
+    SendFrames(run, line);
+  } catch (const SendingStopped&) {
+    // stopped before the first frame: nothing to read back
+  }
+  if (std::none_of(run.panels.begin(), run.panels.end(), [](const auto& p) { return p.sent; }) &&
+      FirstStopSignal() != 0)
+    return;
+  line.StopSendingAfter(1);
+  try {
+    run.after = ReadPanels(line, where);
+  } catch (const SendingStopped&) {
+    return;
+  }
+  for (PanelWrite& write : run.panels) {
+    const auto& now = run.after->at(write.request.address);
+    write.verified = write.record && now && *now == *write.record;
+  }
+}
+
+// "stopped by SIGTERM: reached the sign and verified: panel 0, 8; sent, not
+// verified: panel 1; not sent: panel 9".
+std::string StoppedText(const WriteRun& run, int signal) {
+  std::string verified, unverified, unsent;
+  for (const PanelWrite& write : run.panels) {
+    if (!write.toSend) continue;
+    std::string& list = write.verified ? verified : write.sent ? unverified : unsent;
+    list += (list.empty() ? "" : ", ") + std::to_string(write.request.address);
+  }
+  const std::string name = signal == SIGINT ? "SIGINT" : "SIGTERM";
+  if (verified.empty() && unverified.empty())
+    return station::Format("stopped by %s before any frame was sent; the sign is unchanged", {name});
+  std::string text = station::Format(
+      "stopped by %s: reached the sign and verified: %s", {name, verified.empty()
+                                                                    ? station::Tr("none")
+                                                                    : station::Format("panel %s", {verified})});
+  if (!unverified.empty()) text += station::Format("; sent, not verified: panel %s", {unverified});
+  if (!unsent.empty()) text += station::Format("; not sent: panel %s", {unsent});
+  return text;
+}
+
 void PrintRun(std::ostream& out, const WriteRun& run) {
-  out << "panel  row  half  asked              acknowledged  verified\n";
+  out << station::Tr("panel  row  half  asked              acknowledged  verified") << '\n';
   for (const PanelWrite& write : run.panels) {
     const uint8_t address = write.request.address;
     char lead[32];
     std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, station::EntryRowOf(address),
                   station::HalfOf(address));
     char results[32];
-    std::snprintf(results, sizeof results, "%-12s  %s", write.acknowledged ? "yes" : "no",
-                  write.verified ? "yes" : "no");
-    out << lead << (write.record ? RecordText(*write.record) : std::string("(unknown)    "))
+    const std::string yes = station::Tr("yes");
+    const std::string no = station::Tr("no");
+    std::snprintf(results, sizeof results, "%-12s  %s", (write.acknowledged ? yes : no).c_str(),
+                  (write.verified ? yes : no).c_str());
+    out << lead << (write.record ? RecordText(*write.record) : station::Tr("(unknown)    "))
         << "      " << results << (write.skipped.empty() ? "" : "  " + write.skipped) << '\n';
   }
-  out << (run.verified() ? "verified" : "NOT verified") << '\n';
+  out << (run.verified() ? station::Tr("verified") : station::Tr("NOT verified")) << '\n';
 }
 
 }  // namespace
 
 ExitStatus RunWrite(const Options& options, Console& console) {
-  // Bad input is refused before the port is opened.
+  // Bad input is refused before the port is opened, a journal that cannot
+  // be written before anything is sent.
   const bool fromFile = options.file.has_value();
   WriteRun run;
   for (const station::PanelRequest& request :
@@ -130,51 +188,62 @@ ExitStatus RunWrite(const Options& options, Console& console) {
     write.request = request;
     run.panels.push_back(write);
   }
+  CommandJournal journal(options, "write");
+  CatchStopSignals();
 
   Tracer tracer(console.err);
   Tracer* trace = options.trace ? &tracer : nullptr;
   const std::string name = ChosenPort(options, trace);
   const std::string device = DeviceForPort(name).value_or("");
-  nlohmann::json record = JournalRecord("write", name);
-  std::optional<CliFailure> failure;  // the port's, or a sign that did not answer
+  journal.SetPort(name);
+  std::optional<CliFailure> failed;  // the port's, or a sign that did not answer
   try {
     SignLine line(name, options, trace);
     try {
-      Run(run, line, station::PortLabel(name, device), fromFile);
+      Run(run, line, station::PortLabel(name, device), fromFile, journal);
     } catch (const EComPort& error) {
-      failure = PortFailure(error, name);
+      failed = PortFailure(error, name);
     } catch (const CliFailure& unanswered) {
-      failure = unanswered;
+      failed = unanswered;
     }
   } catch (const EComPort& error) {
     throw PortFailure(error, name);  // never opened: nothing to record
   }
 
-  const ExitStatus status = failure          ? failure->Status()
-                            : run.verified() ? ExitStatus::kDone
-                                             : ExitStatus::kNotConfirmed;
+  const int stopSignal = FirstStopSignal();
+  const ExitStatus status = stopSignal == SIGINT    ? ExitStatus::kInterrupted
+                            : stopSignal == SIGTERM ? ExitStatus::kTerminated
+                            : failed           ? failed->Status()
+                            : run.verified()        ? ExitStatus::kDone
+                                                    : ExitStatus::kNotConfirmed;
+  std::string failure = failed ? failed->what() : std::string();
+  if (stopSignal != 0) {
+    failure = station::PortLabel(name, device) + ": " + StoppedText(run, stopSignal) +
+              (failed ? station::Format("; then %s", {failure}) : std::string());
+  } else if (!failed && status == ExitStatus::kNotConfirmed) {
+    failure = station::PortLabel(name, device) + ": " +
+              station::Tr("the sign did not confirm every panel; see the panels marked not verified");
+  }
+  nlohmann::json& record = journal.Outcome();
   record["before"] = PanelsJson(run.before);
   record["panels"] = PanelsJsonOf(run);
   record["after"] = run.after ? PanelsJson(*run.after) : nullptr;
   record["verified"] = run.verified();
-  record["exit"] = static_cast<int>(status);
+  if (stopSignal != 0) record["signal"] = stopSignal == SIGINT ? "SIGINT" : "SIGTERM";
 
   if (options.json) {
-    console.out << station::Dump({{"port", name},
-                         {"device", device},
-                         {"panels", record["panels"]},
-                         {"verified", run.verified()}})
-                << '\n';
-  } else if (!failure) {
+    nlohmann::json document = {{"port", name},
+                               {"device", device},
+                               {"panels", record["panels"]},
+                               {"verified", run.verified()}};
+    if (!failure.empty()) document["error"] = ErrorJson(status, failure, name);
+    console.out << station::Dump(document) << '\n';
+  } else if (!failed) {
     console.out << station::PortLabel(name, device) << '\n';
     PrintRun(console.out, run);
   }
-  if (failure) console.err << "tarvo-cli: " << failure->what() << '\n';
-  Record(options, record);
-  if (!failure && status == ExitStatus::kNotConfirmed)
-    console.err << "tarvo-cli: " << station::PortLabel(name, device)
-                << ": the sign did not confirm every panel; see the panels marked not verified\n";
-  return status;
+  if (!failure.empty()) console.err << "tarvo-cli: " << failure << '\n';
+  return journal.RecordOutcome(status, console.err);
 }
 
 }  // namespace tarvo_cli

@@ -82,6 +82,12 @@ expected="Не удаётся открыть COM-порт (код ошибки �
 [ "$report" = "$expected" ] || fail "error 1 reads \"$report\", not \"$expected\""
 echo "$report"
 
+echo "== the unpacked tarvo-cli speaks Russian from its own unpacked catalogue"
+said=$("${russian[@]}" "$tree/usr/bin/tarvo-cli" brightness 10 2>&1) && fail "tarvo-cli took brightness 10"
+expected='tarvo-cli: неверная яркость "10": укажите auto или уровень 0..9'
+[ "$said" = "$expected" ] || fail "tarvo-cli said \"$said\", not \"$expected\""
+echo "$said"
+
 echo "== the unpacked tarvo takes its texts from the unpacked catalogue"
 ports=$work/ports
 mkdir -p "$ports" "$work/config"

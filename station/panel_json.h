@@ -13,12 +13,17 @@
 
 namespace station {
 
-// {"address", "row", "half", "ok", "price", "grade", "inscription"}; a panel
-// without a proper reply has "ok": false and null values.
+// {"address", "row", "half", "ok", "record", "price", "grade", "inscription"};
+// "record" is the six characters the sign sent (price, grade code,
+// inscription code; byte b as U+00bb). A panel without a proper reply has
+// "ok": false and null values.
 nlohmann::json PanelJson(uint8_t address, const std::optional<sign_link::PanelRecord>& record);
 
 // The grade's name, or nothing for a code outside "1".."5".
 std::optional<std::string> GradeName(char code);
+// True when the record is four digits or "----", a grade code "0" (none) or
+// "1".."5" and an inscription code "0".."3": what a write may send.
+bool Writable(const sign_link::PanelRecord& record);
 // The inscription bits 0..3 of a record, as a read shows them.
 int InscriptionBits(char code);
 
@@ -26,18 +31,19 @@ int InscriptionBits(char code);
 // inscription that keeps the sign's value.
 nlohmann::json RequestJson(const PanelRequest& request);
 
-// The panels of a "panels" list whose "ok" is true; a null grade or
-// inscription keeps the sign's value. Throws InputError "<document>: ..." for
-// a list that is not such, a value out of range, a row or half that does not
-// match the address, or a panel given twice.
+// The panels of a "panels" list: every panel with a value, also one filled
+// in where a read had "ok": false; a null grade or inscription keeps the
+// sign's value. A panel whose "record" is not Writable is left alone unless
+// its values were edited. Throws InputError "<document>: ..." for a list that
+// is not such, a value out of range, a row or half that does not match the
+// address, or a panel given twice.
 std::vector<PanelRequest> ParsePanelList(const nlohmann::json& panels, const std::string& document);
 
-// The panels of a document {"panels": [...]} whose "ok" is true; a null
-// grade or inscription keeps the sign's value. Throws InputError
-// for a document that is not such, a value out of range, a row or half that
-// does not match the address, or a panel given twice.
+// The panels of a document {"panels": [...]} as ParsePanelList takes them.
+// Throws InputError also for a key given twice and for no panel at all.
 std::vector<PanelRequest> ParsePanelFile(const std::string& text);
-// Reads the file and parses it; a file that cannot be read is bad input.
+// Reads the file and parses it; a file that cannot be read, a folder or more
+// than 1 MB is bad input.
 std::vector<PanelRequest> ReadPanelFile(const std::string& path);
 
 // One JSON text on one line; bytes that are not UTF-8 (a sign may send any)

@@ -7,8 +7,11 @@
 
 #include <cerrno>
 #include <fstream>
+#include <vector>
 #include <sstream>
 
+#include "serial/port/line_users.h"
+#include "station/text.h"
 #include "serial/port/port_names.h"
 #include "serial/port/terminal_node.h"
 
@@ -20,7 +23,7 @@ std::string ProcessName(const std::string& pid) {
   std::ifstream comm("/proc/" + pid + "/comm");
   std::string name;
   std::getline(comm, name);
-  return (name.empty() ? "a process" : name) + " (pid " + pid + ")";
+  return Format("%s (pid %s)", {name.empty() ? Tr("a process") : name, pid});
 }
 
 // The port takes a lock on the device node, as every well-behaved opener
@@ -51,6 +54,15 @@ std::string LockHolder(const struct stat& node) {
   return {};
 }
 
+// The lock's holder, else another process that has the line open (one that
+// holds it with TIOCEXCL alone takes no lock).
+std::string Holder(const struct stat& node) {
+  std::string holder = LockHolder(node);
+  if (!holder.empty()) return holder;
+  const std::vector<pid_t> users = LineUsers(node.st_rdev);
+  return users.empty() ? std::string() : ProcessName(std::to_string(users.front()));
+}
+
 std::string GroupName(gid_t gid) {
   const group* entry = getgrgid(gid);
   return entry != nullptr ? entry->gr_name : std::to_string(gid);
@@ -73,7 +85,7 @@ PortStatus InspectPort(const std::string& name) {
     status.state = PortState::kNoAccess;
     status.group = GroupName(node.st_gid);
     status.groupMayUse = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-  } else if (!(status.holder = LockHolder(node)).empty()) {
+  } else if (!(status.holder = Holder(node)).empty()) {
     status.state = PortState::kBusy;
   } else {
     status.state = PortState::kFree;
@@ -100,18 +112,18 @@ std::string StateText(PortState state) {
 std::string StateDetail(const PortStatus& status) {
   switch (status.state) {
     case PortState::kFree:
-      return "free";
+      return Tr("free");
     case PortState::kBusy:
-      return "busy: held by " + status.holder + "; close that program or wait for it";
+      return Format("busy: held by %s; close that program or wait for it", {status.holder});
     case PortState::kNoAccess:
       return status.groupMayUse
-                 ? "permission denied; add the user to group " + status.group + " and log in again"
-                 : "permission denied; the device is for its owner alone: give it group dialout "
-                   "and mode 0660 (a udev rule) and add the user to that group";
+                 ? Format("no access; add the user to group %s and log in again", {status.group})
+                 : Tr("no access; the device is for its owner alone: give it group dialout "
+                      "and mode 0660 (a udev rule) and add the user to that group");
     case PortState::kNotTerminal:
-      return "not a terminal; name a serial device";
+      return Tr("not a terminal; name a serial device");
     case PortState::kNoDevice:
-      return "no such device; plug in the adapter or check the port name";
+      return Tr("no such device; plug in the adapter or check the port name");
   }
   return {};
 }

@@ -17,6 +17,7 @@
 #include "serial/port/custom_speed.h"
 #include "serial/port/event_word.h"
 #include "serial/port/line_snapshot.h"
+#include "serial/port/line_users.h"
 #include "serial/port/port_names.h"
 #include "serial/port/terminal_node.h"
 #include "serial/port/termios_mapping.h"
@@ -64,14 +65,16 @@ int OpenExclusive(const std::string& port, LineSnapshot& saved) {
       opened.st_rdev != node.st_rdev) {
     fail(ENOTTY);
   }
-  // Root passes another opener's TIOCEXCL, so ask for it and refuse the
-  // line as the kernel refuses everybody else.
-  int heldElsewhere = 0;
-  if (ioctl(fd, TIOCGEXCL, &heldElsewhere) != 0) fail(errno);
-  if (heldElsewhere != 0) fail(EBUSY);
   // The lock keeps out every other opener that locks, root included;
   // TIOCEXCL keeps out ordinary users that do not lock.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) fail(errno);
+  // Root passes another opener's TIOCEXCL, so ask for it and refuse the
+  // line as the kernel refuses everybody else. The flag outlives a holder
+  // that was killed (its lock does not): with nobody else on the line it
+  // is stale, and taken over.
+  int heldElsewhere = 0;
+  if (ioctl(fd, TIOCGEXCL, &heldElsewhere) != 0) fail(errno);
+  if (heldElsewhere != 0 && !LineUsers(opened.st_rdev, fd).empty()) fail(EBUSY);
   if (ioctl(fd, TIOCEXCL) != 0) fail(errno);
   exclusive = true;
   if (const int error = saved.Take(fd)) fail(error);

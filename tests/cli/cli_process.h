@@ -12,6 +12,8 @@ class CliProcess : public ChildProcess {
   explicit CliProcess(const std::vector<std::string>& args,
                       std::optional<uid_t> uid = std::nullopt)
       : ChildProcess(Line(args), uid) {}
+  CliProcess(const std::vector<std::string>& args, const ChildSetup& setup)
+      : ChildProcess(Line(args), setup) {}
 
  private:
   static std::vector<std::string> Line(const std::vector<std::string>& args) {
@@ -24,6 +26,10 @@ class CliProcess : public ChildProcess {
 inline CliResult RunCli(const std::vector<std::string>& args,
                         std::optional<uid_t> uid = std::nullopt) {
   return CliProcess(args, uid).Finish();
+}
+
+inline CliResult RunCli(const std::vector<std::string>& args, const ChildSetup& setup) {
+  return CliProcess(args, setup).Finish();
 }
 
 }  // namespace tarvo::test

@@ -48,6 +48,7 @@ void CheckRoundTrip(const std::vector<station::PanelRequest>& requests) {
     panels.push_back(station::PanelJson(r.address, station::Merged({}, r)));
     complete.push_back(r);
   }
+  if (complete.empty()) return;  // a file without a panel is refused
   const std::string document = station::Dump({{"panels", panels}});
   Check(station::ParsePanelFile(document) == complete, "the file of a read reads back", "",
         document);

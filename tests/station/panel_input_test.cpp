@@ -2,6 +2,9 @@
 // `read --json` prints. Bad input is refused with a message naming it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "station/input_error.h"
 #include "station/panel_json.h"
 #include "station/panel_request.h"
@@ -51,6 +54,10 @@ const BadInput kBadSpecs[] = {
     {"TooManyFields", "row1=12.34:92:1:0", "at most"},
     {"NoEquals", "row1", "no \"=\""},
     {"UnknownTarget", "lane1=12.34", "give rowR="},
+    {"NegativeZeroPanel", "panel-0=45.60", "a panel is"},
+    {"RowWithLeadingZero", "row01=45.60", "a row is"},
+    {"PanelWithLeadingZero", "panel08=45.60", "a panel is"},
+    {"PriceWithASecondDot", "row1=5.6.:DT", "a price is"},
 };
 
 class BadSpecTest : public ::testing::TestWithParam<BadInput> {};
@@ -74,6 +81,15 @@ TEST(SpecTest, APanelNamedTwiceIsRefused) {
   EXPECT_THROW(station::ParseSpecs({"row5=12.34", "panel8=-"}), station::InputError);
 }
 
+TEST(SpecTest, TheRefusalQuotesTheSpecSoThatItStaysOneLine) {
+  try {
+    station::ParseSpecs({"row1=1\n\"2\x1b"});
+    FAIL() << "accepted";
+  } catch (const station::InputError& failure) {
+    EXPECT_EQ(std::string(failure.what()).substr(0, 27), R"(bad SPEC "row1=1\n\"2\x1b":)");
+  }
+}
+
 TEST(PanelFileTest, WhatReadPrintsReadsBackAsTheSameRequests) {
   const std::vector<station::PanelRequest> written = {{4, "4560", '3', '1'}, {12, "----", '5', '3'}};
   nlohmann::json panels = nlohmann::json::array();
@@ -85,7 +101,52 @@ TEST(PanelFileTest, WhatReadPrintsReadsBackAsTheSameRequests) {
             written);
 }
 
+// A panel read with "ok": false and then filled in by hand is written.
+TEST(PanelFileTest, AnUnreadPanelFilledInIsAskedFor) {
+  nlohmann::json panel = station::PanelJson(0, std::nullopt);
+  panel["price"] = "45.60";
+  panel["grade"] = "95";
+  panel["inscription"] = 2;
+  EXPECT_EQ(station::ParsePanelFile(station::Dump({{"panels", {panel}}})),
+            (std::vector<PanelRequest>{{0, "4560", '3', '2'}}));
+}
+
+// Inscription code "9" reads as inscription 1: an unedited panel is left as
+// the sign holds it; an edited one is written as it shows.
+TEST(PanelFileTest, ARecordAReadCannotShowIsLeftAloneUnlessEdited) {
+  const sign_link::PanelRecord odd{"4560", '3', '9'};
+  const sign_link::PanelRecord plain{"1234", '1', '0'};
+  nlohmann::json panels = nlohmann::json::array({station::PanelJson(1, odd), station::PanelJson(2, plain)});
+  EXPECT_EQ(panels[0]["record"], "456039");
+  EXPECT_EQ(station::ParsePanelFile(station::Dump({{"panels", panels}})),
+            (std::vector<PanelRequest>{{2, "1234", '1', '0'}}));
+  panels[0]["price"] = "45.70";
+  EXPECT_EQ(station::ParsePanelFile(station::Dump({{"panels", panels}}))[0],
+            (PanelRequest{1, "4570", '3', '1'}));
+}
+
+TEST(PanelFileTest, AFileThatIsNoPanelFileIsRefusedNamingIt) {
+  const std::string folder = ::testing::TempDir() + "panel-files";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/huge.json") << std::string((1 << 20) + 1, ' ');
+  for (const std::string& path : {folder, folder + "/huge.json", std::string("/dev/zero")}) {
+    try {
+      station::ReadPanelFile(path);
+      FAIL() << "accepted " << path;
+    } catch (const station::InputError& failure) {
+      EXPECT_NE(std::string(failure.what()).find("--file \"" + path + "\""), std::string::npos)
+          << failure.what();
+    }
+  }
+}
+
 const BadInput kBadFiles[] = {
+    {"NoPanelAtAll", R"({"panels": []})", "no panel to write"},
+    {"OnlyUnreadPanels", R"({"panels":[{"address":0,"ok":false,"price":null}]})",
+     "no panel to write"},
+    {"PanelsTwice", R"({"panels":[{"address":0,"price":"12.34"}],"panels":[]})", "given twice"},
+    {"ShortRecord", R"({"panels":[{"address":0,"ok":true,"record":"12","price":"12.34"}]})",
+     "\"record\""},
     {"NotJson", "{\"panels\": [", "not a JSON document"},
     {"NoPanels", "{\"port\": \"COM3\"}", "no \"panels\""},
     {"RowOfAnotherPanel", R"({"panels":[{"address":0,"row":4,"price":"12.34"}]})", "in row 5"},
