@@ -1,0 +1,123 @@
+#include "agent/sign_job.h"
+
+#include <algorithm>
+
+#include "cli/failure.h"
+#include "cli/find_sign.h"
+#include "cli/port_error.h"
+#include "cli/sign_line.h"
+#include "cli/sign_panels.h"
+#include "protocol/brightness.h"
+#include "protocol/read_sign.h"
+#include "protocol/write_sign.h"
+#include "serial/port/port_names.h"
+
+namespace agent {
+
+namespace {
+
+tarvo_cli::Options LineOptions(const SignJob& job) {
+  tarvo_cli::Options options;
+  options.timeoutMs = job.timeoutMs;
+  return options;
+}
+
+// The panel's read with its retries; nothing when no proper reply came.
+std::optional<sign_link::PanelRecord> ReadOne(tarvo_cli::SignLine& line, uint8_t address) {
+  if (!sign_exchange::ReadPanel(line.Port(), address, line.Context())) return std::nullopt;
+  return sign_link::DecodeReply(line.Context().replyBuffer);
+}
+
+bool SendBrightness(tarvo_cli::SignLine& line, const std::string& level, int timeoutMs) {
+  std::string echo;
+  const std::chrono::milliseconds wait(timeoutMs);
+  const auto how = sign_exchange::AnswerWait::ForBytes;
+  if (level == "auto") {
+    SetAutomaticBrightness(line.Port(), echo, wait, how);
+    return echo == "LA";
+  }
+  SetManualBrightness(line.Port(), level, echo, wait, how);
+  return echo == "LM" + level;
+}
+
+void Talk(const SignJob& job, tarvo_cli::SignLine& line, SignJobResult& result) {
+  Readback known = job.lastReadback;
+  const bool incomplete = std::any_of(job.desired.panels.begin(), job.desired.panels.end(),
+                                      [&known](const auto& entry) {
+                                        const auto shown = known.find(entry.first);
+                                        return shown == known.end() || !shown->second;
+                                      });
+  if (job.readAll || (incomplete && !job.desired.panels.empty())) {
+    for (const auto& [address, record] : tarvo_cli::ReadPanels(line)) {
+      known[address] = record;
+      result.readback[address] = record;
+    }
+    result.readAll = true;
+  }
+  for (const auto& [address, request] : job.desired.panels) {
+    PanelOutcome outcome;
+    outcome.address = address;
+    outcome.shown = known.count(address) ? known[address] : std::nullopt;
+    outcome.wanted = job.desired.Target(address, known);
+    if (outcome.wanted && outcome.shown == outcome.wanted) continue;
+    if (!outcome.wanted) {
+      outcome.skipped = "the sign did not tell what it holds";
+    } else if (!job.write) {
+      outcome.skipped = "drift is only reported";
+    } else {
+      outcome.sent = true;
+      outcome.acknowledged =
+          sign_exchange::WritePanel(line.Port(), address, *outcome.wanted, line.Context()).acknowledged;
+    }
+    result.panels.push_back(outcome);
+  }
+  for (PanelOutcome& outcome : result.panels) {
+    if (!outcome.sent) continue;
+    outcome.after = ReadOne(line, outcome.address);
+    result.readback[outcome.address] = outcome.after;
+    outcome.verified = outcome.after == outcome.wanted;
+  }
+  if (job.brightness) result.brightnessConfirmed = SendBrightness(line, *job.brightness, job.timeoutMs);
+}
+
+}  // namespace
+
+bool SignJobResult::AllVerified() const {
+  return !Failed() && brightnessConfirmed.value_or(true) &&
+         std::all_of(panels.begin(), panels.end(), [](const PanelOutcome& p) { return p.verified; });
+}
+
+SignJobResult RunSignJob(const SignJob& job) {
+  SignJobResult result;
+  const tarvo_cli::Options options = LineOptions(job);
+  try {
+    if (job.port == "auto") {
+      const tarvo_cli::FindResult found = tarvo_cli::FindSign(options, nullptr);
+      if (!found.used) {
+        result.portState = station::PortState::kNoDevice;
+        result.problem = tarvo_cli::NoSignText(found);
+        return result;
+      }
+      result.port = *found.used;
+    } else {
+      result.port = job.port;
+    }
+  } catch (const tarvo_cli::CliFailure& failure) {
+    result.portState = station::PortState::kNoDevice;
+    result.problem = failure.what();
+    return result;
+  }
+  result.device = DeviceForPort(result.port).value_or("");
+  try {
+    tarvo_cli::SignLine line(result.port, options, nullptr);
+    Talk(job, line, result);
+  } catch (const EComPort& error) {
+    const station::PortStatus status = station::InspectPort(result.port);
+    result.portState = status.state;
+    result.holder = status.holder;
+    result.problem = tarvo_cli::PortErrorText(error, result.port);
+  }
+  return result;
+}
+
+}  // namespace agent
