@@ -7,6 +7,7 @@ packages=(
   libgtest-dev googletest gettext
   dpkg-dev lintian desktop-file-utils locales
   libcli11-dev nlohmann-json3-dev
+  libmosquitto-dev libtomlplusplus-dev mosquitto mosquitto-clients openssl
 )
 missing=()
 for p in "${packages[@]}"; do

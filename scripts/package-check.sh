@@ -44,6 +44,17 @@ echo "== unpacked tarvo-sign-sim --help"
 "$tree/usr/bin/tarvo-sign-sim" --help >/dev/null || fail "tarvo-sign-sim --help"
 echo "== unpacked tarvo-cli --version"
 "$tree/usr/bin/tarvo-cli" --version >/dev/null || fail "tarvo-cli --version"
+echo "== unpacked tarvo-fleet --version"
+"$tree/usr/bin/tarvo-fleet" --version >/dev/null || fail "tarvo-fleet --version"
+echo "== unpacked tarvo-broker-add-station"
+for example in tarvo.conf tarvo.acl mosquitto-open-files.conf; do
+  [ -f "$tree/usr/share/doc/tarvo/examples/mosquitto/$example" ] || fail "no example $example"
+done
+lines=$(cd "$work" && TARVO_PASSWD_FILE="$work/passwd" "$tree/usr/sbin/tarvo-broker-add-station" S-1 mqtts://broker.example:8883) ||
+  fail "tarvo-broker-add-station"
+grep -q '^username = "S-1"$' <<<"$lines" || fail "add-station printed no username line: $lines"
+grep -q '^S-1:' "$work/passwd" || fail "add-station did not add S-1 to the password file"
+[ -s "$work/S-1.password" ] || fail "add-station wrote no password file"
 
 # A Russian locale of our own, so nothing on the machine changes.
 locales=$work/locales

@@ -14,11 +14,16 @@ namespace {
 
 using nlohmann::json;
 
-[[noreturn]] void Refuse(const std::string& what) {
-  throw InputError("bad --file: " + what);
-}
+// Refusals name the document they come from ("bad --file", "desired").
+struct Refusal {
+  std::string document;
+  [[noreturn]] void operator()(const std::string& what) const {
+    throw InputError(document + ": " + what);
+  }
+};
 
-int64_t Integer(const json& panel, const char* key, const std::string& where) {
+int64_t Integer(const json& panel, const char* key, const std::string& where,
+                const Refusal& Refuse) {
   const auto value = panel.find(key);
   if (value == panel.end() || !value->is_number_integer())
     Refuse(where + ": \"" + key + "\" must be a whole number");
@@ -26,23 +31,25 @@ int64_t Integer(const json& panel, const char* key, const std::string& where) {
 }
 
 // A panel that `read` could not read carries "ok": false and nothing to write.
-bool Unread(const json& panel, const std::string& where) {
+bool Unread(const json& panel, const std::string& where, const Refusal& Refuse) {
   if (!panel.is_object() || !panel.contains("ok")) return false;
   if (!panel["ok"].is_boolean()) Refuse(where + ": \"ok\" must be true or false");
   return !panel["ok"].get<bool>();
 }
 
-PanelRequest RequestOf(const json& panel, const std::string& where) {
+PanelRequest RequestOf(const json& panel, const std::string& where, const Refusal& Refuse) {
   if (!panel.is_object()) Refuse(where + " is not an object");
-  const int64_t address = Integer(panel, "address", where);
+  const int64_t address = Integer(panel, "address", where, Refuse);
   if (address < 0 || address > 12 || !IsPanelAddress(static_cast<int>(address)))
     Refuse(where + ": a panel address is 0..4 or 8..12");
   PanelRequest request;
   request.address = static_cast<uint8_t>(address);
   const std::string panelName = "panel " + std::to_string(address);
-  if (panel.contains("row") && Integer(panel, "row", panelName) != EntryRowOf(request.address))
+  if (panel.contains("row") &&
+      Integer(panel, "row", panelName, Refuse) != EntryRowOf(request.address))
     Refuse(panelName + " is in row " + std::to_string(EntryRowOf(request.address)));
-  if (panel.contains("half") && Integer(panel, "half", panelName) != HalfOf(request.address))
+  if (panel.contains("half") &&
+      Integer(panel, "half", panelName, Refuse) != HalfOf(request.address))
     Refuse(panelName + " is in half " + std::to_string(HalfOf(request.address)));
 
   const json& price = panel.value("price", json());
@@ -87,17 +94,27 @@ json PanelJson(uint8_t address, const std::optional<sign_link::PanelRecord>& rec
   return panel;
 }
 
-std::vector<PanelRequest> ParsePanelFile(const std::string& text) {
-  const json document = json::parse(text, nullptr, false);
-  if (document.is_discarded()) Refuse("not a JSON document");
-  if (!document.is_object() || !document.contains("panels") || !document["panels"].is_array())
-    Refuse("no \"panels\" list (give what `tarvo-cli read --json` prints)");
+json RequestJson(const PanelRequest& request) {
+  json panel = {{"address", request.address},
+                {"row", EntryRowOf(request.address)},
+                {"half", HalfOf(request.address)},
+                {"ok", true}};
+  panel["price"] = request.price ? json(sign_link::PriceText(*request.price)) : json();
+  const std::optional<std::string> grade = request.grade ? GradeName(*request.grade) : std::nullopt;
+  panel["grade"] = grade ? json(*grade) : json();
+  panel["inscription"] = request.inscription ? json(InscriptionBits(*request.inscription)) : json();
+  return panel;
+}
+
+std::vector<PanelRequest> ParsePanelList(const json& panels, const std::string& document) {
+  const Refusal Refuse{document};
+  if (!panels.is_array()) Refuse("\"panels\" must be a list");
   std::vector<PanelRequest> requests;
   int index = 0;
-  for (const json& panel : document["panels"]) {
+  for (const json& panel : panels) {
     const std::string where = "panels[" + std::to_string(index++) + "]";
-    if (Unread(panel, where)) continue;
-    const PanelRequest request = RequestOf(panel, where);
+    if (Unread(panel, where, Refuse)) continue;
+    const PanelRequest request = RequestOf(panel, where, Refuse);
     const bool given = std::any_of(requests.begin(), requests.end(),
                                    [&](const auto& r) { return r.address == request.address; });
     if (given) Refuse("panel " + std::to_string(request.address) + " is given twice");
@@ -106,12 +123,21 @@ std::vector<PanelRequest> ParsePanelFile(const std::string& text) {
   return requests;
 }
 
+std::vector<PanelRequest> ParsePanelFile(const std::string& text) {
+  const Refusal Refuse{"bad --file"};
+  const json document = json::parse(text, nullptr, false);
+  if (document.is_discarded()) Refuse("not a JSON document");
+  if (!document.is_object() || !document.contains("panels") || !document["panels"].is_array())
+    Refuse("no \"panels\" list (give what `tarvo-cli read --json` prints)");
+  return ParsePanelList(document["panels"], Refuse.document);
+}
+
 std::vector<PanelRequest> ReadPanelFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::string text;
   if (file) text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   if (!file.is_open() || file.bad())
-    throw InputError(                     "cannot read --file " + path + ": " + std::strerror(errno));
+    throw InputError("cannot read --file " + path + ": " + std::strerror(errno));
   return ParsePanelFile(text);
 }
 

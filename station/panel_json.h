@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "station/panel_request.h"
 #include "protocol/sign_link.h"
+#include "station/panel_request.h"
 
 namespace station {
 
@@ -21,6 +21,16 @@ nlohmann::json PanelJson(uint8_t address, const std::optional<sign_link::PanelRe
 std::optional<std::string> GradeName(char code);
 // The inscription bits 0..3 of a record, as a read shows them.
 int InscriptionBits(char code);
+
+// A panel as a change asks for it: "ok" true, and null for a grade or
+// inscription that keeps the sign's value.
+nlohmann::json RequestJson(const PanelRequest& request);
+
+// The panels of a "panels" list whose "ok" is true; a null grade or
+// inscription keeps the sign's value. Throws InputError "<document>: ..." for
+// a list that is not such, a value out of range, a row or half that does not
+// match the address, or a panel given twice.
+std::vector<PanelRequest> ParsePanelList(const nlohmann::json& panels, const std::string& document);
 
 // The panels of a document {"panels": [...]} whose "ok" is true; a null
 // grade or inscription keeps the sign's value. Throws InputError

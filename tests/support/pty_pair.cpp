@@ -1,13 +1,14 @@
 #include "tests/support/pty_pair.h"
 
-#include <cerrno>
-#include <chrono>
 #include <fcntl.h>
 #include <poll.h>
-#include <stdexcept>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
 
 namespace tarvo::test {
 

@@ -1,0 +1,97 @@
+#include "fleet/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "fleet/failure.h"
+
+namespace tarvo_fleet {
+
+namespace {
+
+constexpr const char* kFooter = R"(
+Broker options (anywhere on the line, or the same keys in $XDG_CONFIG_HOME/tarvo/fleet.toml:
+broker, username, password_file, ca_file, cert_file, key_file).
+
+Exit status:
+  0  done: every station confirmed
+  1  some station did not confirm in time, or is offline (each is listed)
+  2  bad usage or input; nothing was published
+  3  the broker could not be reached, or it refused us (credentials, TLS)
+
+Examples:
+  tarvo-fleet status --broker mqtts://broker.example:8883 --username head-office --password-file ~/.fleet-password
+  tarvo-fleet push --station S1 --station S2 row1=45.60:95 row2=52.10:ДТ
+  tarvo-fleet push --all row1=45.90 --at 2026-12-09T06:00:00+03:00)";
+
+[[noreturn]] void BadInput(const std::string& what) {
+  throw FleetFailure(ExitStatus::kBadInput, what + "; see tarvo-fleet --help");
+}
+
+}  // namespace
+
+std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::ostream& out) {
+  Options options;
+  CLI::App app("The head office's view of the TARVO sign fleet, over MQTT.", "tarvo-fleet");
+  app.set_version_flag("--version", std::string("tarvo-fleet ") + TARVO_VERSION);
+  app.footer(kFooter);
+  app.require_subcommand(1, 1);
+  app.fallthrough();
+  app.add_flag("--json", options.json, "one JSON document on stdout");
+  BrokerOptions& broker = options.broker;
+  app.add_option("--broker", broker.broker, "mqtt://HOST[:1883] or mqtts://HOST[:8883]");
+  app.add_option("--username", broker.username, "the head office's user on the broker");
+  app.add_option("--password-file", broker.passwordFile, "a file whose first line is the password");
+  app.add_option("--ca-file", broker.caFile, "the CA that signed the broker's certificate");
+  app.add_option("--cert-file", broker.certFile, "a client certificate, with --key-file");
+  app.add_option("--key-file", broker.keyFile, "the client certificate's key");
+
+  app.add_subcommand("status", "every station seen: online or lost, revisions, state, drift")
+      ->callback([&options] { options.command = Command::kStatus; });
+
+  CLI::App* push = app.add_subcommand(
+      "push", "publish the stations' next revision and wait until each reports it verified");
+  // One id per --station, so that the SPECs after it stay SPECs.
+  auto* stations = push->add_option("--station", options.stations, "a station id (repeat for more)")
+                       ->allow_extra_args(false);
+  auto* all = push->add_flag("--all", options.all, "every station seen on the broker");
+  auto* file =
+      push->add_option("--stations", options.stationsFile, "a file of station ids, one a line");
+  stations->excludes(all, file);
+  all->excludes(file);
+  push->add_option("SPEC", options.specs,
+                   "rowR=PRICE[:GRADE[:INSCRIPTION]] (R 1..5, both halves) or panelA=... (A 0..4, "
+                   "8..12), as tarvo-cli write takes them")
+      ->required();
+  push->add_option("--at", options.at, "when the change takes effect (RFC 3339); default now");
+  push->add_option("--timeout", options.timeoutS,
+                   "how long to wait for confirmations, in s (default 60)")
+      ->check(CLI::Range(1, 86400));
+  push->callback([&options] { options.command = Command::kPush; });
+
+  CLI::App* events = app.add_subcommand(
+      "events", "the stations' events since the last call (the broker keeps them meanwhile)");
+  events->add_option("--station", options.station, "one station's events only");
+  events->add_flag("--follow", options.follow, "keep printing events as they come");
+  events->callback([&options] { options.command = Command::kEvents; });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return std::nullopt;
+  } catch (const CLI::CallForAllHelp&) {
+    out << app.help("", CLI::AppFormatMode::All);
+    return std::nullopt;
+  } catch (const CLI::CallForVersion&) {
+    out << app.version() << '\n';
+    return std::nullopt;
+  } catch (const CLI::ParseError& error) {
+    BadInput(error.what());
+  }
+  if (options.command == Command::kPush && options.stations.empty() && !options.all &&
+      !options.stationsFile)
+    BadInput("push needs --station ID, --all or --stations FILE");
+  return options;
+}
+
+}  // namespace tarvo_fleet

@@ -1,0 +1,256 @@
+#include "mqtt/client.h"
+
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace tarvo_mqtt {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// How often the library's keepalive and retry bookkeeping runs.
+constexpr auto kHousekeeping = std::chrono::seconds(1);
+
+void InitLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+enum class Phase { kIdle, kConnecting, kConnected, kWaiting, kStopped };
+
+}  // namespace
+
+struct Client::Impl {
+  ClientSettings settings;
+  ClientCallbacks callbacks;
+  BrokerUrl broker;
+  mosquitto* mosq = nullptr;
+  Phase phase = Phase::kIdle;
+  bool everAttempted = false;
+  std::vector<std::pair<std::string, int>> subscriptions;
+  Clock::time_point attemptStarted;
+  Clock::time_point retryAt;
+  Clock::time_point housekeepingAt;
+  std::chrono::milliseconds nextDelay{0};
+  std::string refusal;    // the broker's answer to the last CONNECT, when it refused
+  std::string lastError;  // the library's last error-level log line (TLS details)
+  std::minstd_rand random{std::random_device{}()};
+  Interest notified;
+  std::set<int> unacknowledged;  // message ids of QoS 1 messages sent
+
+  static Impl& Of(void* object) { return *static_cast<Impl*>(object); }
+
+  void Attempt() {
+    phase = Phase::kConnecting;
+    refusal.clear();
+    lastError.clear();
+    attemptStarted = Clock::now();
+    housekeepingAt = attemptStarted + kHousekeeping;
+    if (callbacks.will) {
+      const std::optional<Will> will = callbacks.will();
+      if (will)
+        mosquitto_will_set(mosq, will->topic.c_str(), static_cast<int>(will->payload.size()),
+                           will->payload.data(), 1, will->retain);
+      else
+        mosquitto_will_clear(mosq);
+    }
+    const int rc = everAttempted ? mosquitto_reconnect_async(mosq)
+                                 : mosquitto_connect_async(mosq, broker.host.c_str(), broker.port,
+                                                           settings.keepaliveS);
+    everAttempted = true;
+    if (rc != MOSQ_ERR_SUCCESS) Lost(rc);
+  }
+
+  std::string Reason(int rc) const {
+    if (!refusal.empty()) return refusal;
+    std::string reason = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+    if (!reason.empty() && reason.back() == '.') reason.pop_back();
+    // The library says what failed in TLS only in its log.
+    if (!lastError.empty()) reason += " (" + lastError + ")";
+    return reason;
+  }
+
+  // The connection or the attempt is over: schedule the next one.
+  void Lost(int rc) {
+    if (phase == Phase::kStopped || phase == Phase::kWaiting) return;
+    const std::string reason = Reason(rc);
+    if (mosquitto_socket(mosq) >= 0) mosquitto_disconnect(mosq);
+    phase = Phase::kWaiting;
+    if (nextDelay.count() == 0) nextDelay = settings.firstRetry;
+    const auto jitter = std::uniform_int_distribution<int64_t>(0, nextDelay.count() / 4)(random);
+    retryAt = Clock::now() + nextDelay - std::chrono::milliseconds(jitter);
+    nextDelay = std::min(nextDelay * 2, settings.longestRetry);
+    if (callbacks.disconnected) callbacks.disconnected(reason);
+  }
+
+  static void OnConnect(mosquitto*, void* object, int rc) {
+    Impl& self = Of(object);
+    if (rc != 0) {
+      self.refusal = std::string("refused: ") + mosquitto_connack_string(rc);
+      if (!self.refusal.empty() && self.refusal.back() == '.') self.refusal.pop_back();
+      return;  // the library ends the connection; OnDisconnect follows
+    }
+    self.phase = Phase::kConnected;
+    self.nextDelay = std::chrono::milliseconds(0);
+    for (const auto& [filter, qos] : self.subscriptions)
+      mosquitto_subscribe(self.mosq, nullptr, filter.c_str(), qos);
+    if (self.callbacks.connected) self.callbacks.connected();
+  }
+
+  static void OnDisconnect(mosquitto*, void* object, int rc) {
+    Impl& self = Of(object);
+    self.Lost(rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : rc);
+  }
+
+  static void OnMessage(mosquitto*, void* object, const mosquitto_message* message) {
+    Impl& self = Of(object);
+    if (!self.callbacks.message) return;
+    self.callbacks.message({message->topic,
+                            std::string(static_cast<const char*>(message->payload),
+                                        static_cast<size_t>(message->payloadlen)),
+                            message->retain});
+  }
+
+  static void OnPublish(mosquitto*, void* object, int mid) { Of(object).unacknowledged.erase(mid); }
+
+  static void OnLog(mosquitto*, void* object, int level, const char* text) {
+    if (level == MOSQ_LOG_ERR) Of(object).lastError = text;
+  }
+
+  // A socket that went away without the library saying so (a failed write
+  // inside publish) ends the connection all the same.
+  void CheckSocket() {
+    if ((phase == Phase::kConnecting || phase == Phase::kConnected) && mosquitto_socket(mosq) < 0)
+      Lost(MOSQ_ERR_CONN_LOST);
+  }
+
+  Interest Wanted() const {
+    Interest interest;
+    switch (phase) {
+      case Phase::kConnecting:
+        interest.wakeAt = std::min(housekeepingAt, attemptStarted + settings.connectTimeout);
+        break;
+      case Phase::kConnected:
+        interest.wakeAt = housekeepingAt;
+        break;
+      case Phase::kWaiting:
+        interest.wakeAt = retryAt;
+        break;
+      case Phase::kIdle:
+      case Phase::kStopped:
+        break;
+    }
+    interest.fd = mosquitto_socket(mosq);
+    interest.write = interest.fd >= 0 && mosquitto_want_write(mosq);
+    return interest;
+  }
+
+  void Notify() {
+    CheckSocket();
+    const Interest now = Wanted();
+    if (now.fd == notified.fd && now.write == notified.write && now.wakeAt == notified.wakeAt)
+      return;
+    notified = now;
+    if (callbacks.interestChanged) callbacks.interestChanged();
+  }
+};
+
+Client::Client(ClientSettings settings, ClientCallbacks callbacks) : impl_(new Impl) {
+  InitLibrary();
+  Impl& self = *impl_;
+  self.broker = ParseBrokerUrl(settings.url);
+  const std::string password = ReadPassword(settings.passwordFile);
+  self.settings = std::move(settings);
+  self.callbacks = std::move(callbacks);
+  const char* id = self.settings.clientId.empty() ? nullptr : self.settings.clientId.c_str();
+  self.mosq = mosquitto_new(id, self.settings.cleanSession, &self);
+  if (self.mosq == nullptr)
+    throw std::invalid_argument("cannot make an MQTT client: " + std::string(std::strerror(errno)));
+  mosquitto_connect_callback_set(self.mosq, &Impl::OnConnect);
+  mosquitto_disconnect_callback_set(self.mosq, &Impl::OnDisconnect);
+  mosquitto_message_callback_set(self.mosq, &Impl::OnMessage);
+  mosquitto_log_callback_set(self.mosq, &Impl::OnLog);
+  mosquitto_publish_callback_set(self.mosq, &Impl::OnPublish);
+  if (!self.settings.username.empty())
+    mosquitto_username_pw_set(self.mosq, self.settings.username.c_str(),
+                              password.empty() ? nullptr : password.c_str());
+  if (self.broker.tls) {
+    const auto file = [](const std::string& name) { return name.empty() ? nullptr : name.c_str(); };
+    const int rc =
+        mosquitto_tls_set(self.mosq, file(self.settings.caFile),
+                          self.settings.caFile.empty() ? "/etc/ssl/certs" : nullptr,
+                          file(self.settings.certFile), file(self.settings.keyFile), nullptr);
+    if (rc != MOSQ_ERR_SUCCESS)
+      throw std::invalid_argument(std::string("TLS settings refused: ") + mosquitto_strerror(rc) +
+                                  " (check ca_file, cert_file and key_file)");
+  }
+}
+
+Client::~Client() { mosquitto_destroy(impl_->mosq); }
+
+void Client::Start() {
+  if (impl_->phase == Phase::kIdle) impl_->Attempt();
+  impl_->Notify();
+}
+
+void Client::Stop() {
+  const bool open = mosquitto_socket(impl_->mosq) >= 0;
+  impl_->phase = Phase::kStopped;
+  if (open) mosquitto_disconnect(impl_->mosq);
+  impl_->Notify();
+}
+
+void Client::Subscribe(const std::string& filter, int qos) {
+  impl_->subscriptions.emplace_back(filter, qos);
+  if (impl_->phase == Phase::kConnected)
+    mosquitto_subscribe(impl_->mosq, nullptr, filter.c_str(), qos);
+  impl_->Notify();
+}
+
+bool Client::Publish(const std::string& topic, const std::string& payload, int qos, bool retain) {
+  int mid = 0;
+  const int rc = mosquitto_publish(impl_->mosq, &mid, topic.c_str(),
+                                   static_cast<int>(payload.size()), payload.data(), qos, retain);
+  if (rc == MOSQ_ERR_SUCCESS && qos > 0) impl_->unacknowledged.insert(mid);
+  impl_->Notify();
+  return rc == MOSQ_ERR_SUCCESS;
+}
+
+bool Client::Connected() const { return impl_->phase == Phase::kConnected; }
+
+int Client::Unacknowledged() const { return static_cast<int>(impl_->unacknowledged.size()); }
+
+Interest Client::Wanted() const { return impl_->Wanted(); }
+
+void Client::OnReady(bool readable, bool writable) {
+  if (readable) mosquitto_loop_read(impl_->mosq, 1);
+  if (writable && mosquitto_socket(impl_->mosq) >= 0) mosquitto_loop_write(impl_->mosq, 1);
+  impl_->Notify();
+}
+
+void Client::OnTimer() {
+  Impl& self = *impl_;
+  const Clock::time_point now = Clock::now();
+  if (self.phase == Phase::kWaiting && now >= self.retryAt) {
+    self.Attempt();
+  } else if (self.phase == Phase::kConnecting &&
+             now >= self.attemptStarted + self.settings.connectTimeout) {
+    self.refusal = "no answer from the broker within " +
+                   std::to_string(self.settings.connectTimeout.count() / 1000) + " s";
+    self.Lost(MOSQ_ERR_CONN_LOST);
+  } else if (now >= self.housekeepingAt) {
+    self.housekeepingAt = now + kHousekeeping;
+    if (mosquitto_loop_misc(self.mosq) != MOSQ_ERR_SUCCESS) self.CheckSocket();
+  }
+  self.Notify();
+}
+
+}  // namespace tarvo_mqtt

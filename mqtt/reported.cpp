@@ -1,0 +1,118 @@
+#include <algorithm>
+#include <array>
+
+#include "mqtt/document_fields.h"
+#include "mqtt/documents.h"
+#include "station/panel_json.h"
+
+namespace tarvo_mqtt {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr std::array kStates = {StationState::kVerified,  StationState::kApplying,
+                                StationState::kScheduled, StationState::kUnverified,
+                                StationState::kPortLost,  StationState::kPortHeld};
+
+StationState State(Fields& fields) {
+  const json& value = fields.Value("state");
+  const auto state = std::find_if(kStates.begin(), kStates.end(), [&value](StationState s) {
+    return value.is_string() && value.get<std::string>() == StateName(s);
+  });
+  if (state == kStates.end())
+    fields.Refuse(
+        "\"state\" must be verified, applying, scheduled, unverified, port-lost or port-held");
+  return *state;
+}
+
+// A list of objects, each read strictly by `read` under "<document>.<key>[i]".
+template <typename Item, typename Read>
+std::vector<Item> List(Fields& fields, const char* key, Read read) {
+  const json& list = fields.Value(key);
+  if (!list.is_array()) fields.Refuse(std::string("\"") + key + "\" must be a list");
+  std::vector<Item> items;
+  for (size_t i = 0; i < list.size(); ++i) {
+    Fields item(list[i], fields.Document() + "." + key + "[" + std::to_string(i) + "]");
+    items.push_back(read(item));
+    item.Finish();
+  }
+  return items;
+}
+
+std::optional<LocalOverride> Override(Fields& fields) {
+  const json& value = fields.Value("override");
+  if (value.is_null()) return std::nullopt;
+  Fields item(value, fields.Document() + ".override");
+  LocalOverride local{item.Text("change_id"), item.Text("issuer"), item.Time("at")};
+  item.Finish();
+  return local;
+}
+
+}  // namespace
+
+std::string_view StateName(StationState state) {
+  switch (state) {
+    case StationState::kVerified:
+      return "verified";
+    case StationState::kApplying:
+      return "applying";
+    case StationState::kScheduled:
+      return "scheduled";
+    case StationState::kUnverified:
+      return "unverified";
+    case StationState::kPortLost:
+      return "port-lost";
+    case StationState::kPortHeld:
+      return "port-held";
+  }
+  return "";
+}
+
+Reported ParseReported(std::string_view payload) {
+  const json object = Fields::ParseObject(payload, "reported");
+  Fields fields(object, "reported");
+  Reported document;
+  document.rev = fields.OptionalInteger("rev", 1);
+  document.changeId = fields.OptionalText("change_id");
+  document.state = State(fields);
+  document.panels = fields.Panels("panels");
+  document.readAt = fields.OptionalTime("read_at");
+  document.verifiedAt = fields.OptionalTime("verified_at");
+  document.driftCount = fields.Integer("drift_count", 0);
+  document.pending = List<PendingRevision>(fields, "pending", [](Fields& item) {
+    return PendingRevision{item.Integer("rev", 1), item.Text("change_id"),
+                           item.Time("effective_at")};
+  });
+  document.localOverride = Override(fields);
+  document.version = fields.Text("version");
+  document.bootId = fields.Text("boot_id");
+  fields.Finish();
+  return document;
+}
+
+std::string Serialise(const Reported& document) {
+  json pending = json::array();
+  for (const PendingRevision& revision : document.pending)
+    pending.push_back({{"rev", revision.rev},
+                       {"change_id", revision.changeId},
+                       {"effective_at", TimeJson(revision.effectiveAt)}});
+  json local;
+  if (document.localOverride)
+    local = {{"change_id", document.localOverride->changeId},
+             {"issuer", document.localOverride->issuer},
+             {"at", TimeJson(document.localOverride->at)}};
+  return station::Dump({{"rev", document.rev ? json(*document.rev) : json()},
+                        {"change_id", document.changeId ? json(*document.changeId) : json()},
+                        {"state", StateName(document.state)},
+                        {"panels", PanelsJson(document.panels)},
+                        {"read_at", TimeJson(document.readAt)},
+                        {"verified_at", TimeJson(document.verifiedAt)},
+                        {"drift_count", document.driftCount},
+                        {"pending", pending},
+                        {"override", local},
+                        {"version", document.version},
+                        {"boot_id", document.bootId}});
+}
+
+}  // namespace tarvo_mqtt
