@@ -9,6 +9,7 @@
 
 #include "protocol/sign_link.h"
 #include "sim/sign_simulator.h"
+#include "station/utc_instant.h"
 #include "tests/agent/agent_process.h"
 #include "tests/support/hermetic_env.h"
 #include "tests/support/wait_for.h"
@@ -19,16 +20,6 @@ inline int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
-}
-
-inline std::string Instant(int64_t ms) {
-  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[48];
-  const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(ms % 1000));
-  return text;
 }
 
 inline size_t WriteFrames(const sign_sim::SimSign& sign) {
@@ -56,7 +47,7 @@ class AgentTest : public ::testing::Test {
     return agent_->Request({{"op", "write"}, {"specs", specs}});
   }
   nlohmann::json Schedule(const std::vector<std::string>& specs, int64_t at) {
-    return agent_->Request({{"op", "write"}, {"specs", specs}, {"effective_at", Instant(at)}});
+    return agent_->Request({{"op", "write"}, {"specs", specs}, {"effective_at", station::FormatInstant(at)}});
   }
   bool Shows(uint8_t address, const sign_link::PanelRecord& record) { return sign_.Panel(address) == record; }
   bool WaitShows(uint8_t address, const sign_link::PanelRecord& record) {

@@ -151,6 +151,7 @@ class AgentProcess {
     return text.str();
   }
   const std::string& Socket() const { return socket_; }
+  pid_t Pid() const { return pid_; }
   std::string Config() const { return root_ + "/agent.toml"; }
   std::string LogPath() const { return root_ + "/agent.log"; }
 
