@@ -7,11 +7,8 @@ packages=(
   libgtest-dev googletest gettext
   dpkg-dev lintian desktop-file-utils locales
   libcli11-dev nlohmann-json3-dev
-<<<<<<< HEAD
   libmosquitto-dev libtomlplusplus-dev mosquitto mosquitto-clients openssl
-=======
-  libsystemd-dev libsqlite3-dev libtomlplusplus-dev systemd
->>>>>>> refs/heads/agent
+  libsystemd-dev libsqlite3-dev systemd
 )
 missing=()
 for p in "${packages[@]}"; do
