@@ -214,7 +214,6 @@ void FleetLink::TrackSign(const Event& event) {
   } else if (kind == "port lost" || kind == "port failed") {
     next = StationState::kPortLost;
   }
-  if (next == StationState::kVerified && signState_ != StationState::kVerified) verifiedAt_ = event.at;
   signState_ = next;
 }
 
@@ -244,12 +243,17 @@ tarvo_mqtt::Reported FleetLink::Report() const {
     report.rev = revisions_.applied->rev;
     report.changeId = revisions_.applied->changeId;
   }
-  report.state = signState_ == StationState::kVerified && !revisions_.pending.empty() ? StationState::kScheduled
-                                                                                      : signState_;
   for (const auto& [address, record] : core_.LastReadback()) {
     if (record) report.panels.push_back({address, record->price, record->grade, record->inscription});
   }
   const json status = core_.Status();
+  // A sign that holds what it should (or has nothing to hold yet) waits for the next revision.
+  report.state = signState_;
+  // A verification that began before the latest change says nothing of it.
+  if (report.state == StationState::kVerified && status["verified_rev"] < status["rev"])
+    report.state = StationState::kApplying;
+  const bool settled = report.state == StationState::kVerified || status["rev"] == 0;
+  if (settled && !revisions_.pending.empty()) report.state = StationState::kScheduled;
   if (status["last_verification"].is_object()) report.readAt = WallTimeOf(status["last_verification"]["at"]);
   if (verifiedAt_) report.verifiedAt = WallTimeOf(*verifiedAt_);
   report.driftCount = status["drift_count"].get<int64_t>();
@@ -272,8 +276,16 @@ int FleetLink::OnLater(sd_event_source*, void* self) {
 }
 
 void FleetLink::PublishReport() {
-  if (!client_->Connected()) return;
   tarvo_mqtt::Reported report = Report();
+  if (report.state == StationState::kVerified && !verifiedAt_) {
+    verifiedAt_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+    report.verifiedAt = WallTimeOf(*verifiedAt_);
+  } else if (report.state != StationState::kVerified && report.state != StationState::kScheduled) {
+    verifiedAt_.reset();
+  }
+  if (!client_->Connected()) return;
   if (published_ && *published_ == report) return;
   if (client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kReported), tarvo_mqtt::Serialise(report), 1, true))
     published_ = std::move(report);

@@ -66,7 +66,7 @@ class FleetLink final : public AgentObserver {
   HeadOfficeRevisions revisions_;
   const tarvo_mqtt::Desired* submitting_ = nullptr;  // the head office's document being submitted
   tarvo_mqtt::StationState signState_ = tarvo_mqtt::StationState::kUnverified;
-  std::optional<int64_t> verifiedAt_;
+  std::optional<int64_t> verifiedAt_;  // since when the sign holds the current revision
   std::string bootId_;
   int64_t seq_ = 0;
   int64_t session_ = 0;
