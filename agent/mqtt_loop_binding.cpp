@@ -1,6 +1,8 @@
 #include "agent/mqtt_loop_binding.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <system_error>
@@ -41,7 +43,16 @@ void MqttLoopBinding::Update() {
     io_ = nullptr;
     fd_ = wanted.fd;
     socketInode_ = inode;
-    if (fd_ >= 0 && sd_event_add_io(loop_, &io_, fd_, events, &MqttLoopBinding::OnIo, this) < 0) fd_ = -1;
+    // The loop watches its own copy of the socket: the library closes its
+    // socket inside a call, and another station's new socket may take the
+    // number before this binding hears of it.
+    const int watched = fd_ >= 0 ? fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1;
+    if (watched >= 0 && sd_event_add_io(loop_, &io_, watched, events, &MqttLoopBinding::OnIo, this) >= 0) {
+      sd_event_source_set_io_fd_own(io_, 1);
+    } else {
+      if (watched >= 0) close(watched);
+      fd_ = -1;
+    }
   } else if (io_ != nullptr) {
     sd_event_source_set_io_events(io_, events);
   }

@@ -28,7 +28,7 @@ class MqttLoopBinding {
   sd_event* loop_;
   tarvo_mqtt::Client& client_;
   sd_event_source* io_ = nullptr;
-  int fd_ = -1;
+  int fd_ = -1;  // the client's socket (the loop watches a copy)
   ino_t socketInode_ = 0;  // a closed socket's number may come back as a new socket
   sd_event_source* timer_ = nullptr;
 };

@@ -29,6 +29,7 @@ class MosquittoBroker {
   void Stop();
   void Kill();
 
+  pid_t Pid() const { return pid_; }  // while it runs
   std::string Url() const;     // mqtt://127.0.0.1:PORT
   std::string TlsUrl() const;  // mqtts://127.0.0.1:PORT
   std::string CaFile() const { return folder_ + "/ca.crt"; }
