@@ -258,6 +258,7 @@ int Run(int stations) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, stderrCopy, 2);
   pid_t push = 0;
   const Clock::time_point pushed = Clock::now();
   posix_spawn(&push, argv[0], &actions, nullptr, argv.data(), environ);
