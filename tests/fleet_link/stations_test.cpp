@@ -130,6 +130,21 @@ TEST_F(StationsTest, PushIsConfirmedByBothSignsAndReplaysOrMalformedDocumentsRea
   EXPECT_TRUE(watch_->Reports("S1", 1, StationState::kVerified));
 }
 
+TEST_F(StationsTest, LocalChangeIsReportedAsAnOverrideUntilTheHeadOfficesNextRevision) {
+  StartAgent("S1");
+  ASSERT_EQ(Fleet({"push", "--station", "S1", "panel0=45.60:95:1", "--timeout", "20"}).status, 0);
+  const json local = stations_["S1"].agent->Request({{"op", "write"}, {"specs", {"panel1=1.11:92:0"}}});
+  ASSERT_TRUE(local.value("verified", false)) << local;
+  ASSERT_TRUE(WaitFor([&] {
+    const auto reported = watch_->Station("S1").reported;
+    return reported && reported->localOverride && reported->localOverride->changeId == local["id"];
+  }));
+  EXPECT_EQ(watch_->Station("S1").reported->rev, 1);
+  ASSERT_EQ(Fleet({"push", "--station", "S1", "panel0=45.70:95:1", "--timeout", "20"}).status, 0);
+  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", 2, StationState::kVerified); }));
+  EXPECT_FALSE(watch_->Station("S1").reported->localOverride);
+}
+
 TEST_F(StationsTest, StationOfflineDuringThePushTakesItWhenItConnects) {
   StartAgent("S1");
   const ProcessResult push =
