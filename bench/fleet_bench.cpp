@@ -37,6 +37,7 @@
 #include "mqtt/poll_loop.h"
 #include "mqtt/topics.h"
 #include "sim/sign_simulator.h"
+#include "tests/support/broker_listener.h"
 #include "tests/support/hermetic_env.h"
 #include "tests/support/mosquitto_broker.h"
 
@@ -56,19 +57,11 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 // What the head office sees, with when it saw it.
 class Observer {
  public:
-  explicit Observer(tarvo_mqtt::ClientSettings settings) : client_(std::move(settings), Callbacks()) {
-    client_.Subscribe(tarvo_mqtt::EveryStation(tarvo_mqtt::TopicKind::kReported), 1);
-    client_.Subscribe(tarvo_mqtt::EveryStation(tarvo_mqtt::TopicKind::kStatus), 1);
-    client_.Start();
-    loop_.Add(client_);
-    thread_ = std::thread([this] {
-      while (!stop_) loop_.RunOnce(20ms);
-    });
-  }
-  ~Observer() {
-    stop_ = true;
-    thread_.join();
-  }
+  explicit Observer(tarvo_mqtt::ClientSettings settings)
+      : listener_(std::move(settings),
+                  {tarvo_mqtt::EveryStation(tarvo_mqtt::TopicKind::kReported),
+                   tarvo_mqtt::EveryStation(tarvo_mqtt::TopicKind::kStatus)},
+                  [this](const tarvo_mqtt::Message& message) { Take(message); }) {}
   struct Seen {
     int64_t session = 0;
     bool online = false;
@@ -83,11 +76,6 @@ class Observer {
   }
 
  private:
-  tarvo_mqtt::ClientCallbacks Callbacks() {
-    tarvo_mqtt::ClientCallbacks callbacks;
-    callbacks.message = [this](const tarvo_mqtt::Message& message) { Take(message); };
-    return callbacks;
-  }
   void Take(const tarvo_mqtt::Message& message) {
     try {
       TakeDocument(message);
@@ -118,12 +106,9 @@ class Observer {
     }
   }
 
-  tarvo_mqtt::Client client_;
-  tarvo_mqtt::PollLoop loop_;
   mutable std::mutex mutex_;
   std::map<std::string, Seen> seen_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  tarvo::test::BrokerListener listener_;  // last: it calls Take until it is gone
 };
 
 struct Station {

@@ -1,36 +1,23 @@
 #pragma once
-// What the head office sees of the fleet, gathered by a client of its own on
-// a thread of its own: every station's retained and later documents, and the
-// order in which each station's status documents came.
+// What the head office sees of the fleet, gathered by a listener of its own:
+// every station's retained and later documents, and the order in which each
+// station's status documents and events came.
 
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fleet/fleet_view.h"
-#include "mqtt/poll_loop.h"
 #include "mqtt/topics.h"
+#include "tests/support/broker_listener.h"
 
 namespace tarvo::test {
 
 class HeadOfficeWatch {
  public:
   explicit HeadOfficeWatch(tarvo_mqtt::ClientSettings settings)
-      : client_(std::move(settings), Callbacks()) {
-    client_.Subscribe("tarvo/v1/#", 1);
-    client_.Start();
-    loop_.Add(client_);
-    thread_ = std::thread([this] {
-      while (!stop_) loop_.RunOnce(std::chrono::milliseconds(20));
-    });
-  }
-  ~HeadOfficeWatch() {
-    stop_ = true;
-    thread_.join();
-  }
+      : listener_(std::move(settings), {"tarvo/v1/#"}, [this](const tarvo_mqtt::Message& m) { Take(m); }) {}
   tarvo_fleet::StationView Station(const std::string& id) const {
     std::lock_guard lock(mutex_);
     const tarvo_fleet::StationView* station = view_.Find(id);
@@ -54,11 +41,6 @@ class HeadOfficeWatch {
   }
 
  private:
-  tarvo_mqtt::ClientCallbacks Callbacks() {
-    tarvo_mqtt::ClientCallbacks callbacks;
-    callbacks.message = [this](const tarvo_mqtt::Message& message) { Take(message); };
-    return callbacks;
-  }
   void Take(const tarvo_mqtt::Message& message) {
     std::lock_guard lock(mutex_);
     view_.Take(message);
@@ -69,14 +51,11 @@ class HeadOfficeWatch {
       events_[topic->station].push_back(tarvo_mqtt::ParseEvent(message.payload).kind);
   }
 
-  tarvo_mqtt::Client client_;
-  tarvo_mqtt::PollLoop loop_;
   mutable std::mutex mutex_;
   tarvo_fleet::FleetView view_;
   std::map<std::string, std::vector<tarvo_mqtt::Status>> statuses_;
   std::map<std::string, std::vector<std::string>> events_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  BrokerListener listener_;  // last: it calls Take until it is gone
 };
 
 }  // namespace tarvo::test
