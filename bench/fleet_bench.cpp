@@ -253,6 +253,7 @@ int Run(int stations) {
   pid_t push = 0;
   const Clock::time_point pushed = Clock::now();
   posix_spawn(&push, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   int pushStatus = -1;
   RunUntil(loop, [&] { return waitpid(push, &pushStatus, WNOHANG) == push; }, 180s);
   check(WIFEXITED(pushStatus) && WEXITSTATUS(pushStatus) == 0, "tarvo-fleet push did not see every station confirm");
