@@ -51,6 +51,7 @@ uint64_t MonotonicIn(sd_event* loop, int64_t ms) {
 }
 
 const char* PortEventKind(const SignJobResult& result) {
+  if (!result.portState) return "sign silent";
   if (result.portState == station::PortState::kBusy) return "port held";
   if (result.portState == station::PortState::kNoDevice) return "port lost";
   return "port failed";
@@ -89,8 +90,13 @@ void AgentCore::Load() {
 
 void AgentCore::Record(const std::string& kind, std::optional<int64_t> rev, json detail, int priority) {
   Event event{0, clock_.NowMs(), kind, rev, std::move(detail)};
-  event.id = db_.AddEvent(event);
   Log(priority, kind + (rev ? " rev " + std::to_string(*rev) : "") + ": " + station::Dump(event.detail));
+  try {
+    event.id = db_.AddEvent(event);
+  } catch (const StoreError& error) {
+    // The journal has the event; the agent goes on keeping the sign right.
+    Log(LOG_ERR, "cannot record the event in the history: " + std::string(error.what()));
+  }
   for (AgentObserver* observer : observers_) observer->OnEvent(event);
 }
 
@@ -200,39 +206,42 @@ void AgentCore::TakeDue() {
   const auto firstLater = std::find_if(pending_.begin(), pending_.end(),
                                        [now](const Change& c) { return *c.request.effectiveAt > now; });
   const std::vector<Change> due(pending_.begin(), firstLater);
-  if (!due.empty()) {
-    try {
-      Durably([&] {
-        for (const Change& change : due) {
-          const bool newest = &change == &due.back();
-          desired_.Apply(change.request);
-          if (change.request.brightness) brightnessRev_ = change.rev;
-          db_.SetChangeState(change.rev, newest ? ChangeState::kApplied : ChangeState::kSkipped);
-          if (!newest) {
-            Record("change skipped", change.rev,
-                   {{"id", change.id}, {"effective_at", station::FormatInstant(*change.request.effectiveAt)},
-                    {"shown_through_rev", due.back().rev}},
-                   LOG_NOTICE);
-          }
-        }
-        currentRev_ = due.back().rev;
-        db_.SetValue("desired", DesiredJson(desired_));
-        db_.SetValue("current_rev", currentRev_);
-        db_.SetValue("brightness_rev", brightnessRev_);
-        Record("change due", currentRev_,
-               {{"id", due.back().id}, {"effective_at", station::FormatInstant(*due.back().request.effectiveAt)}},
-               LOG_INFO);
-      });
-      pending_.erase(pending_.begin(), firstLater);
-      needApply_ = true;
-    } catch (const std::exception& error) {
-      // Stays pending: the next timer or start tries again.
-      Log(LOG_ERR, std::string("cannot apply a scheduled change: ") + error.what());
-      desired_ = DesiredFromJson(db_.Value("desired").value_or(DesiredJson({})));
-    }
-  }
+  pending_.erase(pending_.begin(), firstLater);
   ArmSchedule();
+  if (due.empty()) return;
+  for (const Change& change : due) {
+    desired_.Apply(change.request);
+    if (change.request.brightness) brightnessRev_ = change.rev;
+  }
+  currentRev_ = due.back().rev;
+  needApply_ = true;
+  // The sign first, the disk after: the changes are stored already (as
+  // pending), so a crash before this commit only applies them again at the
+  // start, and the frames go out at the change's time, not after an fsync.
   Kick();
+  try {
+    Durably([&] {
+      for (const Change& change : due) {
+        const bool newest = &change == &due.back();
+        db_.SetChangeState(change.rev, newest ? ChangeState::kApplied : ChangeState::kSkipped);
+        if (!newest) {
+          Record("change skipped", change.rev,
+                 {{"id", change.id}, {"effective_at", station::FormatInstant(*change.request.effectiveAt)},
+                  {"shown_through_rev", due.back().rev}},
+                 LOG_NOTICE);
+        }
+      }
+      db_.SetValue("desired", DesiredJson(desired_));
+      db_.SetValue("current_rev", currentRev_);
+      db_.SetValue("brightness_rev", brightnessRev_);
+      Record("change due", currentRev_,
+             {{"id", due.back().id}, {"effective_at", station::FormatInstant(*due.back().request.effectiveAt)}},
+             LOG_INFO);
+    });
+  } catch (const std::exception& error) {
+    // Still pending on disk: the next start applies them again.
+    Log(LOG_ERR, std::string("cannot record scheduled changes as applied: ") + error.what());
+  }
 }
 
 void AgentCore::ArmSchedule() {
@@ -244,8 +253,10 @@ void AgentCore::ArmSchedule() {
       &AgentCore::OnScheduleTimer, this);
 }
 
-void AgentCore::ArmVerify() {
-  Arm(loop_, verifyTimer_, CLOCK_MONOTONIC, MonotonicIn(loop_, config_.verifyIntervalS * 1000LL),
+// The next read of all ten panels an interval after the start of the last
+// one, so the interval is the most a change of the sign waits to be seen.
+void AgentCore::ArmVerify(uint64_t lastReadStartUsec) {
+  Arm(loop_, verifyTimer_, CLOCK_MONOTONIC, lastReadStartUsec + config_.verifyIntervalS * 1000000ULL,
       &AgentCore::OnVerifyTimer, this);
 }
 
@@ -291,7 +302,7 @@ void AgentCore::Kick() {
   JobKind kind = JobKind::kApply;
   std::optional<int64_t> brightnessRev;
   if (needApply_ && !desired_.Empty()) {
-    job.readAll = needVerify_ || !readWaiters_.empty();
+    job.readAll = needVerify_ || !readWaiters_.empty() || desired_.Open();
     if (brightnessRev_ > brightnessDoneRev_) {
       job.brightness = desired_.brightness;
       brightnessRev = brightnessRev_;
@@ -306,6 +317,7 @@ void AgentCore::Kick() {
   }
   if (job.readAll) needVerify_ = false;
   const int64_t rev = currentRev_;
+  const uint64_t started = MonotonicIn(loop_, 0);
   auto result = std::make_shared<SignJobResult>();
   worker_.Start(
       [job, result] {
@@ -316,7 +328,11 @@ void AgentCore::Kick() {
           result->problem = error.what();
         }
       },
-      [this, kind, rev, brightnessRev, result] { Finished(kind, rev, brightnessRev, *result); });
+      [this, kind, rev, brightnessRev, result, started] {
+        Finished(kind, rev, brightnessRev, *result);
+        if (result->readAll && !result->Failed()) ArmVerify(started);
+        Kick();
+      });
 }
 
 void AgentCore::Finished(JobKind kind, int64_t rev, std::optional<int64_t> brightnessRev,
@@ -350,19 +366,18 @@ void AgentCore::Finished(JobKind kind, int64_t rev, std::optional<int64_t> brigh
             detail["brightness"] = {{"level", *desired_.brightness}, {"verified", *result.brightnessConfirmed}};
           Record("applied", rev, detail, result.AllVerified() ? LOG_INFO : LOG_WARNING);
         }
-        if (result.readAll) Verified(result);
+        // What an apply found different is what it was asked to change: no drift.
+        if (kind == JobKind::kVerify) Verified(result);
         if (result.AllVerified() && (kind == JobKind::kVerify || !brightnessRev || result.brightnessConfirmed)) {
           verifiedRev_ = std::max(verifiedRev_, rev);
           db_.SetValue("verified_rev", verifiedRev_);
         }
       });
-      if (result.readAll) ArmVerify();
     }
   } catch (const std::exception& error) {
     Log(LOG_ERR, std::string("cannot record the sign's state: ") + error.what());
   }
   AnswerWaiters(rev, result);
-  Kick();
 }
 
 void AgentCore::PortFailed(const SignJobResult& result) {

@@ -78,7 +78,7 @@ class AgentCore {
   void Durably(const std::function<void()>& body);
   void TakeDue();
   void ArmSchedule();
-  void ArmVerify();
+  void ArmVerify(uint64_t lastReadStartUsec);
   void ArmRetry();
   void OnClockJump(int64_t jumpMs);
   void Kick();

@@ -13,7 +13,6 @@
 
 #include "agent/agent_log.h"
 #include "station/agent_protocol.h"
-#include "station/input_error.h"
 
 namespace agent {
 
@@ -151,15 +150,25 @@ void ControlServer::Handle(const std::shared_ptr<Connection>& connection, const 
   protocol::Request request;
   try {
     request = protocol::ParseRequest(line);
-  } catch (const station::InputError& error) {
+  } catch (const std::exception& error) {
     Log(LOG_NOTICE, "refused a request of " + connection->user + ": " + error.what());
     reply(protocol::ErrorReply(error.what()));
     return;
   }
+  try {
+    Dispatch(request, connection->user, reply);
+  } catch (const std::exception& error) {
+    // Nothing leaves into the loop: the client hears of it, the agent goes on.
+    Log(LOG_ERR, std::string("a request failed: ") + error.what());
+    reply(protocol::ErrorReply(error.what()));
+  }
+}
+
+void ControlServer::Dispatch(const station::agent_protocol::Request& request, const std::string& user,
+                             const Reply& reply) {
   switch (request.op) {
     case protocol::Op::kWrite:
-      core_.Submit({connection->user, std::nullopt, request.panels, request.brightness, request.effectiveAt},
-                   reply);
+      core_.Submit({user, std::nullopt, request.panels, request.brightness, request.effectiveAt}, reply);
       break;
     case protocol::Op::kRead:
       core_.Read(reply);
@@ -171,14 +180,10 @@ void ControlServer::Handle(const std::shared_ptr<Connection>& connection, const 
       reply(core_.Schedule());
       break;
     case protocol::Op::kCancel:
-      core_.Cancel(request.id, connection->user, reply);
+      core_.Cancel(request.id, user, reply);
       break;
     case protocol::Op::kHistory:
-      try {
-        reply(core_.History(request.since.value_or(0)));
-      } catch (const std::exception& error) {
-        reply(protocol::ErrorReply(std::string("history: ") + error.what()));
-      }
+      reply(core_.History(request.since.value_or(0)));
       break;
   }
 }

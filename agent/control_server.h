@@ -12,6 +12,7 @@
 
 #include "agent/agent_config.h"
 #include "agent/agent_core.h"
+#include "station/agent_protocol.h"
 
 namespace agent {
 
@@ -32,6 +33,7 @@ class ControlServer {
   static int OnAccept(sd_event_source* source, int fd, uint32_t events, void* self);
   static int OnConnection(sd_event_source* source, int fd, uint32_t events, void* self);
   void Handle(const std::shared_ptr<Connection>& connection, const std::string& line);
+  void Dispatch(const station::agent_protocol::Request& request, const std::string& user, const Reply& reply);
   void Flush(Connection& connection);
   void Close(Connection& connection);
 

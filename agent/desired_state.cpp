@@ -1,5 +1,9 @@
 #include "agent/desired_state.h"
 
+#include <algorithm>
+
+#include "protocol/read_sign.h"
+
 
 namespace agent {
 
@@ -31,6 +35,11 @@ const char* StateName(ChangeState state) {
 }
 
 void DesiredState::Apply(const ChangeRequest& change) {
+  // The first change covers the whole sign: what it does not name stays as
+  // the sign shows it, filled in from the read-back made for it.
+  if (panels.empty()) {
+    for (const sign_exchange::ReadStep& step : sign_exchange::kReadSteps) panels[step.address] = {step.address, {}, {}, {}};
+  }
   for (const station::PanelRequest& request : change.panels) {
     station::PanelRequest& held = panels[request.address];
     held.address = request.address;
@@ -39,6 +48,10 @@ void DesiredState::Apply(const ChangeRequest& change) {
     if (request.inscription) held.inscription = request.inscription;
   }
   if (change.brightness) brightness = change.brightness;
+}
+
+bool DesiredState::Open() const {
+  return std::any_of(panels.begin(), panels.end(), [](const auto& entry) { return !station::Complete(entry.second); });
 }
 
 bool DesiredState::FillFrom(const Readback& readback) {

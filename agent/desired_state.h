@@ -25,6 +25,8 @@ struct DesiredState {
   std::optional<std::string> brightness;
 
   bool Empty() const { return panels.empty() && !brightness; }
+  // Some field still waits for the read-back.
+  bool Open() const;
   // The change's fields over these.
   void Apply(const ChangeRequest& change);
   // Fields still open taken from what the sign showed; true when any was.

@@ -48,7 +48,8 @@ void Talk(const SignJob& job, tarvo_cli::SignLine& line, SignJobResult& result) 
                                         return shown == known.end() || !shown->second;
                                       });
   if (job.readAll || (incomplete && !job.desired.panels.empty())) {
-    for (const auto& [address, record] : tarvo_cli::ReadPanels(line)) {
+    for (const auto& [address, record] :
+         tarvo_cli::ReadPanels(line, station::PortLabel(result.port, result.device))) {
       known[address] = record;
       result.readback[address] = record;
     }
@@ -60,8 +61,12 @@ void Talk(const SignJob& job, tarvo_cli::SignLine& line, SignJobResult& result) 
     outcome.shown = known.count(address) ? known[address] : std::nullopt;
     outcome.wanted = job.desired.Target(address, known);
     if (outcome.wanted && outcome.shown == outcome.wanted) continue;
+    const std::optional<std::string> fault =
+        outcome.wanted ? sign_link::RecordFault(address, *outcome.wanted) : std::nullopt;
     if (!outcome.wanted) {
       outcome.skipped = "the sign did not tell what it holds";
+    } else if (fault) {
+      outcome.skipped = "the link cannot carry it: " + *fault;
     } else if (!job.write) {
       outcome.skipped = "drift is only reported";
     } else {
@@ -111,6 +116,9 @@ SignJobResult RunSignJob(const SignJob& job) {
   try {
     tarvo_cli::SignLine line(result.port, options, nullptr);
     Talk(job, line, result);
+  } catch (const tarvo_cli::CliFailure& failure) {
+    // The port works; the sign does not answer (or too slowly).
+    result.problem = failure.what();
   } catch (const EComPort& error) {
     const station::PortStatus status = station::InspectPort(result.port);
     result.portState = status.state;

@@ -39,9 +39,10 @@ struct PanelOutcome {
 struct SignJobResult {
   std::string port;    // the port talked to ("" when none was found)
   std::string device;  // its device file
-  // Set when the port could not be used or failed midway.
+  // Set when the port could not be used or failed midway (not when the port
+  // worked and the sign did not answer).
   std::optional<station::PortState> portState;
-  std::string problem;  // the failure in words (port error, no sign found)
+  std::string problem;  // the failure in words (port error, no sign found, a silent sign)
   std::string holder;   // who holds the port, when busy
   bool readAll = false;  // every panel was read this time
   Readback readback;     // what was read this time, panel by panel

@@ -102,18 +102,23 @@ void ScheduleLag(Report& report) {
     frames->startsMs.push_back(static_cast<int64_t>(whole - LineMs(kFrameBytes)));
   });
   station.Start();
-  // 120 ms apart: each change (two frames, two read-backs) is done before the next is due.
-  const int64_t first = NowMs() + 1000;
+  // The very first change reads the whole sign first; a station has had one long before.
+  station.Write({Row1(99)});
+  // 120 ms apart: each change (two frames, two read-backs) is done before the next is due;
+  // the first well after the last is stored (each is an fsync).
+  const int64_t first = NowMs() + 3000;
   std::vector<int64_t> due;
+  json lastRev;
   for (int i = 0; i < kScheduledChanges; ++i) {
     due.push_back(first + 120LL * i);
     const json reply =
         station.agent->Request({{"op", "write"}, {"specs", {Row1(i)}}, {"effective_at", station::FormatInstant(due.back())}});
     if (!reply.value("ok", false)) throw std::runtime_error("not scheduled: " + reply.dump());
+    lastRev = reply["rev"];
   }
+  if (NowMs() >= first) throw std::runtime_error("storing the changes outlasted the time before the first");
   if (!tarvo::test::WaitFor([&] { return station.agent->Request({{"op", "schedule"}})["pending"].empty() &&
-                                         station.agent->Request({{"op", "status"}})["verified_rev"] ==
-                                             kScheduledChanges; },
+                                         station.agent->Request({{"op", "status"}})["verified_rev"] == lastRev; },
                             std::chrono::seconds(30)))
     throw std::runtime_error("the scheduled changes were not all applied: " + station.agent->Log());
   std::vector<double> lags;

@@ -1,6 +1,7 @@
 // tarvo-cli as a script runs it, process start to exit, against simulated
 // signs on a 19200-baud line: the read and the write as shares of their line
-// time, find over many ports, and the start of the program alone.
+// time, a read of a sign that does not answer, find over many ports, and the
+// start of the program alone.
 #include <chrono>
 #include <functional>
 #include <vector>
@@ -23,24 +24,27 @@ constexpr int kSilentPorts = 16;
 // Ten bits a byte.
 double LineSeconds(int bytes) { return bytes * 10.0 / kLineRate; }
 
-// The median wall time of the program run with the arguments.
-double MedianSeconds(const std::vector<std::string>& args, int runs = kRuns) {
+// The median wall time of the program run with the arguments, each run
+// ending with the status given.
+double MedianSeconds(const std::vector<std::string>& args, int runs = kRuns, int status = 0) {
   std::vector<double> samples;
   for (int i = 0; i < runs; ++i) {
     const auto start = std::chrono::steady_clock::now();
     const tarvo::test::CliResult result = tarvo::test::RunCli(args);
     samples.push_back(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    if (result.status != 0) throw std::runtime_error("tarvo-cli failed: " + result.err);
+    if (result.status != status) throw std::runtime_error("tarvo-cli: " + result.err);
   }
   return tarvo::bench::Percentile(samples, 50);
 }
 
 // One sign on COM3 at the line rate, for the duration of `measure`.
-double WithSign(const std::function<double()>& measure) {
+double WithSign(const std::function<double()>& measure, const sign_sim::SignFaults& faults = {}) {
   tarvo::test::HermeticEnv env;
   sign_sim::SignSimulator sim(env.ComDir());
-  sim.AddSign("COM3").SetLineRate(kLineRate);
+  sign_sim::SimSign& sign = sim.AddSign("COM3");
+  sign.SetLineRate(kLineRate);
+  sign.SetFaults(faults);
   sim.Start();
   return measure();
 }
@@ -48,6 +52,18 @@ double WithSign(const std::function<double()>& measure) {
 void Read(Report& report) {
   const double seconds = WithSign([] { return MedianSeconds({"read", "--port", "COM3"}); });
   report.Add("cli.read_ratio", seconds / LineSeconds(10 * kPanelExchangeBytes), "ratio", "<= 1.3");
+}
+
+// A sign that answers nothing: the read ends at the first panel.
+void SilentRead(Report& report) {
+  sign_sim::SignFaults silent;
+  silent.silent = true;
+  const double seconds = WithSign(
+      [] {
+        return MedianSeconds({"read", "--port", "COM3"}, kRuns, 1);
+      },
+      silent);
+  report.Add("cli.silent_read_ms", seconds * 1000, "ms", "<= 1000");
 }
 
 void Write(Report& report) {
@@ -80,6 +96,7 @@ void Start(Report& report) {
 }  // namespace
 
 TARVO_BENCH_CASE("cli.read_ratio", Read);
+TARVO_BENCH_CASE("cli.silent_read_ms", SilentRead);
 TARVO_BENCH_CASE("cli.write_ratio", Write);
 TARVO_BENCH_CASE("cli.find_ms", Find);
 TARVO_BENCH_CASE("cli.start_ms", Start);

@@ -2,6 +2,7 @@
 // The verbs. Each prints its result on `out` (human lines or one JSON
 // document) and returns the exit status; failures leave as CliFailure.
 
+#include <optional>
 #include <ostream>
 
 #include "cli/failure.h"
@@ -20,6 +21,13 @@ ExitStatus RunRead(const Options& options, Console& console);
 ExitStatus RunWrite(const Options& options, Console& console);
 ExitStatus RunBrightness(const Options& options, Console& console);
 ExitStatus RunJournal(const Options& options, Console& console);
+ExitStatus RunStatus(const Options& options, Console& console);
+ExitStatus RunSchedule(const Options& options, Console& console);
+ExitStatus RunHistory(const Options& options, Console& console);
+
+// read, write and brightness through a running tarvo-agent; nothing when
+// --direct is given or no agent answers (the verb then talks to the port).
+std::optional<ExitStatus> RunThroughAgent(const Options& options, Console& console);
 
 // Parses the line and runs its verb; every failure is one line on `err`.
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

@@ -8,7 +8,7 @@
 
 namespace tarvo_cli {
 
-enum class Command { kPorts, kFind, kRead, kWrite, kBrightness, kJournal };
+enum class Command { kPorts, kFind, kRead, kWrite, kBrightness, kJournal, kStatus, kSchedule, kHistory };
 
 struct Options {
   Command command = Command::kPorts;
@@ -21,6 +21,10 @@ struct Options {
   std::vector<std::string> specs;   // write
   std::optional<std::string> file;  // write --file
   std::string level;                // brightness: "auto" or 0..9
+  bool direct = false;              // read, write, brightness: the port itself, not the agent
+  std::optional<std::string> at;    // write, brightness: when the agent applies it (RFC 3339)
+  std::optional<std::string> since;     // history
+  std::optional<std::string> cancelId;  // schedule cancel ID
 };
 
 // The options of the command line, or nothing when --help or --version was

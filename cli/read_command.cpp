@@ -17,7 +17,7 @@ ExitStatus RunRead(const Options& options, Console& console) {
   SignPanels panels;
   try {
     SignLine line(name, options, trace);
-    panels = ReadPanels(line);
+    panels = ReadPanels(line, station::PortLabel(name, device));
   } catch (const EComPort& error) {
     throw PortFailure(error, name);
   }

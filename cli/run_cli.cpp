@@ -8,6 +8,12 @@ namespace tarvo_cli {
 namespace {
 
 ExitStatus Run(const Options& options, Console& console) {
+  const bool signVerb = options.command == Command::kRead || options.command == Command::kWrite ||
+                        options.command == Command::kBrightness;
+  // A running agent keeps the sign: never go to the port behind its back.
+  if (signVerb) {
+    if (const std::optional<ExitStatus> status = RunThroughAgent(options, console)) return *status;
+  }
   switch (options.command) {
     case Command::kPorts:
       return RunPorts(options, console);
@@ -21,6 +27,12 @@ ExitStatus Run(const Options& options, Console& console) {
       return RunBrightness(options, console);
     case Command::kJournal:
       return RunJournal(options, console);
+    case Command::kStatus:
+      return RunStatus(options, console);
+    case Command::kSchedule:
+      return RunSchedule(options, console);
+    case Command::kHistory:
+      return RunHistory(options, console);
   }
   return ExitStatus::kBadUsage;
 }

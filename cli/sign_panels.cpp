@@ -2,19 +2,32 @@
 
 #include <cstdio>
 
+#include "cli/failure.h"
 #include "station/panel_json.h"
 #include "station/panel_request.h"
 #include "protocol/read_sign.h"
 
 namespace tarvo_cli {
 
-SignPanels ReadPanels(SignLine& line) {
+SignPanels ReadPanels(SignLine& line, const std::string& where) {
+  const sign_exchange::ExchangeContext& context = line.Context();
   SignPanels panels;
-  sign_exchange::ReadSign(
-      line.Port(), line.Context(), [&panels](const sign_exchange::PanelReading& reading) {
-        panels[reading.step.address] =
-            reading.good ? std::optional(sign_link::DecodeReply(reading.reply)) : std::nullopt;
-      });
+  for (const sign_exchange::ReadStep& step : sign_exchange::kReadSteps) {
+    const sign_exchange::PanelReading reading =
+        sign_exchange::ReadStepPanel(line.Port(), step, context);
+    const std::string panel = "panel " + std::to_string(step.address);
+    if (!reading.good && !reading.heard.anyByte)
+      throw CliFailure(ExitStatus::kNotConfirmed,
+                       where + ": the sign does not answer: nothing came back to " + panel +
+                           "'s requests; check the sign's cable and power");
+    if (!reading.good && reading.heard.cutShort)
+      throw CliFailure(ExitStatus::kNotConfirmed,
+                       where + ": the sign answers too slowly: the replies of " + panel +
+                           " were not whole within " + std::to_string(context.answerTimeoutMs) +
+                           " ms; give them more time with --timeout MS");
+    panels[step.address] =
+        reading.good ? std::optional(sign_link::DecodeReply(reading.reply)) : std::nullopt;
+  }
   return panels;
 }
 

@@ -15,8 +15,13 @@ namespace tarvo_cli {
 // The record of each panel, or nothing for a panel without a proper reply.
 using SignPanels = std::map<uint8_t, std::optional<sign_link::PanelRecord>>;
 
-// The window's read of all ten panels with its retries. Port errors leave as EComPort.
-SignPanels ReadPanels(SignLine& line);
+// The window's read of all ten panels with its retries. A panel without a
+// proper reply to which nothing came back, or whose answer time ran out with
+// part of a reply, ends the read there with a CliFailure (not confirmed) that
+// says so, `where` first: the sign does not answer, or too slowly for the
+// answer time, and every panel after it would spend its attempts in vain.
+// Port errors leave as EComPort.
+SignPanels ReadPanels(SignLine& line, const std::string& where);
 
 nlohmann::json PanelsJson(const SignPanels& panels);
 

@@ -58,12 +58,18 @@ void Plan(PanelWrite& write, const SignPanels& before, bool onlyChanges) {
     return;
   }
   write.record = station::Merged(known ? *held->second : sign_link::PanelRecord{}, write.request);
+  // A field kept from the sign may hold what no frame can carry.
+  if (const auto fault = sign_link::RecordFault(write.request.address, *write.record)) {
+    write.skipped = "cannot be sent: " + *fault + "; give PRICE:GRADE:INSCRIPTION";
+    return;
+  }
   write.sent = !(onlyChanges && known && *write.record == *held->second);
   if (!write.sent) write.skipped = "the sign holds it already";
 }
 
-void Run(WriteRun& run, SignLine& line, bool onlyChanges) {
-  run.before = ReadPanels(line);
+// A sign that cannot be read first is sent nothing.
+void Run(WriteRun& run, SignLine& line, const std::string& where, bool onlyChanges) {
+  run.before = ReadPanels(line, where);
   for (PanelWrite& write : run.panels) {
     Plan(write, run.before, onlyChanges);
     if (!write.sent) continue;
@@ -71,7 +77,7 @@ void Run(WriteRun& run, SignLine& line, bool onlyChanges) {
         sign_exchange::WritePanel(line.Port(), write.request.address, *write.record, line.Context())
             .acknowledged;
   }
-  run.after = ReadPanels(line);
+  run.after = ReadPanels(line, where);
   for (PanelWrite& write : run.panels) {
     const auto& now = run.after->at(write.request.address);
     write.verified = write.record && now && *now == *write.record;
@@ -130,19 +136,21 @@ ExitStatus RunWrite(const Options& options, Console& console) {
   const std::string name = ChosenPort(options, trace);
   const std::string device = DeviceForPort(name).value_or("");
   nlohmann::json record = JournalRecord("write", name);
-  std::optional<CliFailure> portFailure;
+  std::optional<CliFailure> failure;  // the port's, or a sign that did not answer
   try {
     SignLine line(name, options, trace);
     try {
-      Run(run, line, fromFile);
+      Run(run, line, station::PortLabel(name, device), fromFile);
     } catch (const EComPort& error) {
-      portFailure = PortFailure(error, name);
+      failure = PortFailure(error, name);
+    } catch (const CliFailure& unanswered) {
+      failure = unanswered;
     }
   } catch (const EComPort& error) {
     throw PortFailure(error, name);  // never opened: nothing to record
   }
 
-  const ExitStatus status = portFailure      ? ExitStatus::kPortError
+  const ExitStatus status = failure          ? failure->Status()
                             : run.verified() ? ExitStatus::kDone
                                              : ExitStatus::kNotConfirmed;
   record["before"] = PanelsJson(run.before);
@@ -157,13 +165,13 @@ ExitStatus RunWrite(const Options& options, Console& console) {
                          {"panels", record["panels"]},
                          {"verified", run.verified()}})
                 << '\n';
-  } else if (!portFailure) {
+  } else if (!failure) {
     console.out << station::PortLabel(name, device) << '\n';
     PrintRun(console.out, run);
   }
-  if (portFailure) console.err << "tarvo-cli: " << portFailure->what() << '\n';
+  if (failure) console.err << "tarvo-cli: " << failure->what() << '\n';
   Record(options, record);
-  if (status == ExitStatus::kNotConfirmed)
+  if (!failure && status == ExitStatus::kNotConfirmed)
     console.err << "tarvo-cli: " << station::PortLabel(name, device)
                 << ": the sign did not confirm every panel; see the panels marked not verified\n";
   return status;

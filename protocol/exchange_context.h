@@ -4,6 +4,7 @@
 // attempt waits for its answer. The lines both procedures write after
 // polling are made here, once.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -34,9 +35,47 @@ struct ExchangeContext {
 // Sleeps one read delay.
 void SleepReadDelay(const ExchangeContext& context);
 
-// The answer wait of ForBytes: until length bytes are queued, at most the
-// context's answer time; logs and returns the count then.
-int32_t WaitForAnswer(SignPort& port, const ExchangeContext& context, int32_t length);
+// What came back to an exchange's attempts, whatever it was worth. No byte
+// at all: the sign does not answer. An answer time that ended with part of an
+// answer queued: its bytes come too slowly for it (or the answer was cut).
+struct Heard {
+  bool anyByte = false;
+  bool cutShort = false;
+  Heard& operator|=(const Heard& other) {
+    anyByte = anyByte || other.anyByte;
+    cutShort = cutShort || other.cutShort;
+    return *this;
+  }
+  bool operator==(const Heard&) const = default;
+};
+
+// What an answer time that ended with `queued` bytes of an answer of
+// `enough` tells.
+Heard HeardOf(int32_t queued, int32_t enough);
+
+// What one answer has: its length, waited for and taken off the line; the
+// count that makes it whole enough to read; the count kept of it.
+struct AnswerShape {
+  int32_t waitFor;
+  int32_t enough;
+  int32_t taken;
+};
+
+// What an answer wait of ForBytes gave.
+struct Arrival {
+  bool taken = false;  // this exchange's answer was read into the buffer
+  Heard heard;
+};
+
+// The answer wait of ForBytes, from just after the send: until the answer's
+// bytes are queued, at most the context's answer time. An answer that
+// isAnother recognises as another exchange's (a reply for another panel, late
+// from an earlier request) is taken off the line and dropped, and the wait
+// goes on to the same deadline; anything else is this attempt's answer, for
+// the caller to check. Logs the count the wait ended with.
+Arrival TakeAnswer(SignPort& port, const ExchangeContext& context, const AnswerShape& shape,
+                   std::string& answer,
+                   const std::function<bool(const std::string&)>& isAnother = nullptr);
 
 // Before a retry of ForBytes: waits until no byte has come for a few byte
 // times, at most the answer time. The rest of an answer, or bytes a sign
@@ -44,6 +83,14 @@ int32_t WaitForAnswer(SignPort& port, const ExchangeContext& context, int32_t le
 // every answer after it; the window's read delay before each purge does the
 // same for the paced polls. Nothing to do for those.
 void LetLineFallQuiet(SignPort& port, const ExchangeContext& context);
+
+// After an exchange of ForBytes that left a send without its own answer:
+// lets two answer times pass since that send, dropping whatever comes, so that
+// an answer late by up to one more answer time cannot be taken for the next
+// exchange's. An answer that carries no address (a write acknowledgement)
+// could not be told from that exchange's own.
+void LetLateAnswersPass(SignPort& port, const ExchangeContext& context,
+                        std::chrono::steady_clock::time_point lastSend);
 
 // "Принято символов:" and the count, run together.
 std::string QueuedLine(int32_t count);

@@ -46,12 +46,20 @@ struct PanelReading {
   std::string reply;            // the reply buffer after the read
   std::string priceText;        // the label's new caption when good
   sign_link::PanelView view{};  // grade index and inscriptions when good
+  // What came back to the panel's requests, good or not (for the window's
+  // polls: what they counted last).
+  Heard heard;
 };
 
 // Up to seven attempts at one panel, each traced in the log. Afterwards the
 // reply buffer holds a reply whose check code matched (the result is true),
 // or 16 blanks (false).
 bool ReadPanel(SignPort& port, uint8_t address, const ExchangeContext& context);
+
+// One step of the full read: its progress position, then the panel with its
+// retries. Waiting for the bytes, a reply whose address character is another
+// panel's (a late one) is dropped and never becomes this panel's.
+PanelReading ReadStepPanel(SignPort& port, const ReadStep& step, const ExchangeContext& context);
 
 // The ten panels in the order of kReadSteps, with the progress positions
 // before each and 0 at the end. onPanel runs after each panel, so a port

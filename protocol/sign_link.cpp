@@ -1,5 +1,8 @@
 #include "protocol/sign_link.h"
 
+#include <algorithm>
+#include <stdexcept>
+
 namespace sign_link {
 
 namespace {
@@ -19,7 +22,21 @@ std::string CheckCode(std::string_view bytes) {
   return {kHexDigits[x >> 4], kHexDigits[x & 0x0F]};
 }
 
+std::optional<std::string> RecordFault(uint8_t address, const PanelRecord& record) {
+  const std::string& price = record.price;
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  if (address > 12 || (address >= 5 && address <= 7))
+    return "address " + std::to_string(address) + " has no panel";
+  if (price.size() != 4 || (price != "----" && !std::all_of(price.begin(), price.end(), isDigit)))
+    return "price \"" + price + "\" is not four digits or ----";
+  if (record.grade < '0' || record.grade > '5') return "grade code is not 0..5";
+  if (record.inscription < '0' || record.inscription > '3') return "inscription code is not 0..3";
+  return std::nullopt;
+}
+
 std::string WriteFrameBody(uint8_t address, const PanelRecord& record) {
+  if (const std::optional<std::string> fault = RecordFault(address, record))
+    throw std::invalid_argument("no write frame: " + *fault);
   std::string body = {'W', AddressChar(address)};
   body += record.price;
   body += record.grade;

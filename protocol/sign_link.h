@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,9 +28,17 @@ struct PanelRecord {
   bool operator==(const PanelRecord&) const = default;
 };
 
-// "W", address character, record, "E" (9 bytes).
+// Why the link cannot carry the record to the address, or nothing when it
+// can: a panel address (0..4, 8..12), four price characters that are digits
+// or all "-", a grade code "0".."5" ("0": no grade chosen) and an inscription
+// code "0".."3".
+std::optional<std::string> RecordFault(uint8_t address, const PanelRecord& record);
+
+// "W", address character, record, "E" (9 bytes). A record that RecordFault
+// finds fault with is refused with std::invalid_argument, so that nothing but
+// a whole, well-formed frame is ever made, whatever the caller passed.
 std::string WriteFrameBody(uint8_t address, const PanelRecord& record);
-// The body followed by its check code (11 bytes).
+// The body followed by its check code (11 bytes); refused as the body is.
 std::string WriteFrame(uint8_t address, const PanelRecord& record);
 
 // Panel reply: offsets 12 and 13 equal the check code of offsets 0..11,

@@ -41,14 +41,20 @@ bool ProbeAnswersLikeSign(SignPort& port, const ExchangeContext& context, int se
   context.log(std::string("Отправлено:") + kProbe);
   context.replyBuffer = kFiller;
 
-  const bool answered = context.wait == AnswerWait::PacedPolls
-                            ? PollForReply(port, context, searchDelay)
-                            : WaitForAnswer(port, context, kReplyLength) >= kReplyWaiting;
-  if (answered) {
-    port.ReadBytes(context.replyBuffer, kReplyTaken);
+  bool answered = false;
+  if (context.wait == AnswerWait::PacedPolls) {
+    answered = PollForReply(port, context, searchDelay);
+    if (answered) port.ReadBytes(context.replyBuffer, kReplyTaken);
   } else {
-    context.log("Ошибка чтения!!! ");
+    // A late reply for another panel (a program before this one asked) is not
+    // the answer to the probe.
+    answered =
+        TakeAnswer(
+            port, context, {kReplyLength, kReplyWaiting, kReplyTaken}, context.replyBuffer,
+            [](const std::string& reply) { return reply[0] == 'T' && reply[1] != kProbe[1]; })
+            .taken;
   }
+  if (!answered) context.log("Ошибка чтения!!! ");
   context.log(ReceivedLine(context.replyBuffer));
   return AnsweredLikeSign(context.replyBuffer);
 }

@@ -1,6 +1,7 @@
 #include "protocol/write_sign.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace sign_exchange {
 
@@ -32,26 +33,57 @@ bool PollForAcknowledgement(SignPort& port, const ExchangeContext& context) {
   return false;
 }
 
+// What one attempt gave (or all of a frame's), and when its frame went out.
+struct AckAttempt {
+  bool acknowledged = false;
+  Heard heard;
+  std::chrono::steady_clock::time_point sent;
+};
+
 // One attempt. The window sends again and then discards what came before;
 // waiting for the bytes discards first and sends once, so the answer it
 // waits for is the one to this frame. The whole answer is waited for, so
 // that none of it is left to arrive after the next frame's purge.
-bool WaitWriteAckOnce(SignPort& port, const ExchangeContext& context) {
+AckAttempt WaitWriteAckOnce(SignPort& port, const ExchangeContext& context) {
   const bool paced = context.wait == AnswerWait::PacedPolls;
+  AckAttempt attempt;
   if (paced) port.SendText(context.replyBuffer);
   port.PurgeBuffers(true, true);
   if (!paced) port.SendText(context.replyBuffer);
+  attempt.sent = std::chrono::steady_clock::now();
   context.log("--- Жду ответ после записи данных ---");
   std::string answer(14, ' ');
 
-  const bool answered = paced ? PollForAcknowledgement(port, context)
-                              : WaitForAnswer(port, context, kBytesTaken) >= kEnoughBytes;
-  if (answered) port.ReadBytes(answer, kBytesTaken);
+  if (paced) {
+    if (PollForAcknowledgement(port, context)) port.ReadBytes(answer, kBytesTaken);
+  } else {
+    attempt.heard =
+        TakeAnswer(port, context, {kBytesTaken, kEnoughBytes, kBytesTaken}, answer).heard;
+  }
   context.log(ReceivedLine(answer));
 
-  if (!IsAcknowledgement(answer)) return false;
+  if (!IsAcknowledgement(answer)) return attempt;
   context.log("Принятые данные верные:" + sign_link::BytesAsText(answer));
-  return true;
+  attempt.acknowledged = true;
+  return attempt;
+}
+
+// Up to three attempts at the frame in the reply buffer. Waiting for the
+// bytes, an acknowledgement carries no address: when a send went without an
+// answer known to be its own, a late one could be taken for the next frame's,
+// so it is let pass first.
+AckAttempt AcknowledgedFrame(SignPort& port, const ExchangeContext& context) {
+  AckAttempt outcome;
+  AckAttempt attempt;
+  int number = 0;
+  while (number < kAttempts && !outcome.acknowledged) {
+    if (++number > 1) LetLineFallQuiet(port, context);
+    attempt = WaitWriteAckOnce(port, context);
+    outcome.acknowledged = attempt.acknowledged;
+    outcome.heard |= attempt.heard;
+  }
+  if (number > 1 || !outcome.acknowledged) LetLateAnswersPass(port, context, attempt.sent);
+  return outcome;
 }
 
 }  // namespace
@@ -61,11 +93,7 @@ std::string MakeCheckCode(const std::string& replyBuffer) {
 }
 
 bool WaitWriteAck(SignPort& port, const ExchangeContext& context) {
-  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-    if (attempt > 1) LetLineFallQuiet(port, context);
-    if (WaitWriteAckOnce(port, context)) return true;
-  }
-  return false;
+  return AcknowledgedFrame(port, context).acknowledged;
 }
 
 FrameOutcome WritePanel(SignPort& port, uint8_t address, const sign_link::PanelRecord& record,
@@ -74,8 +102,8 @@ FrameOutcome WritePanel(SignPort& port, uint8_t address, const sign_link::PanelR
   buffer = sign_link::WriteFrame(address, record);
   // The window sends each frame once here and once more in every attempt.
   if (context.wait == AnswerWait::PacedPolls) port.SendText(buffer);
-  const std::string frame = buffer;
-  return {address, frame, WaitWriteAck(port, context)};
+  const AckAttempt acknowledgement = AcknowledgedFrame(port, context);
+  return {address, buffer, acknowledgement.acknowledged, acknowledgement.heard};
 }
 
 std::vector<FrameOutcome> WriteSign(SignPort& port, const EntryRowSource& entryRow,
@@ -90,13 +118,21 @@ std::vector<FrameOutcome> WriteSign(SignPort& port, const EntryRowSource& entryR
     const int firstHalf = kFirstRow - row;
     for (int address : {firstHalf, firstHalf + kHalfOffset}) {
       const auto panel = static_cast<uint8_t>(address);
+      // A row whose field holds what the link cannot carry (bytes a read put
+      // there) is not sent: only well-formed frames go on the line.
+      const bool sendable = !sign_link::RecordFault(panel, record);
       // The label counts the frames from 0; the bar stops at its end for the
       // last two so that it never steps back.
-      context.log("Запишу " + std::to_string(frameIndex) +
-                  " панель:" + sign_link::WriteFrame(panel, record));
+      if (sendable)
+        context.log("Запишу " + std::to_string(frameIndex) +
+                    " панель:" + sign_link::WriteFrame(panel, record));
       if (frameIndex > 0) context.progress(std::min(frameIndex + 1, kLastPosition));
-      outcomes.push_back(WritePanel(port, panel, record, context));
       ++frameIndex;
+      if (!sendable) {
+        outcomes.push_back({panel, "", false, {}});
+        continue;
+      }
+      outcomes.push_back(WritePanel(port, panel, record, context));
     }
   }
   return outcomes;

@@ -19,6 +19,8 @@ struct FrameOutcome {
   uint8_t address;
   std::string frame;
   bool acknowledged;
+  // The most that came back to the frame's sends (waiting for the bytes).
+  Heard heard;
 };
 
 // The entry row r (1 top .. 5 bottom) as its controls are at the moment of

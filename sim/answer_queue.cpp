@@ -10,7 +10,7 @@ namespace sign_sim {
 void AnswerQueue::Add(std::string bytes, Clock::time_point start, Clock::duration gap) {
   if (bytes.empty()) return;
   gap = std::max(gap, Clock::duration::zero());
-  Pending answer{std::move(bytes), std::max(start, lastDue_ + gap), gap};
+  Pending answer{std::move(bytes), lastDue_ ? std::max(start, *lastDue_ + gap) : start, gap};
   lastDue_ = answer.DueOf(answer.bytes.size() - 1);
   queue_.push_back(std::move(answer));
 }
@@ -60,7 +60,7 @@ std::optional<AnswerQueue::Clock::time_point> AnswerQueue::NextDue() const {
 
 void AnswerQueue::Clear() {
   queue_.clear();
-  lastDue_ = {};
+  lastDue_.reset();
   waitingForRoom_ = false;
 }
 

@@ -37,7 +37,9 @@ class AnswerQueue {
     Clock::time_point DueOf(size_t index) const { return start + gap * static_cast<long>(index); }
   };
   std::deque<Pending> queue_;
-  Clock::time_point lastDue_{};
+  // When the last byte queued so far is due; nothing before the first answer,
+  // so that answer waits for no gap whatever the clock reads.
+  std::optional<Clock::time_point> lastDue_;
   bool waitingForRoom_ = false;
 };
 

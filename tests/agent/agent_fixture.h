@@ -32,6 +32,13 @@ class AgentTest : public ::testing::Test {
  protected:
   AgentTest() : sim_(env_.ComDir()), sign_(sim_.AddSign("COM3")) {}
 
+  // A sanitizer's report in the agent's process would otherwise go unseen.
+  void TearDown() override {
+    if (agent_) {
+      EXPECT_EQ(agent_->Log().find("Sanitizer"), std::string::npos) << agent_->Log();
+    }
+  }
+
   AgentProcess& StartAgent(const AgentSetup& setup = {}) {
     sim_.Start();
     agent_ = std::make_unique<AgentProcess>(env_.Root(), setup);
@@ -42,6 +49,13 @@ class AgentTest : public ::testing::Test {
   void WaitFirstRead() {
     ASSERT_TRUE(WaitFor([this] { return !agent_->Request({{"op", "status"}})["last_verification"].is_null(); }))
         << agent_->Log();
+  }
+  // Until the current revision is wholly on the sign and the agent is idle.
+  void WaitVerified() {
+    ASSERT_TRUE(WaitFor([this] {
+      const nlohmann::json status = agent_->Request({{"op", "status"}});
+      return status["verified_rev"] == status["rev"] && !status["busy"].get<bool>();
+    }, std::chrono::seconds(30))) << agent_->Log();
   }
   nlohmann::json Write(const std::vector<std::string>& specs) {
     return agent_->Request({{"op", "write"}, {"specs", specs}});

@@ -368,11 +368,13 @@ TEST(ReadPanelOnTheLine, BadRepliesGiveTheirOutcome) {
 }
 
 TEST(ReadPanelWaitingForBytes, EachAttemptAsksOnceAndTheRetriesAreTheWindows) {
+  using sign_exchange::Heard;
   struct Case {
     const char* name;
     sign_sim::SignFaults faults;
     bool good;
     size_t requests;
+    Heard heard;  // what came back to the attempts
   };
   sign_sim::SignFaults wrongTwice;
   wrongTwice.wrongFirstCheckDigit = 2;
@@ -380,20 +382,28 @@ TEST(ReadPanelWaitingForBytes, EachAttemptAsksOnceAndTheRetriesAreTheWindows) {
   short11.replyLength = 11;
   sign_sim::SignFaults silent;
   silent.silent = true;
+  sign_sim::SignFaults dribbled;  // fourteen bytes 8 ms apart never fit in 20 ms
+  dribbled.dribbleGapMs = 8;
   const Case cases[] = {
-      {"good reply", {}, true, 1},
-      {"wrong check code in two replies", wrongTwice, true, 3},
-      {"11-byte reply", short11, false, 7},
-      {"silent", silent, false, 7},
+      {"good reply", {}, true, 1, {true, false}},
+      {"wrong check code in two replies", wrongTwice, true, 3, {true, false}},
+      {"11-byte reply", short11, false, 7, {true, true}},
+      {"silent", silent, false, 7, {false, false}},
+      {"dribbled", dribbled, false, 7, {true, true}},
   };
+  const sign_exchange::ReadStep step = sign_exchange::kReadSteps[3];  // panel 3
   for (const Case& c : cases) {
     SimulatedSign sim;
     sim.Sign().SetPanel(3, {"1234", '2', '1'});
     sim.Sign().SetFaults(c.faults);
     ExchangeRecorder window;
 
-    EXPECT_EQ(ReadPanel(sim.Link(), 3, window.WaitingForBytes(c.good ? 2000 : 20)), c.good)
-        << c.name;
+    const PanelReading reading =
+        sign_exchange::ReadStepPanel(sim.Link(), step, window.WaitingForBytes(c.good ? 2000 : 20));
+
+    EXPECT_EQ(reading.good, c.good) << c.name;
+    EXPECT_EQ(reading.heard.anyByte, c.heard.anyByte) << c.name;
+    EXPECT_EQ(reading.heard.cutShort, c.heard.cutShort) << c.name;
     EXPECT_TRUE(tarvo::test::WaitFor([&] { return sim.Sign().ReceivedCount() >= c.requests; }))
         << c.name;
     EXPECT_EQ(sim.Sign().ReceivedCount(), c.requests) << c.name;
@@ -416,6 +426,29 @@ TEST(ReadSignWaitingForBytes, BytesASignSendsAfterEachReplyDoNotShiftTheRepliesA
   for (const PanelReading& reading : readings)
     EXPECT_TRUE(reading.good) << "panel " << int(reading.step.address) << ": " << reading.reply;
   EXPECT_EQ(readings[5].priceText, "12.34");
+}
+
+// A sign slower than the answer time: each reply comes during the next
+// request's wait. A reply is this panel's only when it carries its address.
+TEST(ReadSignWaitingForBytes, ALateReplyIsNeverTakenForAnotherPanel) {
+  SimulatedSign sim;
+  sim.Sign().SetLineRate(19200);
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) { f.answerDelayMs = 120; });
+  for (const auto& step : sign_exchange::kReadSteps)
+    sim.Sign().SetPanel(step.address, {"10" + std::to_string(10 + step.address), '1', '0'});
+  ExchangeRecorder window;
+
+  const std::vector<PanelReading> readings =
+      ReadSign(sim.Link(), window.WaitingForBytes(100), [](const PanelReading&) {});
+
+  int good = 0;
+  for (const PanelReading& reading : readings) {
+    if (!reading.good) continue;
+    ++good;
+    EXPECT_EQ(reading.priceText, "10." + std::to_string(10 + reading.step.address))
+        << "panel " << int(reading.step.address);
+  }
+  EXPECT_GT(good, 0) << "a reply late by less than one answer time is still the panel's own";
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,33 @@ TEST(WriteFrame, MatchesTheSignsDocumentedFrames) {
     EXPECT_EQ(sign_link::WriteFrame(v.address, v.record), v.frame) << v.what;
     EXPECT_EQ(sign_link::WriteFrameBody(v.address, v.record), std::string(v.frame, 9)) << v.what;
   }
+}
+
+// Whatever a caller passes, only a whole frame of the link's own characters
+// may go on the line: a three-character price would take the next frame's
+// first byte into this one.
+TEST(WriteFrame, RefusesARecordTheLinkCannotCarry) {
+  const std::vector<std::pair<const char*, std::pair<uint8_t, PanelRecord>>> refused = {
+      {"three price characters", {4, {"056", '5', '0'}}},
+      {"five price characters", {4, {"05600", '5', '0'}}},
+      {"a point among the price characters", {4, {"5.6.", '5', '0'}}},
+      {"digits and dashes mixed", {4, {"12--", '1', '0'}}},
+      {"a letter for a digit", {4, {"12A4", '1', '0'}}},
+      {"grade code 6", {0, {"1234", '6', '0'}}},
+      {"no grade code at all", {0, {"1234", '\0', '0'}}},
+      {"inscription code 4", {0, {"1234", '1', '4'}}},
+      {"address 5, which has no panel", {5, {"1234", '1', '0'}}},
+      {"address 13", {13, {"1234", '1', '0'}}},
+  };
+  for (const auto& [what, frame] : refused) {
+    EXPECT_TRUE(sign_link::RecordFault(frame.first, frame.second)) << what;
+    EXPECT_THROW(sign_link::WriteFrame(frame.first, frame.second), std::invalid_argument) << what;
+    EXPECT_THROW(sign_link::WriteFrameBody(frame.first, frame.second), std::invalid_argument)
+        << what;
+  }
+  // What the window sends for a row without a grade chosen, and the inscription
+  // code whose bits tick both boxes.
+  EXPECT_EQ(sign_link::RecordFault(0, {"0000", '0', '3'}), std::nullopt);
 }
 
 TEST(CheckCode, IsTwoUppercaseDigitsKeepingTheLeadingZero) {

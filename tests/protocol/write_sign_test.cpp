@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <thread>
 
 #include "protocol/read_sign.h"
 #include "tests/protocol/exchange_recorder.h"
@@ -104,6 +105,24 @@ TEST(WriteSign, SilentSignGetsEveryFrameFourTimesAndNoOutcomeStopsTheWrite) {
         << "attempt " << a + 1;
   }
   EXPECT_EQ(window.log[1 + 3 * attempt.size()], "Запишу 1 панель:W8123421E2D");
+}
+
+TEST(WriteSign, ARowTheLinkCannotCarryIsNotSentAndTheOthersAre) {
+  ScriptedSignPort port;
+  port.respond = AcknowledgesEveryFrame();
+  ExchangeRecorder window;
+  auto rows = MixedRows();
+  rows[3].notUsed = false;
+  rows[3].priceText = " 1. ~";  // a read put a byte in the field that no price has
+
+  const auto outcomes = WriteSign(
+      port, [&](int row) { return rows.at(row); }, window.Context());
+
+  std::vector<std::string> sendable = kMixedFrames;
+  sendable.erase(sendable.begin() + 4, sendable.begin() + 6);
+  EXPECT_EQ(port.sent, Twice(sendable, 2));
+  EXPECT_FALSE(outcomes[4].acknowledged);
+  EXPECT_EQ(window.progress, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 8, 8}));
 }
 
 TEST(WriteSign, RowIsTakenFromItsControlsWhenItsTurnComes) {
@@ -386,7 +405,9 @@ TEST(WriteSignWaitingForBytes, EachAttemptSendsItsFrameOnceAndTheSignReadsBack) 
   firstTwice.insert(firstTwice.begin(), kMixedFrames[0]);
   const Case cases[] = {
       {"acknowledged at once", {}, 2000, kMixedFrames, true},
-      {"first frame refused once", refusedOnce, 2000, firstTwice, true},
+      // Its refused send waits out the answer time, and twice that passes
+      // after it before the next frame: generous, not long.
+      {"first frame refused once", refusedOnce, 500, firstTwice, true},
       {"silent", silent, 20, Twice(kMixedFrames, 3), false},
   };
   for (const Case& c : cases) {
@@ -411,6 +432,31 @@ TEST(WriteSignWaitingForBytes, EachAttemptSendsItsFrameOnceAndTheSignReadsBack) 
     }
     EXPECT_EQ(window.delayAsks, 0) << c.name << ": no read delay is slept";
   }
+}
+
+// An acknowledgement carries no address: when a frame's first answer comes
+// late, the answer to its second send, right behind it, must not be taken for
+// the next frame's, which the sign refuses.
+TEST(WritePanelWaitingForBytes, ALateAcknowledgementIsNotTakenForTheNextFrame) {
+  SimulatedSign sim;
+  sim.Sign().SetLineRate(19200);
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) { f.answerDelayMs = 150; });
+  ExchangeRecorder window;
+  const auto context = window.WaitingForBytes(100);
+  std::thread quicker([&] {
+    tarvo::test::WaitFor([&] { return sim.Sign().ReceivedCount() >= 1; });
+    sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) { f.answerDelayMs = 0; });
+  });
+
+  const FrameOutcome late = sign_exchange::WritePanel(sim.Link(), 0, {"1234", '2', '1'}, context);
+  quicker.join();
+  sim.Sign().UpdateFaults([](sign_sim::SignFaults& f) { f.refusedWrites = 3; });
+  const FrameOutcome refused =
+      sign_exchange::WritePanel(sim.Link(), 8, {"5678", '2', '1'}, context);
+
+  EXPECT_TRUE(late.acknowledged);
+  EXPECT_FALSE(refused.acknowledged);
+  EXPECT_EQ(sim.Sign().Panel(8).price, "----");
 }
 
 }  // namespace

@@ -42,12 +42,16 @@ HermeticEnv::HermeticEnv() {
   setenv("TARVO_COM_DIR", comDir_.c_str(), 1);
   setenv("XDG_CONFIG_HOME", configDir_.c_str(), 1);
   setenv("XDG_STATE_HOME", stateDir_.c_str(), 1);
+  // No tarvo-agent of the machine's answers a test's tarvo-cli.
+  oldAgentSocket_ = SaveEnv("TARVO_AGENT_SOCKET", hadAgentSocket_);
+  setenv("TARVO_AGENT_SOCKET", (root_ + "/agent.sock").c_str(), 1);
 }
 
 HermeticEnv::~HermeticEnv() {
   RestoreEnv("TARVO_COM_DIR", hadComDir_, oldComDir_);
   RestoreEnv("XDG_CONFIG_HOME", hadConfig_, oldConfig_);
   RestoreEnv("XDG_STATE_HOME", hadState_, oldState_);
+  RestoreEnv("TARVO_AGENT_SOCKET", hadAgentSocket_, oldAgentSocket_);
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
 }

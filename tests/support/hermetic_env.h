@@ -5,8 +5,9 @@
 namespace tarvo::test {
 
 // A private port folder (TARVO_COM_DIR), settings folder (XDG_CONFIG_HOME)
-// and state folder (XDG_STATE_HOME, where the journal goes) for one test; all
-// are removed and the variables restored on destruction.
+// and state folder (XDG_STATE_HOME, where the journal goes) for one test, and
+// ROOT/agent.sock as tarvo-agent's socket (TARVO_AGENT_SOCKET); all are
+// removed and the variables restored on destruction.
 class HermeticEnv {
  public:
   HermeticEnv();
@@ -33,6 +34,8 @@ class HermeticEnv {
   bool hadComDir_ = false;
   bool hadConfig_ = false;
   bool hadState_ = false;
+  std::string oldAgentSocket_;
+  bool hadAgentSocket_ = false;
 };
 
 }  // namespace tarvo::test

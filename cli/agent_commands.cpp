@@ -1,0 +1,231 @@
+// The verbs through tarvo-agent: read, write and brightness become requests
+// to the agent when one answers (unless --direct), and status, schedule and
+// history exist only with an agent.
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "cli/agent_client.h"
+#include "cli/commands.h"
+#include "cli/sign_panels.h"
+#include "station/panel_json.h"
+#include "station/port_state.h"
+#include "station/utc_instant.h"
+
+namespace tarvo_cli {
+
+namespace {
+
+using nlohmann::json;
+
+AgentClient NeedAgent() {
+  std::optional<AgentClient> client = AgentClient::Connect();
+  if (!client)
+    throw CliFailure(ExitStatus::kPortError, "no agent answers at " + AgentSocketPath() +
+                                                 "; start it with systemctl enable --now tarvo-agent");
+  return std::move(*client);
+}
+
+// A refused request is bad input (nothing changed); any other error the agent's.
+json Checked(const json& reply) {
+  if (reply.value("ok", false)) return reply;
+  const std::string error = reply.value("error", std::string("the agent refused the request"));
+  throw CliFailure(error.rfind("bad ", 0) == 0 ? ExitStatus::kBadUsage : ExitStatus::kPortError, error);
+}
+
+SignPanels PanelsOf(const json& list) {
+  SignPanels panels;
+  for (const json& panel : list) {
+    const auto address = panel.at("address").get<uint8_t>();
+    panels[address] = std::nullopt;
+    if (!panel.value("ok", false)) continue;
+    const auto requests = station::ParsePanelFile(station::Dump({{"panels", json::array({panel})}}));
+    // A grade the document leaves null is one the sign holds outside the list: "0".
+    panels[address] = station::Merged({"0000", '0', '0'}, requests.at(0));
+  }
+  return panels;
+}
+
+std::string Text(const json& value) {
+  return value.is_null() ? "-" : value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+std::string PanelText(const json& panel) {
+  if (!panel.is_object() || !panel.value("ok", false)) return "(unknown)";
+  return Text(panel["price"]) + " " + Text(panel["grade"]) + " " + Text(panel["inscription"]);
+}
+
+void PrintChanges(std::ostream& out, const json& changes) {
+  out << "id            rev  effective at              issuer    changes\n";
+  for (const json& change : changes) {
+    std::string what;
+    for (const json& panel : change["panels"])
+      what += "panel" + std::to_string(panel["address"].get<int>()) + "=" + Text(panel["price"]) + ":" +
+              Text(panel["grade"]) + ":" + Text(panel["inscription"]) + " ";
+    if (!change["brightness"].is_null()) what += "brightness=" + Text(change["brightness"]);
+    char line[160];
+    std::snprintf(line, sizeof line, "%-12s  %3lld  %-24s  %-8s  ", Text(change["id"]).c_str(),
+                  static_cast<long long>(change["rev"].get<int64_t>()), Text(change["effective_at"]).c_str(),
+                  Text(change["issuer"]).c_str());
+    out << line << what << '\n';
+  }
+}
+
+std::optional<int64_t> At(const Options& options) {
+  if (!options.at) return std::nullopt;
+  const std::optional<int64_t> at = station::ParseInstant(*options.at);
+  if (!at)
+    throw CliFailure(ExitStatus::kBadUsage, "bad --at \"" + *options.at + "\": give a time such as 2026-12-09T06:00:00+03:00");
+  return at;
+}
+
+json WriteRequest(const Options& options) {
+  json request = {{"op", "write"}};
+  if (options.command == Command::kBrightness) {
+    request["brightness"] = options.level;
+  } else if (options.file) {
+    std::ifstream file(*options.file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    station::ParsePanelFile(text);  // refused here, before the agent hears of it
+    request["panels"] = json::parse(text)["panels"];
+  } else {
+    request["specs"] = options.specs;
+  }
+  if (const std::optional<int64_t> at = At(options)) request["effective_at"] = station::FormatInstant(*at);
+  return request;
+}
+
+ExitStatus WriteThroughAgent(const Options& options, Console& console, AgentClient& agent) {
+  const json reply = Checked(agent.Ask(WriteRequest(options)));
+  if (options.json) console.out << station::Dump(reply) << '\n';
+  if (reply.value("scheduled", false)) {
+    if (!options.json)
+      console.out << "scheduled: change " << Text(reply["id"]) << ", rev " << reply["rev"] << ", at "
+                  << Text(reply["effective_at"]) << '\n';
+    return ExitStatus::kDone;
+  }
+  const bool verified = reply.value("verified", false);
+  if (!options.json) {
+    console.out << "change " << Text(reply["id"]) << ", rev " << reply["rev"] << ", "
+                << station::PortLabel(Text(reply["port"]), Text(reply["device"])) << '\n';
+    if (!reply["panels"].empty()) console.out << "panel  row  half  asked              sent  verified\n";
+    for (const json& panel : reply["panels"]) {
+      char line[160];
+      std::snprintf(line, sizeof line, "%5d  %3d  %4d  %-17s  %-4s  %s", panel["address"].get<int>(),
+                    panel["row"].get<int>(), panel["half"].get<int>(), PanelText(panel["asked"]).c_str(),
+                    panel.value("sent", false) ? "yes" : "no", panel.value("verified", false) ? "yes" : "no");
+      console.out << line << '\n';
+    }
+    if (reply.contains("brightness"))
+      console.out << "brightness " << Text(reply["brightness"]["level"])
+                  << (reply["brightness"].value("verified", false) ? " echoed" : " NOT echoed") << '\n';
+    console.out << (verified ? "verified" : "NOT verified") << '\n';
+  }
+  if (verified) return ExitStatus::kDone;
+  if (reply.contains("problem")) {
+    console.err << "tarvo-cli: " << Text(reply["problem"]) << "; the agent keeps rev " << reply["rev"]
+                << " and tries again\n";
+    return ExitStatus::kPortError;
+  }
+  console.err << "tarvo-cli: the sign did not confirm every panel; the agent keeps rev " << reply["rev"]
+              << " and verifies it again\n";
+  return ExitStatus::kNotConfirmed;
+}
+
+ExitStatus ReadThroughAgent(const Options& options, Console& console, AgentClient& agent) {
+  const json reply = Checked(agent.Ask({{"op", "read"}}));
+  const SignPanels panels = PanelsOf(reply["panels"]);
+  if (options.json) {
+    console.out << station::Dump(reply) << '\n';
+  } else {
+    console.out << station::PortLabel(Text(reply["port"]), Text(reply["device"])) << '\n';
+    PrintPanels(console.out, panels);
+  }
+  for (const auto& [address, record] : panels) {
+    if (record) continue;
+    console.err << "tarvo-cli: no proper answer from every panel; check the sign's cable and power\n";
+    return ExitStatus::kNotConfirmed;
+  }
+  return ExitStatus::kDone;
+}
+
+}  // namespace
+
+std::optional<ExitStatus> RunThroughAgent(const Options& options, Console& console) {
+  if (options.direct) return std::nullopt;
+  std::optional<AgentClient> agent = AgentClient::Connect();
+  if (!agent) {
+    if (options.at) throw CliFailure(ExitStatus::kPortError, "--at needs the agent, and none answers at " + AgentSocketPath());
+    return std::nullopt;
+  }
+  if (options.command == Command::kRead) return ReadThroughAgent(options, console, *agent);
+  return WriteThroughAgent(options, console, *agent);
+}
+
+ExitStatus RunStatus(const Options& options, Console& console) {
+  AgentClient agent = NeedAgent();
+  const json status = Checked(agent.Ask({{"op", "status"}}));
+  if (options.json) {
+    console.out << station::Dump(status) << '\n';
+    return ExitStatus::kDone;
+  }
+  const json& verification = status["last_verification"];
+  console.out << "station            " << Text(status["station"]) << '\n'
+              << "port               " << Text(status["port_in_use"]) << " (" << Text(status["port_state"]) << ")\n"
+              << "revision           " << status["rev"]
+              << (status["verified_rev"] == status["rev"] ? " (verified)" : " (being applied)") << '\n'
+              << "brightness         " << Text(status["brightness"]) << '\n'
+              << "pending changes    " << status["pending"].size() << '\n'
+              << "last verification  "
+              << (verification.is_object()
+                      ? Text(verification["at"]) + (verification.value("ok", false) ? " ok" : " drift")
+                      : std::string("-"))
+              << '\n'
+              << "drift found        " << status["drift_count"] << " panels\n"
+              << "last problem       "
+              << (status["last_problem"].is_object()
+                      ? Text(status["last_problem"]["at"]) + " " + Text(status["last_problem"]["problem"])
+                      : std::string("-"))
+              << '\n';
+  if (!status["panels"].empty()) PrintPanels(console.out, PanelsOf(status["panels"]));
+  return ExitStatus::kDone;
+}
+
+ExitStatus RunSchedule(const Options& options, Console& console) {
+  AgentClient agent = NeedAgent();
+  const json reply = Checked(agent.Ask(options.cancelId ? json{{"op", "cancel"}, {"id", *options.cancelId}}
+                                                        : json{{"op", "schedule"}}));
+  if (options.json) {
+    console.out << station::Dump(reply) << '\n';
+  } else if (options.cancelId) {
+    console.out << "cancelled: change " << Text(reply["id"]) << ", rev " << reply["rev"] << '\n';
+  } else {
+    PrintChanges(console.out, reply["pending"]);
+  }
+  return ExitStatus::kDone;
+}
+
+ExitStatus RunHistory(const Options& options, Console& console) {
+  json request = {{"op", "history"}};
+  if (options.since) {
+    const std::optional<int64_t> since = station::ParseInstant(*options.since);
+    if (!since)
+      throw CliFailure(ExitStatus::kBadUsage,
+                       "bad --since \"" + *options.since + "\": give a time such as 2026-12-08T00:00:00Z");
+    request["since"] = station::FormatInstant(*since);
+  }
+  AgentClient agent = NeedAgent();
+  const json reply = Checked(agent.Ask(request));
+  if (options.json) {
+    console.out << station::Dump(reply) << '\n';
+    return ExitStatus::kDone;
+  }
+  for (const json& event : reply["events"]) {
+    console.out << Text(event["at"]) << "  " << Text(event["kind"])
+                << (event["rev"].is_null() ? "" : " rev " + event["rev"].dump()) << "  "
+                << station::Dump(event["detail"]) << '\n';
+  }
+  return ExitStatus::kDone;
+}
+
+}  // namespace tarvo_cli
