@@ -24,6 +24,7 @@ std::string RandomId() {
 
 BrokerSession::BrokerSession(ClientSettings settings, std::vector<std::string> filters,
                              const std::string& persistentId) {
+  url_ = settings.url;
   settings.clientId = persistentId.empty() ? "tarvo-fleet-" + RandomId() : persistentId;
   settings.cleanSession = persistentId.empty();
   // A station id cannot hold a dot: nothing of the stations' can land here.
@@ -63,7 +64,7 @@ void BrokerSession::Open() {
   if (!synced_) {
     const std::string why =
         failure_.empty() ? "the broker sent nothing back within 30 s" : failure_;
-    throw FleetFailure(ExitStatus::kBroker, "broker: " + why);
+    throw FleetFailure(ExitStatus::kBroker, "broker " + url_ + ": " + why);
   }
   failure_.clear();
 }

@@ -39,6 +39,7 @@ class BrokerSession {
   std::function<void(const tarvo_mqtt::Message&)> onMessage;
 
  private:
+  std::string url_;
   std::string syncTopic_;
   std::string failure_;
   bool synced_ = false;

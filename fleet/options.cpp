@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "fleet/failure.h"
+#include "station/command_line.h"
 
 namespace tarvo_fleet {
 
@@ -75,16 +76,7 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   events->callback([&options] { options.command = Command::kEvents; });
 
   try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    out << app.help();
-    return std::nullopt;
-  } catch (const CLI::CallForAllHelp&) {
-    out << app.help("", CLI::AppFormatMode::All);
-    return std::nullopt;
-  } catch (const CLI::CallForVersion&) {
-    out << app.version() << '\n';
-    return std::nullopt;
+    if (!station::ParseOrAnswer(app, argc, argv, out)) return std::nullopt;
   } catch (const CLI::ParseError& error) {
     BadInput(error.what());
   }

@@ -64,6 +64,13 @@ std::string OutcomeName(Outcome outcome) {
   return "not confirmed";
 }
 
+// "not-confirmed": a JSON value is one word.
+std::string JsonName(Outcome outcome) {
+  std::string name = OutcomeName(outcome);
+  std::replace(name.begin(), name.end(), ' ', '-');
+  return name;
+}
+
 }  // namespace
 
 ExitStatus RunPush(const Options& options, Console& console) {
@@ -112,13 +119,14 @@ ExitStatus RunPush(const Options& options, Console& console) {
       std::chrono::seconds(options.timeoutS));
 
   json list = json::array();
+  std::vector<Verdict> results;
   size_t confirmed = 0;
   for (size_t i = 0; i < stations.size(); ++i) {
-    const Verdict result = verdict(i, true);
+    const Verdict& result = results.emplace_back(verdict(i, true));
     confirmed += result.outcome == Outcome::kConfirmed;
     list.push_back({{"station", stations[i]},
                     {"rev", revs[i]},
-                    {"outcome", OutcomeName(result.outcome)},
+                    {"outcome", JsonName(result.outcome)},
                     {"detail", result.detail}});
   }
   session.Close();
@@ -134,14 +142,13 @@ ExitStatus RunPush(const Options& options, Console& console) {
                         {"exit", static_cast<int>(status)}})
                 << '\n';
   } else {
-    for (const json& row : list)
-      console.out << std::left << std::setw(16) << row["station"].get<std::string>()
-                  << std::setw(15) << row["outcome"].get<std::string>()
-                  << row["detail"].get<std::string>() << '\n';
+    for (size_t i = 0; i < stations.size(); ++i)
+      console.out << std::left << std::setw(16) << stations[i] << std::setw(15)
+                  << OutcomeName(results[i].outcome) << results[i].detail << '\n';
   }
   if (status != ExitStatus::kDone)
     console.err << "tarvo-fleet: " << stations.size() - confirmed << " of " << stations.size()
-                << " stations did not confirm rev of change " << change.changeId << '\n';
+                << " stations did not confirm change " << change.changeId << '\n';
   return status;
 }
 

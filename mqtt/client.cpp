@@ -1,9 +1,11 @@
 #include "mqtt/client.h"
 
+#include <fcntl.h>
 #include <mosquitto.h>
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <random>
 #include <set>
@@ -34,7 +36,7 @@ struct Client::Impl {
   BrokerUrl broker;
   mosquitto* mosq = nullptr;
   Phase phase = Phase::kIdle;
-  bool everAttempted = false;
+  uint64_t attempts = 0;
   std::vector<std::pair<std::string, int>> subscriptions;
   Clock::time_point attemptStarted;
   Clock::time_point retryAt;
@@ -45,6 +47,13 @@ struct Client::Impl {
   std::minstd_rand random{std::random_device{}()};
   Interest notified;
   std::set<int> unacknowledged;  // message ids of QoS 1 messages sent
+  struct Happening {
+    enum Kind { kConnected, kLost, kMessage } kind;
+    int rc;
+    Message message;
+  };
+  std::deque<Happening> happenings;  // said by the library, not yet handed on
+  bool dispatching = false;
 
   static Impl& Of(void* object) { return *static_cast<Impl*>(object); }
 
@@ -62,10 +71,19 @@ struct Client::Impl {
       else
         mosquitto_will_clear(mosq);
     }
-    const int rc = everAttempted ? mosquitto_reconnect_async(mosq)
-                                 : mosquitto_connect_async(mosq, broker.host.c_str(), broker.port,
-                                                           settings.keepaliveS);
-    everAttempted = true;
+    int rc = MOSQ_ERR_SUCCESS;
+    {
+      // The library sets TLS up at the first TLS connection without a lock
+      // of its own: clients on several threads take turns.
+      static std::mutex connecting;
+      std::lock_guard lock(connecting);
+      rc = attempts > 0 ? mosquitto_reconnect_async(mosq)
+                        : mosquitto_connect_async(mosq, broker.host.c_str(), broker.port,
+                                                  settings.keepaliveS);
+    }
+    ++attempts;
+    // Programs we start must not hold our connection open.
+    if (const int fd = mosquitto_socket(mosq); fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
     if (rc != MOSQ_ERR_SUCCESS) Lost(rc);
   }
 
@@ -94,29 +112,58 @@ struct Client::Impl {
   static void OnConnect(mosquitto*, void* object, int rc) {
     Impl& self = Of(object);
     if (rc != 0) {
-      self.refusal = std::string("refused: ") + mosquitto_connack_string(rc);
-      if (!self.refusal.empty() && self.refusal.back() == '.') self.refusal.pop_back();
+      // "Connection Refused: not authorised." as "refused: not authorised".
+      std::string text = mosquitto_connack_string(rc);
+      const std::string prefix = "Connection Refused: ";
+      if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
+      if (!text.empty() && text.back() == '.') text.pop_back();
+      self.refusal = "refused: " + text;
       return;  // the library ends the connection; OnDisconnect follows
     }
-    self.phase = Phase::kConnected;
-    self.nextDelay = std::chrono::milliseconds(0);
-    for (const auto& [filter, qos] : self.subscriptions)
-      mosquitto_subscribe(self.mosq, nullptr, filter.c_str(), qos);
-    if (self.callbacks.connected) self.callbacks.connected();
+    self.happenings.push_back({Happening::kConnected, 0, {}});
   }
 
   static void OnDisconnect(mosquitto*, void* object, int rc) {
-    Impl& self = Of(object);
-    self.Lost(rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : rc);
+    Of(object).happenings.push_back(
+        {Happening::kLost, rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : rc, {}});
   }
 
   static void OnMessage(mosquitto*, void* object, const mosquitto_message* message) {
-    Impl& self = Of(object);
-    if (!self.callbacks.message) return;
-    self.callbacks.message({message->topic,
-                            std::string(static_cast<const char*>(message->payload),
-                                        static_cast<size_t>(message->payloadlen)),
-                            message->retain});
+    Of(object).happenings.push_back({Happening::kMessage,
+                                     0,
+                                     {message->topic,
+                                      std::string(static_cast<const char*>(message->payload),
+                                                  static_cast<size_t>(message->payloadlen)),
+                                      message->retain}});
+  }
+
+  // Hands what the library said to our callbacks, after the library's call
+  // has returned: a callback may call the client (publish on connecting),
+  // and the library's own locks are never held meanwhile.
+  void Dispatch() {
+    if (dispatching) return;
+    dispatching = true;
+    while (!happenings.empty()) {
+      Happening happening = std::move(happenings.front());
+      happenings.pop_front();
+      switch (happening.kind) {
+        case Happening::kConnected:
+          if (phase != Phase::kConnecting) break;  // stopped or given up meanwhile
+          phase = Phase::kConnected;
+          nextDelay = std::chrono::milliseconds(0);
+          for (const auto& [filter, qos] : subscriptions)
+            mosquitto_subscribe(mosq, nullptr, filter.c_str(), qos);
+          if (callbacks.connected) callbacks.connected();
+          break;
+        case Happening::kLost:
+          Lost(happening.rc);
+          break;
+        case Happening::kMessage:
+          if (callbacks.message) callbacks.message(happening.message);
+          break;
+      }
+    }
+    dispatching = false;
   }
 
   static void OnPublish(mosquitto*, void* object, int mid) { Of(object).unacknowledged.erase(mid); }
@@ -149,14 +196,17 @@ struct Client::Impl {
         break;
     }
     interest.fd = mosquitto_socket(mosq);
+    interest.attempt = attempts;
     interest.write = interest.fd >= 0 && mosquitto_want_write(mosq);
     return interest;
   }
 
   void Notify() {
+    Dispatch();
     CheckSocket();
     const Interest now = Wanted();
-    if (now.fd == notified.fd && now.write == notified.write && now.wakeAt == notified.wakeAt)
+    if (now.fd == notified.fd && now.write == notified.write && now.wakeAt == notified.wakeAt &&
+        now.attempt == notified.attempt)
       return;
     notified = now;
     if (callbacks.interestChanged) callbacks.interestChanged();

@@ -10,9 +10,11 @@
 //
 // The client connects, reconnects with a growing delay, re-makes its
 // subscriptions on every connection and sets the will before each attempt.
-// Callbacks run inside the calls into the client, on the loop's thread.
+// Callbacks run inside the calls into the client, on the loop's thread,
+// after libmosquitto has returned: they may call the client.
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -53,6 +55,9 @@ struct ClientCallbacks {
 struct Interest {
   int fd = -1;         // -1: no socket now; only the timer
   bool write = false;  // watch for writing too
+  // Grows with every connection attempt: a new socket may reuse the number
+  // of the one before, and an epoll set forgets a closed one.
+  uint64_t attempt = 0;
   std::chrono::steady_clock::time_point wakeAt = std::chrono::steady_clock::time_point::max();
 };
 

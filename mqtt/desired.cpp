@@ -20,8 +20,7 @@ std::optional<std::string> Brightness(Fields& fields) {
 }  // namespace
 
 Desired ParseDesired(std::string_view payload) {
-  const json object = Fields::ParseObject(payload, "desired");
-  Fields fields(object, "desired");
+  Fields fields(payload, "desired");
   Desired document;
   document.rev = fields.Integer("rev", 1);
   document.changeId = fields.Text("change_id");

@@ -14,10 +14,12 @@ Fields::Fields(const json& object, std::string document)
   if (!object_.is_object()) Refuse("not a JSON object");
 }
 
-json Fields::ParseObject(std::string_view payload, const std::string& document) {
-  json parsed = json::parse(payload, nullptr, false);
-  if (parsed.is_discarded()) throw DocumentError(document + ": not a JSON document");
-  return parsed;
+Fields::Fields(std::string_view payload, std::string document)
+    : parsed_(json::parse(payload, nullptr, false)),
+      object_(parsed_),
+      document_(std::move(document)) {
+  if (parsed_.is_discarded()) Refuse("not a JSON document");
+  if (!object_.is_object()) Refuse("not a JSON object");
 }
 
 const json& Fields::Value(const char* key) {

@@ -16,8 +16,10 @@ class Fields {
  public:
   // `document` names the document in refusals ("desired", "reported.pending[0]").
   Fields(const nlohmann::json& object, std::string document);
-  // Parses the payload first: it must be one JSON object.
-  static nlohmann::json ParseObject(std::string_view payload, const std::string& document);
+  // A whole payload, which must be one JSON object.
+  Fields(std::string_view payload, std::string document);
+  Fields(const Fields&) = delete;
+  Fields& operator=(const Fields&) = delete;
 
   int64_t Integer(const char* key, int64_t lowest);
   std::optional<int64_t> OptionalInteger(const char* key, int64_t lowest);
@@ -35,6 +37,7 @@ class Fields {
   const std::string& Document() const { return document_; }
 
  private:
+  nlohmann::json parsed_;  // a payload's, when Fields read one
   const nlohmann::json& object_;
   std::string document_;
   std::set<std::string> read_;

@@ -70,8 +70,7 @@ std::string_view StateName(StationState state) {
 }
 
 Reported ParseReported(std::string_view payload) {
-  const json object = Fields::ParseObject(payload, "reported");
-  Fields fields(object, "reported");
+  Fields fields(payload, "reported");
   Reported document;
   document.rev = fields.OptionalInteger("rev", 1);
   document.changeId = fields.OptionalText("change_id");

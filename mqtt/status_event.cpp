@@ -21,8 +21,7 @@ bool IsKindName(const std::string& kind) {
 }  // namespace
 
 Status ParseStatus(std::string_view payload) {
-  const json object = Fields::ParseObject(payload, "status");
-  Fields fields(object, "status");
+  Fields fields(payload, "status");
   const json& state = fields.Value("state");
   if (state != "online" && state != "lost") fields.Refuse("\"state\" must be online or lost");
   Status document{state == "online", fields.Integer("session", 1)};
@@ -36,8 +35,7 @@ std::string Serialise(const Status& document) {
 }
 
 Event ParseEvent(std::string_view payload) {
-  const json object = Fields::ParseObject(payload, "events");
-  Fields fields(object, "events");
+  Fields fields(payload, "events");
   Event document;
   document.bootId = fields.Text("boot_id");
   document.seq = fields.Integer("seq", 1);

@@ -41,6 +41,8 @@ class ChildProcess {
       // Only calls that are safe after fork in a process with threads.
       dup2(out[1], 1);
       dup2(err[1], 2);
+      // Nothing else of the test's: its connections stay its own.
+      close_range(3, ~0U, 0);
       if (uid && (setgroups(0, nullptr) != 0 || setgid(*uid) != 0 || setuid(*uid) != 0)) _exit(125);
       execv(argv[0], argv.data());
       _exit(126);

@@ -153,6 +153,8 @@ bool MosquittoBroker::TryStart() {
   posix_spawn_file_actions_addopen(&actions, 1, (f + "/mosquitto.out").c_str(),
                                    O_WRONLY | O_CREAT | O_APPEND, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  // The broker must not hold the test's own connections open.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start /usr/sbin/mosquitto");
