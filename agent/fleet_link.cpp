@@ -72,11 +72,10 @@ FleetLink::FleetLink(sd_event* loop, const AgentConfig& config, AgentCore& core,
   callbacks.disconnected = [this](const std::string& reason) { OnDisconnected(reason); };
   callbacks.message = [this](const tarvo_mqtt::Message& message) { OnMessage(message); };
   callbacks.will = [this] { return NextWill(); };
-  callbacks.interestChanged = [this] {
-    if (binding_) binding_->Update();
-  };
+  driver_ = std::make_unique<tarvo_mqtt::SdEventDriver>(loop_);
+  callbacks.interestChanged = [this] { driver_->Update(); };
   client_ = std::make_unique<tarvo_mqtt::Client>(*config.mqtt, std::move(callbacks));
-  binding_ = std::make_unique<MqttLoopBinding>(loop_, *client_);
+  driver_->Attach(*client_);
   client_->Subscribe(tarvo_mqtt::Topic(station_, TopicKind::kDesired), 1);
   client_->Subscribe(std::string(tarvo_mqtt::kTopicRoot) + station_ + "/cmd/#", 1);
   core_.AddObserver(this);
@@ -84,15 +83,12 @@ FleetLink::FleetLink(sd_event* loop, const AgentConfig& config, AgentCore& core,
 
 // Without a goodbye: the broker publishes the will, as for a crash.
 FleetLink::~FleetLink() {
-  binding_.reset();
+  driver_.reset();
   client_.reset();
   sd_event_source_disable_unref(later_);
 }
 
-void FleetLink::Start() {
-  client_->Start();
-  binding_->Update();
-}
+void FleetLink::Start() { client_->Start(); }
 
 std::optional<tarvo_mqtt::Will> FleetLink::NextWill() {
   session_ = tarvo_mqtt::NextSession(session_);

@@ -19,10 +19,10 @@
 #include "agent/agent_config.h"
 #include "agent/agent_core.h"
 #include "agent/head_office_revisions.h"
-#include "agent/mqtt_loop_binding.h"
 #include "agent/state_db.h"
 #include "mqtt/client.h"
 #include "mqtt/documents.h"
+#include "mqtt/sd_event_driver.h"
 
 namespace agent {
 
@@ -73,8 +73,8 @@ class FleetLink final : public AgentObserver {
   std::optional<tarvo_mqtt::Reported> published_;  // the last `reported` the broker took
   std::string lastProblem_;
   sd_event_source* later_ = nullptr;
+  std::unique_ptr<tarvo_mqtt::SdEventDriver> driver_;
   std::unique_ptr<tarvo_mqtt::Client> client_;
-  std::unique_ptr<MqttLoopBinding> binding_;
 };
 
 }  // namespace agent
