@@ -52,14 +52,19 @@ std::string KindName(std::string kind) {
 }  // namespace
 
 FleetLink::FleetLink(sd_event* loop, const AgentConfig& config, AgentCore& core, StateDb& db)
-    : loop_(loop), station_(config.station), drift_(config.drift), core_(core), db_(db), bootId_(NewBootId()) {
+    : loop_(loop),
+      station_(config.station),
+      drift_(config.drift),
+      core_(core),
+      db_(db),
+      bootId_(NewBootId()) {
   if (auto saved = db_.Value(kRevisionsKey)) revisions_ = HeadOfficeRevisions::FromJson(*saved);
   session_ = db_.Value(kSessionKey).value_or(0).get<int64_t>();
   // Where the sign stood when the agent last looked; events move it on.
   const json status = core_.Status();
   const json& verification = status["last_verification"];
-  if (status["rev"].get<int64_t>() > 0 && status["verified_rev"] >= status["rev"] && verification.is_object() &&
-      verification.value("ok", false)) {
+  if (status["rev"].get<int64_t>() > 0 && status["verified_rev"] >= status["rev"] &&
+      verification.is_object() && verification.value("ok", false)) {
     signState_ = StationState::kVerified;
     if (auto at = WallTimeOf(verification["at"])) verifiedAt_ = MillisecondsOf(*at);
   }
@@ -142,9 +147,10 @@ void FleetLink::OnDesired(const std::string& payload) {
     return;
   }
   if (desired.rev <= revisions_.Highest()) {
-    core_.Record("desired ignored", std::nullopt,
-                 {{"rev", desired.rev}, {"change_id", desired.changeId}, {"highest", revisions_.Highest()}},
-                 LOG_INFO);
+    core_.Record(
+        "desired ignored", std::nullopt,
+        {{"rev", desired.rev}, {"change_id", desired.changeId}, {"highest", revisions_.Highest()}},
+        LOG_INFO);
     return;
   }
   // The newest document is the head office's whole wish: an older one still
@@ -198,7 +204,8 @@ void FleetLink::TrackSign(const Event& event) {
   if (kind == "change accepted" || kind == "change due" || kind == "port back") {
     next = StationState::kApplying;
   } else if (kind == "applied") {
-    next = event.detail.value("verified", false) ? StationState::kVerified : StationState::kUnverified;
+    next =
+        event.detail.value("verified", false) ? StationState::kVerified : StationState::kUnverified;
   } else if (kind == "verification ok" || kind == "drift healed") {
     next = StationState::kVerified;
   } else if (kind == "drift found") {
@@ -222,7 +229,8 @@ void FleetLink::Publish(const Event& event) {
                              KindName(event.kind),
                              station::Dump(event.detail),
                              event.rev ? revisions_.HeadOfficeRev(*event.rev) : std::nullopt};
-  client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kEvents), tarvo_mqtt::Serialise(document), 1, false);
+  client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kEvents), tarvo_mqtt::Serialise(document),
+                   1, false);
 }
 
 void FleetLink::Save(const char* key, const json& value) {
@@ -240,7 +248,8 @@ tarvo_mqtt::Reported FleetLink::Report() const {
     report.changeId = revisions_.applied->changeId;
   }
   for (const auto& [address, record] : core_.LastReadback()) {
-    if (record) report.panels.push_back({address, record->price, record->grade, record->inscription});
+    if (record)
+      report.panels.push_back({address, record->price, record->grade, record->inscription});
   }
   const json status = core_.Status();
   // A sign that holds what it should (or has nothing to hold yet) waits for the next revision.
@@ -250,11 +259,13 @@ tarvo_mqtt::Reported FleetLink::Report() const {
     report.state = StationState::kApplying;
   const bool settled = report.state == StationState::kVerified || status["rev"] == 0;
   if (settled && !revisions_.pending.empty()) report.state = StationState::kScheduled;
-  if (status["last_verification"].is_object()) report.readAt = WallTimeOf(status["last_verification"]["at"]);
+  if (status["last_verification"].is_object())
+    report.readAt = WallTimeOf(status["last_verification"]["at"]);
   if (verifiedAt_) report.verifiedAt = WallTimeOf(*verifiedAt_);
   report.driftCount = status["drift_count"].get<int64_t>();
   for (const HeadOfficeRevision& pending : revisions_.pending)
-    report.pending.push_back({pending.rev, pending.changeId, WallTimeOf(pending.effectiveAt.value_or(0))});
+    report.pending.push_back(
+        {pending.rev, pending.changeId, WallTimeOf(pending.effectiveAt.value_or(0))});
   if (revisions_.localOverride)
     report.localOverride = tarvo_mqtt::LocalOverride{revisions_.localOverride->changeId,
                                                      revisions_.localOverride->issuer,
@@ -283,7 +294,8 @@ void FleetLink::PublishReport() {
   }
   if (!client_->Connected()) return;
   if (published_ && *published_ == report) return;
-  if (client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kReported), tarvo_mqtt::Serialise(report), 1, true))
+  if (client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kReported),
+                       tarvo_mqtt::Serialise(report), 1, true))
     published_ = std::move(report);
 }
 

@@ -9,12 +9,13 @@ namespace agent {
 
 namespace {
 
-const char* const kMqttKeys[] = {"url",     "username",  "password_file", "ca_file",
+const char* const kMqttKeys[] = {"url",       "username", "password_file", "ca_file",
                                  "cert_file", "key_file", "keepalive_s"};
 
 }  // namespace
 
-std::optional<tarvo_mqtt::ClientSettings> ReadMqttSection(const std::string& path, const toml::node* section,
+std::optional<tarvo_mqtt::ClientSettings> ReadMqttSection(const std::string& path,
+                                                          const toml::node* section,
                                                           const std::string& station) {
   if (section == nullptr) return std::nullopt;
   const auto refuse = [&path](const std::string& key, const std::string& what) {
@@ -25,7 +26,8 @@ std::optional<tarvo_mqtt::ClientSettings> ReadMqttSection(const std::string& pat
   for (const auto& [key, value] : *table) {
     if (std::find(std::begin(kMqttKeys), std::end(kMqttKeys), key.str()) == std::end(kMqttKeys))
       refuse(std::string(key.str()),
-             "unknown key (known: url, username, password_file, ca_file, cert_file, key_file, keepalive_s)");
+             "unknown key (known: url, username, password_file, ca_file, cert_file, key_file, "
+             "keepalive_s)");
   }
   const auto text = [&](const char* key, const char* what) -> std::string {
     const toml::node* node = table->get(key);
@@ -54,7 +56,8 @@ std::optional<tarvo_mqtt::ClientSettings> ReadMqttSection(const std::string& pat
   settings.certFile = file("cert_file");
   settings.keyFile = file("key_file");
   if (settings.certFile.empty() != settings.keyFile.empty())
-    refuse(settings.certFile.empty() ? "cert_file" : "key_file", "cert_file and key_file go together");
+    refuse(settings.certFile.empty() ? "cert_file" : "key_file",
+           "cert_file and key_file go together");
   if (const toml::node* keepalive = table->get("keepalive_s")) {
     const std::optional<int64_t> seconds = keepalive->value<int64_t>();
     if (!keepalive->is_integer() || *seconds < 5 || *seconds > 3600)

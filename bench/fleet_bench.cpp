@@ -125,7 +125,8 @@ struct Station {
 // what one station's machine would see many times over, not a thousand.
 class StationGroup {
  public:
-  explicit StationGroup(std::vector<agent::AgentConfig> configs) : stopFd_(eventfd(0, EFD_CLOEXEC)) {
+  explicit StationGroup(std::vector<agent::AgentConfig> configs)
+      : stopFd_(eventfd(0, EFD_CLOEXEC)) {
     thread_ = std::thread([this, configs = std::move(configs)] { Run(configs); });
   }
   ~StationGroup() {
@@ -139,18 +140,20 @@ class StationGroup {
   void Run(const std::vector<agent::AgentConfig>& configs) {
     sd_event* loop = nullptr;
     sd_event_new(&loop);
-    sd_event_add_io(loop, nullptr, stopFd_, EPOLLIN,
-                    [](sd_event_source* source, int, uint32_t, void*) {
-                      return sd_event_exit(sd_event_source_get_event(source), 0);
-                    },
-                    nullptr);
+    sd_event_add_io(
+        loop, nullptr, stopFd_, EPOLLIN,
+        [](sd_event_source* source, int, uint32_t, void*) {
+          return sd_event_exit(sd_event_source_get_event(source), 0);
+        },
+        nullptr);
     {
       std::vector<Station> stations(configs.size());
       for (size_t i = 0; i < configs.size(); ++i) {
         Station& station = stations[i];
         station.db = std::make_unique<agent::StateDb>(configs[i].stateDir + "/agent.db");
         station.core = std::make_unique<agent::AgentCore>(loop, configs[i], *station.db);
-        station.link = std::make_unique<agent::FleetLink>(loop, configs[i], *station.core, *station.db);
+        station.link =
+            std::make_unique<agent::FleetLink>(loop, configs[i], *station.core, *station.db);
         station.core->Start();
         station.link->Start();
       }
@@ -188,9 +191,10 @@ double OwnCpuSeconds(int who) {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-void Print(const std::string& name, double value, const std::string& unit, const std::string& goal) {
-  std::printf("{\"case\": \"%s\", \"value\": %.6g, \"unit\": \"%s\", \"goal\": \"%s\"}\n", name.c_str(), value,
-              unit.c_str(), goal.c_str());
+void Print(const std::string& name, double value, const std::string& unit,
+           const std::string& goal) {
+  std::printf("{\"case\": \"%s\", \"value\": %.6g, \"unit\": \"%s\", \"goal\": \"%s\"}\n",
+              name.c_str(), value, unit.c_str(), goal.c_str());
   std::fflush(stdout);
 }
 
@@ -230,13 +234,15 @@ int Run(int stations) {
   // groups, the signs of a group wait only on each other.
   std::vector<std::unique_ptr<sign_sim::SignSimulator>> sims;
   for (int i = 0; i < stations; ++i) {
-    if (i % kSignsPerSimulator == 0) sims.push_back(std::make_unique<sign_sim::SignSimulator>(env.ComDir()));
+    if (i % kSignsPerSimulator == 0)
+      sims.push_back(std::make_unique<sign_sim::SignSimulator>(env.ComDir()));
     sims.back()->AddSign("COM" + std::to_string(100 + i)).SetLineRate(19200);
   }
   for (auto& sim : sims) sim->Start();
 
   // The agents' journal lines go to a file: a thousand stations talk a lot.
-  const int log = open((env.Root() + "/stations.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int log =
+      open((env.Root() + "/stations.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   const int stderrCopy = dup(2);
   dup2(log, 2);
 
@@ -268,7 +274,8 @@ int Run(int stations) {
   const auto all = [&](const std::function<bool(const Observer::Seen&)>& holds) {
     const auto seen = observer.Snapshot();
     if (seen.size() < ids.size()) return false;
-    return std::all_of(seen.begin(), seen.end(), [&](const auto& entry) { return holds(entry.second); });
+    return std::all_of(seen.begin(), seen.end(),
+                       [&](const auto& entry) { return holds(entry.second); });
   };
   int failures = 0;
   const auto check = [&](bool held, const char* what) {
@@ -278,16 +285,33 @@ int Run(int stations) {
     }
     return held;
   };
-  if (!check(WaitUntil([&] { return all([](const auto& s) { return s.online && s.reportedAt != Clock::time_point{}; }); }, 300s),
-             "not every station came online")) return 1;
+  if (!check(WaitUntil(
+                 [&] {
+                   return all([](const auto& s) {
+                     return s.online && s.reportedAt != Clock::time_point{};
+                   });
+                 },
+                 300s),
+             "not every station came online"))
+    return 1;
 
   // One push to every station, as the head office runs it.
   const double ownCpu = OwnCpuSeconds(RUSAGE_SELF);
   const double childCpu = OwnCpuSeconds(RUSAGE_CHILDREN);
   const double brokerCpu = CpuSeconds(broker.Pid());
-  std::vector<std::string> line = {TARVO_FLEET_PROGRAM, "--broker", broker.Url(), "--username", "head-office",
-                                   "--password-file", broker.PasswordFile("head-office"), "push", "--all", kSpec,
-                                   "--timeout", "120", "--json"};
+  std::vector<std::string> line = {TARVO_FLEET_PROGRAM,
+                                   "--broker",
+                                   broker.Url(),
+                                   "--username",
+                                   "head-office",
+                                   "--password-file",
+                                   broker.PasswordFile("head-office"),
+                                   "push",
+                                   "--all",
+                                   kSpec,
+                                   "--timeout",
+                                   "120",
+                                   "--json"};
   std::vector<char*> argv;
   for (std::string& part : line) argv.push_back(part.data());
   argv.push_back(nullptr);
@@ -301,17 +325,22 @@ int Run(int stations) {
   posix_spawn_file_actions_destroy(&actions);
   int pushStatus = -1;
   WaitUntil([&] { return waitpid(push, &pushStatus, WNOHANG) == push; }, 180s);
-  check(WIFEXITED(pushStatus) && WEXITSTATUS(pushStatus) == 0, "tarvo-fleet push did not see every station confirm");
+  check(WIFEXITED(pushStatus) && WEXITSTATUS(pushStatus) == 0,
+        "tarvo-fleet push did not see every station confirm");
   std::vector<double> latencies;
   for (const auto& [id, seen] : observer.Snapshot())
     if (seen.state == StationState::kVerified && seen.rev && seen.verifiedAt > pushed)
-      latencies.push_back(std::chrono::duration<double, std::milli>(seen.verifiedAt - pushed).count());
+      latencies.push_back(
+          std::chrono::duration<double, std::milli>(seen.verifiedAt - pushed).count());
   check(latencies.size() == ids.size(), "not every station reported the push verified");
   std::sort(latencies.begin(), latencies.end());
   const auto percentile = [&](double p) {
-    return latencies.empty() ? 0.0 : latencies[static_cast<size_t>(p / 100.0 * (latencies.size() - 1) + 0.5)];
+    return latencies.empty()
+               ? 0.0
+               : latencies[static_cast<size_t>(p / 100.0 * (latencies.size() - 1) + 0.5)];
   };
-  const double cpu = (OwnCpuSeconds(RUSAGE_SELF) - ownCpu) + (OwnCpuSeconds(RUSAGE_CHILDREN) - childCpu) +
+  const double cpu = (OwnCpuSeconds(RUSAGE_SELF) - ownCpu) +
+                     (OwnCpuSeconds(RUSAGE_CHILDREN) - childCpu) +
                      (CpuSeconds(broker.Pid()) - brokerCpu);
   const double stationsKb = static_cast<double>(RssKb(0) - baseRss);
   const double brokerKb = static_cast<double>(RssKb(broker.Pid()));
@@ -322,13 +351,15 @@ int Run(int stations) {
   const Clock::time_point killed = Clock::now();
   broker.Kill();
   broker.Start();
-  const bool back = WaitUntil([&] {
-    const auto seen = observer.Snapshot();
-    return std::all_of(seen.begin(), seen.end(), [&](const auto& entry) {
-      return entry.second.online && entry.second.session > before.at(entry.first).session &&
-             entry.second.reportedAt > killed;
-    });
-  }, 120s);
+  const bool back = WaitUntil(
+      [&] {
+        const auto seen = observer.Snapshot();
+        return std::all_of(seen.begin(), seen.end(), [&](const auto& entry) {
+          return entry.second.online && entry.second.session > before.at(entry.first).session &&
+                 entry.second.reportedAt > killed;
+        });
+      },
+      120s);
   check(back, "not every station came back after the broker's restart");
   const double reconnect = Seconds(Clock::now() - killed);
 

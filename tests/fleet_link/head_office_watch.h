@@ -17,7 +17,8 @@ namespace tarvo::test {
 class HeadOfficeWatch {
  public:
   explicit HeadOfficeWatch(tarvo_mqtt::ClientSettings settings)
-      : listener_(std::move(settings), {"tarvo/v1/#"}, [this](const tarvo_mqtt::Message& m) { Take(m); }) {}
+      : listener_(std::move(settings), {"tarvo/v1/#"},
+                  [this](const tarvo_mqtt::Message& m) { Take(m); }) {}
   tarvo_fleet::StationView Station(const std::string& id) const {
     std::lock_guard lock(mutex_);
     const tarvo_fleet::StationView* station = view_.Find(id);

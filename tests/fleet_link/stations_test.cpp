@@ -38,7 +38,8 @@ struct Station {
 class StationsTest : public ::testing::Test {
  protected:
   StationsTest()
-      : broker_(env_.Root(), {{"head-office", "ho"}, {"S1", "s1"}, {"S2", "s2"}}), sim_(env_.ComDir()) {
+      : broker_(env_.Root(), {{"head-office", "ho"}, {"S1", "s1"}, {"S2", "s2"}}),
+        sim_(env_.ComDir()) {
     broker_.Start();
     for (const auto& [id, port] : {std::pair("S1", "COM3"), std::pair("S2", "COM4")}) {
       Station& station = stations_[id];
@@ -50,8 +51,9 @@ class StationsTest : public ::testing::Test {
       std::ofstream(station.agent->Config())
           << "station = \"" << id << "\"\nport = \"" << port << "\"\nstate_dir = \"" << root
           << "/state\"\nsocket = \"" << station.agent->Socket() << "\"\nsocket_group = \"root\"\n"
-          << "[mqtt]\nurl = \"" << broker_.TlsUrl() << "\"\npassword_file = \"" << broker_.PasswordFile(id)
-          << "\"\nca_file = \"" << broker_.CaFile() << "\"\nkeepalive_s = 5\n";
+          << "[mqtt]\nurl = \"" << broker_.TlsUrl() << "\"\npassword_file = \""
+          << broker_.PasswordFile(id) << "\"\nca_file = \"" << broker_.CaFile()
+          << "\"\nkeepalive_s = 5\n";
     }
     sim_.Start();
     watch_ = std::make_unique<HeadOfficeWatch>(HeadOffice());
@@ -73,9 +75,14 @@ class StationsTest : public ::testing::Test {
     return station.status && station.status->online && station.reported;
   }
   ProcessResult Fleet(std::vector<std::string> args) const {
-    std::vector<std::string> line = {TARVO_FLEET_PROGRAM, "--broker",           broker_.TlsUrl(),
-                                     "--username",        "head-office",        "--password-file",
-                                     broker_.PasswordFile("head-office"),       "--ca-file",
+    std::vector<std::string> line = {TARVO_FLEET_PROGRAM,
+                                     "--broker",
+                                     broker_.TlsUrl(),
+                                     "--username",
+                                     "head-office",
+                                     "--password-file",
+                                     broker_.PasswordFile("head-office"),
+                                     "--ca-file",
                                      broker_.CaFile()};
     line.insert(line.end(), args.begin(), args.end());
     return ChildProcess(line).Finish();
@@ -83,15 +90,17 @@ class StationsTest : public ::testing::Test {
   // Publishes a retained desired document as `user`.
   void PublishAs(const std::string& user, const std::string& station, const std::string& payload) {
     const ProcessResult result =
-        ChildProcess({"/usr/bin/mosquitto_pub", "-L", broker_.TlsUrl() + "/tarvo/v1/" + station + "/desired",
-                      "--cafile", broker_.CaFile(), "-u", user, "-P", user == "head-office" ? "ho" : "s1", "-q",
+        ChildProcess({"/usr/bin/mosquitto_pub", "-L",
+                      broker_.TlsUrl() + "/tarvo/v1/" + station + "/desired", "--cafile",
+                      broker_.CaFile(), "-u", user, "-P", user == "head-office" ? "ho" : "s1", "-q",
                       "1", "-r", "-m", payload})
             .Finish();
     ASSERT_EQ(result.status, 0) << result.err;
   }
   size_t Writes(const std::string& id) const {
     size_t frames = 0;
-    for (const std::string& message : stations_.at(id).sign->Received()) frames += message[0] == 'W';
+    for (const std::string& message : stations_.at(id).sign->Received())
+      frames += message[0] == 'W';
     return frames;
   }
   size_t Events(const std::string& id, const std::string& kind) {
@@ -110,19 +119,22 @@ class StationsTest : public ::testing::Test {
 TEST_F(StationsTest, PushIsConfirmedByBothSignsAndReplaysOrMalformedDocumentsReachNoSign) {
   StartAgent("S1");
   StartAgent("S2");
-  const ProcessResult push =
-      Fleet({"push", "--station", "S1", "--station", "S2", "panel0=45.60:95:1", "--timeout", "20", "--json"});
+  const ProcessResult push = Fleet({"push", "--station", "S1", "--station", "S2",
+                                    "panel0=45.60:95:1", "--timeout", "20", "--json"});
   ASSERT_EQ(push.status, 0) << push.out << push.err;
   EXPECT_EQ(json::parse(push.out)["confirmed"], 2);
-  for (const std::string id : {"S1", "S2"}) EXPECT_EQ(stations_[id].sign->Panel(0), Record("panel0=45.60:95:1"));
+  for (const std::string id : {"S1", "S2"})
+    EXPECT_EQ(stations_[id].sign->Panel(0), Record("panel0=45.60:95:1"));
   ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", 1, StationState::kVerified); }));
   ASSERT_EQ(watch_->Station("S1").reported->panels.size(), 10u);
 
   const size_t writes = Writes("S1");
-  const std::string body = R"(,"issuer":"replay","effective_at":null,"brightness":null,"panels":[)"
-                           R"({"address":0,"row":5,"half":1,"ok":true,"price":"11.11","grade":"92","inscription":1}]})";
+  const std::string body =
+      R"(,"issuer":"replay","effective_at":null,"brightness":null,"panels":[)"
+      R"({"address":0,"row":5,"half":1,"ok":true,"price":"11.11","grade":"92","inscription":1}]})";
   PublishAs("head-office", "S1", R"({"rev":1,"change_id":"same")" + body);
-  ASSERT_TRUE(WaitFor([&] { return Events("S1", "desired ignored") == 1; })) << stations_["S1"].agent->Log();
+  ASSERT_TRUE(WaitFor([&] { return Events("S1", "desired ignored") == 1; }))
+      << stations_["S1"].agent->Log();
   PublishAs("head-office", "S1", R"({"rev":"two","change_id":"bad")" + body);
   ASSERT_TRUE(WaitFor([&] { return Events("S1", "desired rejected") == 1; }));
   EXPECT_EQ(Writes("S1"), writes);
@@ -133,7 +145,8 @@ TEST_F(StationsTest, PushIsConfirmedByBothSignsAndReplaysOrMalformedDocumentsRea
 TEST_F(StationsTest, LocalChangeIsReportedAsAnOverrideUntilTheHeadOfficesNextRevision) {
   StartAgent("S1");
   ASSERT_EQ(Fleet({"push", "--station", "S1", "panel0=45.60:95:1", "--timeout", "20"}).status, 0);
-  const json local = stations_["S1"].agent->Request({{"op", "write"}, {"specs", {"panel1=1.11:92:0"}}});
+  const json local =
+      stations_["S1"].agent->Request({{"op", "write"}, {"specs", {"panel1=1.11:92:0"}}});
   ASSERT_TRUE(local.value("verified", false)) << local;
   ASSERT_TRUE(WaitFor([&] {
     const auto reported = watch_->Station("S1").reported;
@@ -153,15 +166,19 @@ TEST_F(StationsTest, StationOfflineDuringThePushTakesItWhenItConnects) {
   EXPECT_NE(push.out.find("offline"), std::string::npos) << push.out;
   StartAgent("S2");
   ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S2", 1, StationState::kVerified); }, 20s));
-  EXPECT_EQ(stations_["S2"].sign->Panel(3), Record("panel3=3.99:98:0")) << stations_["S2"].agent->Log();
+  EXPECT_EQ(stations_["S2"].sign->Panel(3), Record("panel3=3.99:98:0"))
+      << stations_["S2"].agent->Log();
 }
 
 TEST_F(StationsTest, StationCannotSetAnotherStationsPrices) {
   StartAgent("S2");
-  PublishAs("S1", "S2", R"({"rev":5,"change_id":"forged","issuer":"S1","effective_at":null,"brightness":null,)"
-                        R"("panels":[{"address":0,"row":5,"half":1,"ok":true,"price":"66.66","grade":"92","inscription":1}]})");
+  PublishAs(
+      "S1", "S2",
+      R"({"rev":5,"change_id":"forged","issuer":"S1","effective_at":null,"brightness":null,)"
+      R"("panels":[{"address":0,"row":5,"half":1,"ok":true,"price":"66.66","grade":"92","inscription":1}]})");
   // Had the broker taken it, the push would carry rev 6 and S2 would have applied 66.66 first.
-  const ProcessResult push = Fleet({"push", "--station", "S2", "panel0=45.60:95:1", "--timeout", "20", "--json"});
+  const ProcessResult push =
+      Fleet({"push", "--station", "S2", "panel0=45.60:95:1", "--timeout", "20", "--json"});
   ASSERT_EQ(push.status, 0) << push.out << push.err;
   EXPECT_EQ(json::parse(push.out)["stations"][0]["rev"], 1);
   EXPECT_EQ(Events("S2", "change accepted"), 1u);
@@ -175,7 +192,8 @@ TEST_F(StationsTest, AgentsComeBackAfterTheBrokerIsKilledAndTakeTheNextPush) {
   broker_.Kill();
   broker_.Start();
   for (const std::string id : {"S1", "S2"})
-    ASSERT_TRUE(WaitFor([&] { return Online(id) && watch_->Station(id).status->session > before; }, 30s));
+    ASSERT_TRUE(
+        WaitFor([&] { return Online(id) && watch_->Station(id).status->session > before; }, 30s));
   const ProcessResult push =
       Fleet({"push", "--station", "S1", "--station", "S2", "panel8=2.50:92:2", "--timeout", "20"});
   ASSERT_EQ(push.status, 0) << push.out << push.err;
@@ -203,8 +221,8 @@ TEST_F(StationsTest, KilledAgentShowsLostThenOnlineAfterItsRestartNeverTheOtherW
 
 TEST_F(StationsTest, ScheduledChangeIsReportedScheduledAndAppliedAtItsTime) {
   StartAgent("S1");
-  const ProcessResult push =
-      Fleet({"push", "--station", "S1", "panel1=9.99:95:0", "--at", "2099-01-01T06:00:00Z", "--timeout", "20"});
+  const ProcessResult push = Fleet({"push", "--station", "S1", "panel1=9.99:95:0", "--at",
+                                    "2099-01-01T06:00:00Z", "--timeout", "20"});
   ASSERT_EQ(push.status, 0) << push.out << push.err;
   ASSERT_TRUE(WaitFor([&] {
     const auto reported = watch_->Station("S1").reported;
@@ -213,8 +231,9 @@ TEST_F(StationsTest, ScheduledChangeIsReportedScheduledAndAppliedAtItsTime) {
   EXPECT_NE(stations_["S1"].sign->Panel(1), Record("panel1=9.99:95:0"));
   // The agent's clock moved past the change's time.
   const auto until = std::chrono::sys_days(std::chrono::year(2099) / 1 / 1) + 6h + 1s;
-  stations_["S1"].agent->SetClockOffsetMs(
-      std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::system_clock::now()).count());
+  stations_["S1"].agent->SetClockOffsetMs(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              until - std::chrono::system_clock::now())
+                                              .count());
   ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", 1, StationState::kVerified); }, 20s));
   EXPECT_TRUE(watch_->Station("S1").reported->pending.empty());
   EXPECT_EQ(stations_["S1"].sign->Panel(1), Record("panel1=9.99:95:0"));

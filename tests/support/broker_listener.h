@@ -33,7 +33,8 @@ class BrokerListener {
   BrokerListener& operator=(const BrokerListener&) = delete;
 
  private:
-  static tarvo_mqtt::ClientCallbacks Callbacks(std::function<void(const tarvo_mqtt::Message&)> take) {
+  static tarvo_mqtt::ClientCallbacks Callbacks(
+      std::function<void(const tarvo_mqtt::Message&)> take) {
     tarvo_mqtt::ClientCallbacks callbacks;
     callbacks.message = std::move(take);
     return callbacks;
