@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <toml++/toml.h>
 
@@ -101,7 +103,9 @@ AgentConfig LoadConfig(const std::string& path, bool required) {
   config.socket = FirstFolder("RUNTIME_DIRECTORY", "/run/tarvo") + "/agent.sock";
   toml::table table;
   struct stat info{};
-  if (required || stat(path.c_str(), &info) == 0) {
+  const bool present = stat(path.c_str(), &info) == 0;
+  if (required && !present) throw ConfigError(path + ": cannot read it: " + std::strerror(errno));
+  if (present) {
     try {
       table = toml::parse_file(path);
     } catch (const toml::parse_error& error) {
@@ -113,7 +117,7 @@ AgentConfig LoadConfig(const std::string& path, bool required) {
     if (std::find(std::begin(kKeys), std::end(kKeys), key.str()) == std::end(kKeys))
       throw ConfigError(path + ": " + std::string(key.str()) +
                         ": unknown key (known: station, port, verify_interval_s, drift, state_dir, "
-                        "socket, socket_group, mqtt)");
+                        "socket, socket_group, [mqtt])");
   }
   Read(Reader(path, table), config);
   config.mqtt = ReadMqttSection(path, table.get("mqtt"), config.station);

@@ -331,6 +331,7 @@ void AgentCore::Kick() {
       [this, kind, rev, brightnessRev, result, started] {
         Finished(kind, rev, brightnessRev, *result);
         if (result->readAll && !result->Failed()) ArmVerify(started);
+        if (!result->Failed()) Unverified(kind, *result);
         Kick();
       });
 }
@@ -378,6 +379,20 @@ void AgentCore::Finished(JobKind kind, int64_t rev, std::optional<int64_t> brigh
     Log(LOG_ERR, std::string("cannot record the sign's state: ") + error.what());
   }
   AnswerWaiters(rev, result);
+}
+
+// A session that reached the sign but left a panel unverified (a reply lost,
+// a write refused) is tried again with the port's backoff, not only at the
+// next verification; drift that is only reported is not.
+void AgentCore::Unverified(JobKind kind, const SignJobResult& result) {
+  const bool heals = kind == JobKind::kApply || config_.drift == DriftMode::kHeal;
+  if (result.AllVerified() || !heals) {
+    backoffMs_ = 0;
+    return;
+  }
+  if (kind == JobKind::kApply) needApply_ = true;
+  if (kind == JobKind::kVerify) needVerify_ = true;
+  ArmRetry();
 }
 
 void AgentCore::PortFailed(const SignJobResult& result) {

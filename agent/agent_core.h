@@ -84,6 +84,7 @@ class AgentCore {
   void Kick();
   void Finished(JobKind kind, int64_t rev, std::optional<int64_t> brightnessRev, const SignJobResult& result);
   void PortFailed(const SignJobResult& result);
+  void Unverified(JobKind kind, const SignJobResult& result);
   void Verified(const SignJobResult& result);
   void AnswerWaiters(int64_t rev, const SignJobResult& result);
   nlohmann::json WriteReply(const WriteWaiter& waiter, const SignJobResult& result) const;

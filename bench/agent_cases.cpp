@@ -24,6 +24,7 @@ namespace {
 
 using nlohmann::json;
 using tarvo::bench::Report;
+using tarvo::test::NowMs;
 
 constexpr int kLineRate = 19200;
 constexpr int kPanelExchangeBytes = 3 + 14;  // request and reply
@@ -35,11 +36,6 @@ constexpr int kHealRuns = 5;
 const sign_link::PanelRecord kBlank = {"----", '0', '0'};
 
 double LineMs(int bytes) { return bytes * 10.0 * 1000 / kLineRate; }
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 std::string Row1(int i) {
   char spec[32];

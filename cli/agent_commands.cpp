@@ -3,7 +3,6 @@
 // history exist only with an agent.
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
 #include "cli/agent_client.h"
 #include "cli/commands.h"
@@ -84,10 +83,9 @@ json WriteRequest(const Options& options) {
   if (options.command == Command::kBrightness) {
     request["brightness"] = options.level;
   } else if (options.file) {
+    station::ReadPanelFile(*options.file);  // refused here, before the agent hears of it
     std::ifstream file(*options.file, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    station::ParsePanelFile(text);  // refused here, before the agent hears of it
-    request["panels"] = json::parse(text)["panels"];
+    request["panels"] = json::parse(file)["panels"];
   } else {
     request["specs"] = options.specs;
   }

@@ -7,8 +7,8 @@ packages=(
   libgtest-dev googletest gettext
   dpkg-dev lintian desktop-file-utils locales
   libcli11-dev nlohmann-json3-dev
-  libmosquitto-dev libtomlplusplus-dev mosquitto mosquitto-clients openssl
-  libsystemd-dev libsqlite3-dev systemd
+  libmosquitto-dev libsystemd-dev libsqlite3-dev libtomlplusplus-dev systemd
+  mosquitto mosquitto-clients openssl
 )
 missing=()
 for p in "${packages[@]}"; do

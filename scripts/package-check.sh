@@ -44,6 +44,15 @@ echo "== unpacked tarvo-sign-sim --help"
 "$tree/usr/bin/tarvo-sign-sim" --help >/dev/null || fail "tarvo-sign-sim --help"
 echo "== unpacked tarvo-cli --version"
 "$tree/usr/bin/tarvo-cli" --version >/dev/null || fail "tarvo-cli --version"
+echo "== unpacked tarvo-agent --version, its conffile and systemd-analyze verify"
+"$tree/usr/sbin/tarvo-agent" --version >/dev/null || fail "tarvo-agent --version"
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/tarvo/agent.toml ||
+  fail "/etc/tarvo/agent.toml is not a conffile"
+# The unit as installed, pointed at the unpacked program and manual page.
+sed "s#^ExecStart=/usr/sbin/#ExecStart=$tree/usr/sbin/#" "$tree/lib/systemd/system/tarvo-agent.service" \
+  >"$work/tarvo-agent.service"
+MANPATH=$tree/usr/share/man systemd-analyze verify "$work/tarvo-agent.service" ||
+  fail "systemd-analyze verify finds fault with tarvo-agent.service"
 echo "== unpacked tarvo-fleet --version"
 "$tree/usr/bin/tarvo-fleet" --version >/dev/null || fail "tarvo-fleet --version"
 echo "== unpacked tarvo-broker-add-station"

@@ -16,12 +16,6 @@
 
 namespace tarvo::test {
 
-inline int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 inline size_t WriteFrames(const sign_sim::SimSign& sign) {
   size_t frames = 0;
   for (const std::string& message : sign.Received()) frames += message[0] == 'W' ? 1 : 0;

@@ -24,6 +24,12 @@
 
 namespace tarvo::test {
 
+// The machine's clock in milliseconds since the epoch, as effective_at counts.
+inline int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 struct AgentSetup {
   std::string port = "COM3";
   int verifyIntervalS = 300;
