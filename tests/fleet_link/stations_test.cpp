@@ -74,18 +74,8 @@ class StationsTest : public ::testing::Test {
     const auto station = watch_->Station(id);
     return station.status && station.status->online && station.reported;
   }
-  ProcessResult Fleet(std::vector<std::string> args) const {
-    std::vector<std::string> line = {TARVO_FLEET_PROGRAM,
-                                     "--broker",
-                                     broker_.TlsUrl(),
-                                     "--username",
-                                     "head-office",
-                                     "--password-file",
-                                     broker_.PasswordFile("head-office"),
-                                     "--ca-file",
-                                     broker_.CaFile()};
-    line.insert(line.end(), args.begin(), args.end());
-    return ChildProcess(line).Finish();
+  ProcessResult Fleet(const std::vector<std::string>& args) const {
+    return ChildProcess(broker_.HeadOfficeLine(TARVO_FLEET_PROGRAM, args)).Finish();
   }
   // Publishes a retained desired document as `user`.
   void PublishAs(const std::string& user, const std::string& station, const std::string& payload) {
