@@ -9,12 +9,14 @@
 #include <cstdlib>
 #include <toml++/toml.h>
 
+#include "agent/mqtt_config.h"
+
 namespace agent {
 
 namespace {
 
 const char* const kKeys[] = {"station", "port",   "verify_interval_s", "drift",
-                             "state_dir", "socket", "socket_group"};
+                             "state_dir", "socket", "socket_group", "mqtt"};
 
 // The first folder of a systemd directory variable (it may list several, ":" between).
 std::string FirstFolder(const char* variable, const std::string& fallback) {
@@ -112,17 +114,13 @@ AgentConfig LoadConfig(const std::string& path, bool required) {
     }
   }
   for (const auto& [key, value] : table) {
-    // The head office's link has its own table, read by that link.
-    if (key.str() == "mqtt" && value.is_table()) {
-      config.mqttTable = true;
-      continue;
-    }
     if (std::find(std::begin(kKeys), std::end(kKeys), key.str()) == std::end(kKeys))
       throw ConfigError(path + ": " + std::string(key.str()) +
                         ": unknown key (known: station, port, verify_interval_s, drift, state_dir, "
                         "socket, socket_group, [mqtt])");
   }
   Read(Reader(path, table), config);
+  config.mqtt = ReadMqttSection(path, table.get("mqtt"), config.station);
   return config;
 }
 

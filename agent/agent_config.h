@@ -2,9 +2,12 @@
 // tarvo-agent's configuration file (TOML). Every key may be left out; a key
 // with a bad value stops the start with one line naming it.
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <sys/types.h>
+
+#include "mqtt/broker_settings.h"
 
 namespace agent {
 
@@ -19,7 +22,8 @@ struct AgentConfig {
   std::string socket;    // $RUNTIME_DIRECTORY/agent.sock, else /run/tarvo/agent.sock
   std::string socketGroup = "tarvo";
   gid_t socketGid = 0;  // the group's number, looked up at load
-  bool mqttTable = false;  // an [mqtt] table for the head office's link is there
+  // [mqtt]: the head office's broker; none: the station stands alone.
+  std::optional<tarvo_mqtt::ClientSettings> mqtt;
 };
 
 // "FILE: key: what it should be".

@@ -58,6 +58,9 @@ class AgentCore {
   nlohmann::json History(int64_t since);
 
   void AddObserver(AgentObserver* observer) { observers_.push_back(observer); }
+  // Puts an event of another source (a head office's refused document) in the history.
+  void Record(const std::string& kind, std::optional<int64_t> rev, nlohmann::json detail, int priority);
+  const Readback& LastReadback() const { return readback_; }
   // One line for the service manager: revision, port and the last problem.
   std::string StatusLine() const;
 
@@ -71,7 +74,6 @@ class AgentCore {
   };
 
   void Load();
-  void Record(const std::string& kind, std::optional<int64_t> rev, nlohmann::json detail, int priority);
   // Runs body inside one transaction; a store failure rolls back and is rethrown.
   void Durably(const std::function<void()>& body);
   void TakeDue();

@@ -15,6 +15,7 @@
 #include "agent/agent_core.h"
 #include "agent/agent_log.h"
 #include "agent/control_server.h"
+#include "agent/fleet_link.h"
 #include "agent/state_db.h"
 
 namespace agent {
@@ -96,10 +97,11 @@ int Serve(const AgentConfig& config) {
   StatusNotifier notifier(core);
   core.AddObserver(&notifier);
   ControlServer server(loop.get(), config, core);
+  std::optional<FleetLink> link;
+  if (config.mqtt) link.emplace(loop.get(), config, core, db);
   core.Start();
+  if (link) link->Start();
   sd_notify(0, ("READY=1\nSTATUS=" + core.StatusLine()).c_str());
-  if (config.mqttTable)
-    Log(LOG_WARNING, "[mqtt]: this tarvo-agent has no link to a head office yet; the table is not used");
   Log(LOG_INFO, "station " + config.station + " on port " + config.port + ", socket " + config.socket +
                     ", state " + config.stateDir);
   const int result = sd_event_loop(loop.get());

@@ -192,7 +192,14 @@ INSTANTIATE_TEST_SUITE_P(Agent, BadConfigTest,
                          ::testing::Values(BadConfig{"verify_interval_s = 0", "verify_interval_s"},
                                            BadConfig{"drift = \"fix\"", "drift"},
                                            BadConfig{"station = \"north gate\"", "station"},
-                                           BadConfig{"colour = \"red\"", "colour"}),
-                         [](const auto& param) { return std::string(param.param.key); });
+                                           BadConfig{"colour = \"red\"", "colour"},
+                                           BadConfig{"socket_group = \"root\"\n[mqtt]\nurl = \"http://broker\"", "mqtt.url"},
+                                           BadConfig{"socket_group = \"root\"\n[mqtt]\nurl = \"mqtt://b\"\nkeepalive_s = 1",
+                                                     "mqtt.keepalive_s"}),
+                         [](const auto& param) {
+                           std::string name = param.param.key;
+                           std::replace(name.begin(), name.end(), '.', '_');
+                           return name;
+                         });
 
 }  // namespace

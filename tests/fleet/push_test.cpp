@@ -40,17 +40,7 @@ class FleetTest : public ::testing::Test {
   }
   // tarvo-fleet with the head office's credentials over TLS, then `args`.
   std::vector<std::string> Fleet(const std::vector<std::string>& args) const {
-    std::vector<std::string> line = {TARVO_FLEET_PROGRAM,
-                                     "--broker",
-                                     broker_.TlsUrl(),
-                                     "--username",
-                                     "head-office",
-                                     "--password-file",
-                                     broker_.PasswordFile("head-office"),
-                                     "--ca-file",
-                                     broker_.CaFile()};
-    line.insert(line.end(), args.begin(), args.end());
-    return line;
+    return broker_.HeadOfficeLine(TARVO_FLEET_PROGRAM, args);
   }
   ProcessResult Run(const std::vector<std::string>& args) const {
     return ChildProcess(Fleet(args)).Finish();

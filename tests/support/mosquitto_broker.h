@@ -29,13 +29,30 @@ class MosquittoBroker {
   void Stop();
   void Kill();
 
-  std::string Url() const;     // mqtt://127.0.0.1:PORT
-  std::string TlsUrl() const;  // mqtts://127.0.0.1:PORT
+  pid_t Pid() const { return pid_; }  // while it runs
+  std::string Url() const;            // mqtt://127.0.0.1:PORT
+  std::string TlsUrl() const;         // mqtts://127.0.0.1:PORT
   std::string CaFile() const { return folder_ + "/ca.crt"; }
   // A CA that did not sign the broker's certificate.
   std::string OtherCaFile() const { return folder_ + "/other-ca.crt"; }
   // A file that holds the account's password, for --password-file.
   std::string PasswordFile(const std::string& user) const;
+  // `program` as the head office runs it here (tarvo-fleet's broker options
+  // over TLS with the user head-office), then `args`.
+  std::vector<std::string> HeadOfficeLine(const std::string& program,
+                                          const std::vector<std::string>& args) const {
+    std::vector<std::string> line = {program,
+                                     "--broker",
+                                     TlsUrl(),
+                                     "--username",
+                                     "head-office",
+                                     "--password-file",
+                                     PasswordFile("head-office"),
+                                     "--ca-file",
+                                     CaFile()};
+    line.insert(line.end(), args.begin(), args.end());
+    return line;
+  }
 
  private:
   void End(int signal);

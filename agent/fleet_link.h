@@ -1,0 +1,80 @@
+#pragma once
+// The station's link to its head office over MQTT (tarvo/v1/<station>/...):
+// another source of changes and an observer of the core. It takes the head
+// office's `desired` revisions (only one above every revision it applied or
+// holds scheduled), publishes `reported` whenever its content changes,
+// `status` online for each connection (its will says lost), every history
+// event on `events`, and answers cmd/verify and cmd/report. The client runs
+// on the agent's own loop: the sign's work never waits for the broker, and
+// without a broker everything local goes on.
+
+#include <systemd/sd-event.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "agent/agent_config.h"
+#include "agent/agent_core.h"
+#include "agent/head_office_revisions.h"
+#include "agent/state_db.h"
+#include "mqtt/client.h"
+#include "mqtt/documents.h"
+#include "mqtt/sd_event_driver.h"
+
+namespace agent {
+
+class FleetLink final : public AgentObserver {
+ public:
+  // config.mqtt must be set. Registers itself as the core's observer.
+  // Throws for settings the client refuses (a password file it cannot read).
+  FleetLink(sd_event* loop, const AgentConfig& config, AgentCore& core, StateDb& db);
+  ~FleetLink() override;
+  FleetLink(const FleetLink&) = delete;
+  FleetLink& operator=(const FleetLink&) = delete;
+
+  // The first connection attempt; the rest follow by themselves.
+  void Start();
+  void OnEvent(const Event& event) override;
+
+  // What `reported` says now.
+  tarvo_mqtt::Reported Report() const;
+  bool Connected() const { return client_->Connected(); }
+
+ private:
+  void OnMessage(const tarvo_mqtt::Message& message);
+  void OnDesired(const std::string& payload);
+  void OnConnected();
+  void OnDisconnected(const std::string& reason);
+  std::optional<tarvo_mqtt::Will> NextWill();
+  void TrackSign(const Event& event);
+  void TrackRevisions(const Event& event);
+  void Publish(const Event& event);
+  void Save(const char* key, const nlohmann::json& value);
+  // Publishes `reported` from the loop once the events of a step are in.
+  void Later();
+  void PublishReport();
+  static int OnLater(sd_event_source* source, void* self);
+
+  sd_event* loop_;
+  std::string station_;
+  DriftMode drift_;
+  AgentCore& core_;
+  StateDb& db_;
+  HeadOfficeRevisions revisions_;
+  const tarvo_mqtt::Desired* submitting_ = nullptr;  // the head office's document being submitted
+  tarvo_mqtt::StationState signState_ = tarvo_mqtt::StationState::kUnverified;
+  std::optional<int64_t> verifiedAt_;  // since when the sign holds the current revision
+  std::string bootId_;
+  int64_t seq_ = 0;
+  int64_t session_ = 0;
+  std::optional<tarvo_mqtt::Reported> published_;  // the last `reported` the broker took
+  std::string lastProblem_;
+  sd_event_source* later_ = nullptr;
+  std::unique_ptr<tarvo_mqtt::SdEventDriver> driver_;
+  std::unique_ptr<tarvo_mqtt::Client> client_;
+};
+
+}  // namespace agent

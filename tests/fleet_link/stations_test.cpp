@@ -1,0 +1,232 @@
+// Stations and their head office end to end: tarvo-agent processes with their
+// [mqtt] link on simulated signs, tarvo-fleet, and Debian's mosquitto over TLS
+// with the package's ACL.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "sim/sign_simulator.h"
+#include "station/panel_request.h"
+#include "tests/agent/agent_process.h"
+#include "tests/fleet_link/head_office_watch.h"
+#include "tests/support/child_process.h"
+#include "tests/support/hermetic_env.h"
+#include "tests/support/mosquitto_broker.h"
+#include "tests/support/wait_for.h"
+
+namespace {
+
+using namespace tarvo::test;
+using nlohmann::json;
+using tarvo_mqtt::StationState;
+using namespace std::chrono_literals;
+
+// What the sign should hold after SPEC (all three fields given).
+sign_link::PanelRecord Record(const std::string& spec) {
+  const station::PanelRequest request = station::ParseSpecs({spec}).at(0);
+  return station::Merged({}, request);
+}
+
+struct Station {
+  sign_sim::SimSign* sign = nullptr;
+  std::unique_ptr<AgentProcess> agent;
+};
+
+class StationsTest : public ::testing::Test {
+ protected:
+  StationsTest()
+      : broker_(env_.Root(), {{"head-office", "ho"}, {"S1", "s1"}, {"S2", "s2"}}),
+        sim_(env_.ComDir()) {
+    broker_.Start();
+    for (const auto& [id, port] : {std::pair("S1", "COM3"), std::pair("S2", "COM4")}) {
+      Station& station = stations_[id];
+      station.sign = &sim_.AddSign(port);
+      station.sign->SetLineRate(19200);
+      const std::string root = env_.Root() + "/" + id;
+      std::filesystem::create_directories(root);
+      station.agent = std::make_unique<AgentProcess>(root);
+      std::ofstream(station.agent->Config())
+          << "station = \"" << id << "\"\nport = \"" << port << "\"\nstate_dir = \"" << root
+          << "/state\"\nsocket = \"" << station.agent->Socket() << "\"\nsocket_group = \"root\"\n"
+          << "[mqtt]\nurl = \"" << broker_.TlsUrl() << "\"\npassword_file = \""
+          << broker_.PasswordFile(id) << "\"\nca_file = \"" << broker_.CaFile()
+          << "\"\nkeepalive_s = 5\n";
+    }
+    sim_.Start();
+    watch_ = std::make_unique<HeadOfficeWatch>(HeadOffice());
+  }
+  tarvo_mqtt::ClientSettings HeadOffice() const {
+    tarvo_mqtt::ClientSettings settings;
+    settings.url = broker_.TlsUrl();
+    settings.username = "head-office";
+    settings.passwordFile = broker_.PasswordFile("head-office");
+    settings.caFile = broker_.CaFile();
+    return settings;
+  }
+  void StartAgent(const std::string& id) {
+    stations_[id].agent->Start();
+    ASSERT_TRUE(WaitFor([&] { return Online(id); }, 20s)) << stations_[id].agent->Log();
+  }
+  bool Online(const std::string& id) const {
+    const auto station = watch_->Station(id);
+    return station.status && station.status->online && station.reported;
+  }
+  ProcessResult Fleet(const std::vector<std::string>& args) const {
+    return ChildProcess(broker_.HeadOfficeLine(TARVO_FLEET_PROGRAM, args)).Finish();
+  }
+  // Publishes a retained desired document as `user`.
+  void PublishAs(const std::string& user, const std::string& station, const std::string& payload) {
+    const ProcessResult result =
+        ChildProcess({"/usr/bin/mosquitto_pub", "-L",
+                      broker_.TlsUrl() + "/tarvo/v1/" + station + "/desired", "--cafile",
+                      broker_.CaFile(), "-u", user, "-P", user == "head-office" ? "ho" : "s1", "-q",
+                      "1", "-r", "-m", payload})
+            .Finish();
+    ASSERT_EQ(result.status, 0) << result.err;
+  }
+  size_t Writes(const std::string& id) const {
+    size_t frames = 0;
+    for (const std::string& message : stations_.at(id).sign->Received())
+      frames += message[0] == 'W';
+    return frames;
+  }
+  size_t Events(const std::string& id, const std::string& kind) {
+    size_t count = 0;
+    for (const json& event : stations_[id].agent->Events()) count += event["kind"] == kind;
+    return count;
+  }
+
+  HermeticEnv env_;
+  MosquittoBroker broker_;
+  sign_sim::SignSimulator sim_;
+  std::map<std::string, Station> stations_;
+  std::unique_ptr<HeadOfficeWatch> watch_;
+};
+
+TEST_F(StationsTest, PushIsConfirmedByBothSignsAndReplaysOrMalformedDocumentsReachNoSign) {
+  StartAgent("S1");
+  StartAgent("S2");
+  const ProcessResult push = Fleet({"push", "--station", "S1", "--station", "S2",
+                                    "panel0=45.60:95:1", "--timeout", "20", "--json"});
+  ASSERT_EQ(push.status, 0) << push.out << push.err;
+  EXPECT_EQ(json::parse(push.out)["confirmed"], 2);
+  for (const std::string id : {"S1", "S2"})
+    EXPECT_EQ(stations_[id].sign->Panel(0), Record("panel0=45.60:95:1"));
+  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", 1, StationState::kVerified); }));
+  ASSERT_EQ(watch_->Station("S1").reported->panels.size(), 10u);
+
+  const size_t writes = Writes("S1");
+  const std::string body =
+      R"(,"issuer":"replay","effective_at":null,"brightness":null,"panels":[)"
+      R"({"address":0,"row":5,"half":1,"ok":true,"price":"11.11","grade":"92","inscription":1}]})";
+  PublishAs("head-office", "S1", R"({"rev":1,"change_id":"same")" + body);
+  ASSERT_TRUE(WaitFor([&] { return Events("S1", "desired ignored") == 1; }))
+      << stations_["S1"].agent->Log();
+  PublishAs("head-office", "S1", R"({"rev":"two","change_id":"bad")" + body);
+  ASSERT_TRUE(WaitFor([&] { return Events("S1", "desired rejected") == 1; }));
+  EXPECT_EQ(Writes("S1"), writes);
+  EXPECT_EQ(stations_["S1"].sign->Panel(0), Record("panel0=45.60:95:1"));
+  EXPECT_TRUE(watch_->Reports("S1", 1, StationState::kVerified));
+}
+
+TEST_F(StationsTest, LocalChangeIsReportedAsAnOverrideUntilTheHeadOfficesNextRevision) {
+  StartAgent("S1");
+  ASSERT_EQ(Fleet({"push", "--station", "S1", "panel0=45.60:95:1", "--timeout", "20"}).status, 0);
+  const json local =
+      stations_["S1"].agent->Request({{"op", "write"}, {"specs", {"panel1=1.11:92:0"}}});
+  ASSERT_TRUE(local.value("verified", false)) << local;
+  ASSERT_TRUE(WaitFor([&] {
+    const auto reported = watch_->Station("S1").reported;
+    return reported && reported->localOverride && reported->localOverride->changeId == local["id"];
+  }));
+  EXPECT_EQ(watch_->Station("S1").reported->rev, 1);
+  ASSERT_EQ(Fleet({"push", "--station", "S1", "panel0=45.70:95:1", "--timeout", "20"}).status, 0);
+  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", 2, StationState::kVerified); }));
+  EXPECT_FALSE(watch_->Station("S1").reported->localOverride);
+}
+
+TEST_F(StationsTest, StationOfflineDuringThePushTakesItWhenItConnects) {
+  StartAgent("S1");
+  const ProcessResult push =
+      Fleet({"push", "--station", "S1", "--station", "S2", "panel3=3.99:98:0", "--timeout", "5"});
+  EXPECT_EQ(push.status, 1) << push.out << push.err;
+  EXPECT_NE(push.out.find("offline"), std::string::npos) << push.out;
+  StartAgent("S2");
+  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S2", 1, StationState::kVerified); }, 20s));
+  EXPECT_EQ(stations_["S2"].sign->Panel(3), Record("panel3=3.99:98:0"))
+      << stations_["S2"].agent->Log();
+}
+
+TEST_F(StationsTest, StationCannotSetAnotherStationsPrices) {
+  StartAgent("S2");
+  PublishAs(
+      "S1", "S2",
+      R"({"rev":5,"change_id":"forged","issuer":"S1","effective_at":null,"brightness":null,)"
+      R"("panels":[{"address":0,"row":5,"half":1,"ok":true,"price":"66.66","grade":"92","inscription":1}]})");
+  // Had the broker taken it, the push would carry rev 6 and S2 would have applied 66.66 first.
+  const ProcessResult push =
+      Fleet({"push", "--station", "S2", "panel0=45.60:95:1", "--timeout", "20", "--json"});
+  ASSERT_EQ(push.status, 0) << push.out << push.err;
+  EXPECT_EQ(json::parse(push.out)["stations"][0]["rev"], 1);
+  EXPECT_EQ(Events("S2", "change accepted"), 1u);
+  EXPECT_EQ(stations_["S2"].sign->Panel(0), Record("panel0=45.60:95:1"));
+}
+
+TEST_F(StationsTest, AgentsComeBackAfterTheBrokerIsKilledAndTakeTheNextPush) {
+  StartAgent("S1");
+  StartAgent("S2");
+  const int64_t before = watch_->Station("S1").status->session;
+  broker_.Kill();
+  broker_.Start();
+  for (const std::string id : {"S1", "S2"})
+    ASSERT_TRUE(
+        WaitFor([&] { return Online(id) && watch_->Station(id).status->session > before; }, 30s));
+  const ProcessResult push =
+      Fleet({"push", "--station", "S1", "--station", "S2", "panel8=2.50:92:2", "--timeout", "20"});
+  ASSERT_EQ(push.status, 0) << push.out << push.err;
+  EXPECT_EQ(stations_["S1"].sign->Panel(8), Record("panel8=2.50:92:2"));
+  EXPECT_EQ(stations_["S2"].sign->Panel(8), Record("panel8=2.50:92:2"));
+}
+
+TEST_F(StationsTest, KilledAgentShowsLostThenOnlineAfterItsRestartNeverTheOtherWayRound) {
+  StartAgent("S1");
+  stations_["S1"].agent->Kill9();
+  ASSERT_TRUE(WaitFor([&] { return !watch_->Station("S1").status->online; }));
+  const ProcessResult lost = Fleet({"status", "--json"});
+  EXPECT_NE(lost.out.find(R"("connection":"lost")"), std::string::npos) << lost.out;
+  StartAgent("S1");
+  const ProcessResult online = Fleet({"status", "--json"});
+  EXPECT_NE(online.out.find(R"("connection":"online")"), std::string::npos) << online.out;
+  const std::vector<tarvo_mqtt::Status> statuses = watch_->Statuses("S1");
+  ASSERT_GE(statuses.size(), 3u);
+  EXPECT_TRUE(statuses[0].online);
+  EXPECT_FALSE(statuses[1].online);
+  EXPECT_EQ(statuses[1].session, statuses[0].session);
+  EXPECT_TRUE(statuses.back().online);
+  EXPECT_GT(statuses.back().session, statuses[1].session);
+}
+
+TEST_F(StationsTest, ScheduledChangeIsReportedScheduledAndAppliedAtItsTime) {
+  StartAgent("S1");
+  const ProcessResult push = Fleet({"push", "--station", "S1", "panel1=9.99:95:0", "--at",
+                                    "2099-01-01T06:00:00Z", "--timeout", "20"});
+  ASSERT_EQ(push.status, 0) << push.out << push.err;
+  ASSERT_TRUE(WaitFor([&] {
+    const auto reported = watch_->Station("S1").reported;
+    return reported && reported->state == StationState::kScheduled && reported->pending.size() == 1;
+  }));
+  EXPECT_NE(stations_["S1"].sign->Panel(1), Record("panel1=9.99:95:0"));
+  // The agent's clock moved past the change's time.
+  const auto until = std::chrono::sys_days(std::chrono::year(2099) / 1 / 1) + 6h + 1s;
+  stations_["S1"].agent->SetClockOffsetMs(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              until - std::chrono::system_clock::now())
+                                              .count());
+  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", 1, StationState::kVerified); }, 20s));
+  EXPECT_TRUE(watch_->Station("S1").reported->pending.empty());
+  EXPECT_EQ(stations_["S1"].sign->Panel(1), Record("panel1=9.99:95:0"));
+}
+
+}  // namespace
