@@ -13,6 +13,7 @@
 
 #include "cli/failure.h"
 #include "station/agent_protocol.h"
+#include "station/text.h"
 
 namespace tarvo_cli {
 
@@ -21,9 +22,10 @@ namespace {
 // A write waits for the sign: long enough for a sign that answers nothing.
 constexpr int kReplyBoundMs = 5 * 60 * 1000;
 
+// `why` is the cause in the user's words.
 [[noreturn]] void Lost(const std::string& why) {
-  throw CliFailure(ExitStatus::kPortError, "the agent at " + AgentSocketPath() + " " + why +
-                                               "; see journalctl -u tarvo-agent");
+  throw CliFailure(ExitStatus::kPortError,
+                   station::Format("the agent at %s %s; see journalctl -u tarvo-agent", {AgentSocketPath(), why}));
 }
 
 std::string SocketGroup(const std::string& path) {
@@ -52,8 +54,9 @@ std::optional<AgentClient> AgentClient::Connect() {
   const int error = errno;
   close(fd);
   if (error == EACCES || error == EPERM) {
-    throw CliFailure(ExitStatus::kPortError, "the agent at " + path + ": permission denied; add the user to group " +
-                                                 SocketGroup(path) + " and log in again");
+    throw CliFailure(ExitStatus::kPortError,
+                     station::Format("the agent at %s: permission denied; add the user to group %s and log in again",
+                                     {path, SocketGroup(path)}));
   }
   return std::nullopt;  // no socket, or no agent behind it
 }
@@ -67,7 +70,7 @@ nlohmann::json AgentClient::Ask(const nlohmann::json& request) {
   for (size_t sent = 0; sent < line.size();) {
     const ssize_t n = send(fd_, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Lost(std::string("went away: ") + std::strerror(errno));
+    if (n < 0) Lost(station::Format("went away: %s", {std::strerror(errno)}));
     sent += static_cast<size_t>(n);
   }
   std::string reply;
@@ -75,15 +78,15 @@ nlohmann::json AgentClient::Ask(const nlohmann::json& request) {
   while (reply.find('\n') == std::string::npos) {
     const int ready = poll(&wait, 1, kReplyBoundMs);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) Lost("did not answer");
+    if (ready <= 0) Lost(station::Tr("did not answer"));
     char buffer[65536];
     const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) Lost("closed the connection");
+    if (n <= 0) Lost(station::Tr("closed the connection"));
     reply.append(buffer, static_cast<size_t>(n));
   }
   const nlohmann::json document = nlohmann::json::parse(reply.substr(0, reply.find('\n')), nullptr, false);
-  if (!document.is_object()) Lost("answered something that is not a reply");
+  if (!document.is_object()) Lost(station::Tr("answered something that is not a reply"));
   return document;
 }
 

@@ -9,6 +9,8 @@
 #include "cli/sign_panels.h"
 #include "station/panel_json.h"
 #include "station/port_state.h"
+#include "station/quoted.h"
+#include "station/text.h"
 #include "station/utc_instant.h"
 
 namespace tarvo_cli {
@@ -20,15 +22,16 @@ using nlohmann::json;
 AgentClient NeedAgent() {
   std::optional<AgentClient> client = AgentClient::Connect();
   if (!client)
-    throw CliFailure(ExitStatus::kPortError, "no agent answers at " + AgentSocketPath() +
-                                                 "; start it with systemctl enable --now tarvo-agent");
+    throw CliFailure(ExitStatus::kPortError,
+                     station::Format("no agent answers at %s; start it with systemctl enable --now tarvo-agent",
+                                     {AgentSocketPath()}));
   return std::move(*client);
 }
 
 // A refused request is bad input (nothing changed); any other error the agent's.
 json Checked(const json& reply) {
   if (reply.value("ok", false)) return reply;
-  const std::string error = reply.value("error", std::string("the agent refused the request"));
+  const std::string error = reply.value("error", station::Tr("the agent refused the request"));
   throw CliFailure(error.rfind("bad ", 0) == 0 ? ExitStatus::kBadUsage : ExitStatus::kPortError, error);
 }
 
@@ -50,12 +53,12 @@ std::string Text(const json& value) {
 }
 
 std::string PanelText(const json& panel) {
-  if (!panel.is_object() || !panel.value("ok", false)) return "(unknown)";
+  if (!panel.is_object() || !panel.value("ok", false)) return station::Tr("(unknown)");
   return Text(panel["price"]) + " " + Text(panel["grade"]) + " " + Text(panel["inscription"]);
 }
 
 void PrintChanges(std::ostream& out, const json& changes) {
-  out << "id            rev  effective at              issuer    changes\n";
+  out << station::Tr("id            rev  effective at              issuer    changes") << '\n';
   for (const json& change : changes) {
     std::string what;
     for (const json& panel : change["panels"])
@@ -74,7 +77,8 @@ std::optional<int64_t> At(const Options& options) {
   if (!options.at) return std::nullopt;
   const std::optional<int64_t> at = station::ParseInstant(*options.at);
   if (!at)
-    throw CliFailure(ExitStatus::kBadUsage, "bad --at \"" + *options.at + "\": give a time such as 2026-12-09T06:00:00+03:00");
+    throw CliFailure(ExitStatus::kBadUsage, station::Format("bad --at %s: give a time such as 2026-12-09T06:00:00+03:00",
+                                                            {station::Quoted(*options.at)}));
   return at;
 }
 
@@ -98,35 +102,50 @@ ExitStatus WriteThroughAgent(const Options& options, Console& console, AgentClie
   if (options.json) console.out << station::Dump(reply) << '\n';
   if (reply.value("scheduled", false)) {
     if (!options.json)
-      console.out << "scheduled: change " << Text(reply["id"]) << ", rev " << reply["rev"] << ", at "
-                  << Text(reply["effective_at"]) << '\n';
+      console.out << station::Format("scheduled: change %s, rev %s, at %s",
+                                     {Text(reply["id"]), reply["rev"].dump(), Text(reply["effective_at"])})
+                  << '\n';
     return ExitStatus::kDone;
   }
   const bool verified = reply.value("verified", false);
   if (!options.json) {
-    console.out << "change " << Text(reply["id"]) << ", rev " << reply["rev"] << ", "
-                << station::PortLabel(Text(reply["port"]), Text(reply["device"])) << '\n';
-    if (!reply["panels"].empty()) console.out << "panel  row  half  asked              sent  verified\n";
+    console.out << station::Format("change %s, rev %s, %s",
+                                   {Text(reply["id"]), reply["rev"].dump(),
+                                    station::PortLabel(Text(reply["port"]), Text(reply["device"]))})
+                << '\n';
+    if (!reply["panels"].empty())
+      console.out << station::Tr("panel  row  half  asked              sent  verified") << '\n';
+    const std::string yes = station::Tr("yes");
+    const std::string no = station::Tr("no");
     for (const json& panel : reply["panels"]) {
       char line[160];
       std::snprintf(line, sizeof line, "%5d  %3d  %4d  %-17s  %-4s  %s", panel["address"].get<int>(),
                     panel["row"].get<int>(), panel["half"].get<int>(), PanelText(panel["asked"]).c_str(),
-                    panel.value("sent", false) ? "yes" : "no", panel.value("verified", false) ? "yes" : "no");
+                    (panel.value("sent", false) ? yes : no).c_str(),
+                    (panel.value("verified", false) ? yes : no).c_str());
       console.out << line << '\n';
     }
-    if (reply.contains("brightness"))
-      console.out << "brightness " << Text(reply["brightness"]["level"])
-                  << (reply["brightness"].value("verified", false) ? " echoed" : " NOT echoed") << '\n';
-    console.out << (verified ? "verified" : "NOT verified") << '\n';
+    if (reply.contains("brightness")) {
+      const std::string level = Text(reply["brightness"]["level"]);
+      console.out << (reply["brightness"].value("verified", false)
+                          ? station::Format("brightness %s echoed", {level})
+                          : station::Format("brightness %s NOT echoed", {level}))
+                  << '\n';
+    }
+    console.out << (verified ? station::Tr("verified") : station::Tr("NOT verified")) << '\n';
   }
   if (verified) return ExitStatus::kDone;
   if (reply.contains("problem")) {
-    console.err << "tarvo-cli: " << Text(reply["problem"]) << "; the agent keeps rev " << reply["rev"]
-                << " and tries again\n";
+    console.err << "tarvo-cli: "
+                << station::Format("%s; the agent keeps rev %s and tries again",
+                                   {Text(reply["problem"]), reply["rev"].dump()})
+                << '\n';
     return ExitStatus::kPortError;
   }
-  console.err << "tarvo-cli: the sign did not confirm every panel; the agent keeps rev " << reply["rev"]
-              << " and verifies it again\n";
+  console.err << "tarvo-cli: "
+              << station::Format("the sign did not confirm every panel; the agent keeps rev %s and verifies it again",
+                                 {reply["rev"].dump()})
+              << '\n';
   return ExitStatus::kNotConfirmed;
 }
 
@@ -141,7 +160,8 @@ ExitStatus ReadThroughAgent(const Options& options, Console& console, AgentClien
   }
   for (const auto& [address, record] : panels) {
     if (record) continue;
-    console.err << "tarvo-cli: no proper answer from every panel; check the sign's cable and power\n";
+    console.err << "tarvo-cli: " << station::Tr("no proper answer from every panel; check the sign's cable and power")
+                << '\n';
     return ExitStatus::kNotConfirmed;
   }
   return ExitStatus::kDone;
@@ -153,7 +173,9 @@ std::optional<ExitStatus> RunThroughAgent(const Options& options, Console& conso
   if (options.direct) return std::nullopt;
   std::optional<AgentClient> agent = AgentClient::Connect();
   if (!agent) {
-    if (options.at) throw CliFailure(ExitStatus::kPortError, "--at needs the agent, and none answers at " + AgentSocketPath());
+    if (options.at)
+      throw CliFailure(ExitStatus::kPortError,
+                       station::Format("--at needs the agent, and none answers at %s", {AgentSocketPath()}));
     return std::nullopt;
   }
   if (options.command == Command::kRead) return ReadThroughAgent(options, console, *agent);
@@ -168,22 +190,28 @@ ExitStatus RunStatus(const Options& options, Console& console) {
     return ExitStatus::kDone;
   }
   const json& verification = status["last_verification"];
-  console.out << "station            " << Text(status["station"]) << '\n'
-              << "port               " << Text(status["port_in_use"]) << " (" << Text(status["port_state"]) << ")\n"
-              << "revision           " << status["rev"]
-              << (status["verified_rev"] == status["rev"] ? " (verified)" : " (being applied)") << '\n'
-              << "brightness         " << Text(status["brightness"]) << '\n'
-              << "pending changes    " << status["pending"].size() << '\n'
-              << "last verification  "
-              << (verification.is_object()
-                      ? Text(verification["at"]) + (verification.value("ok", false) ? " ok" : " drift")
-                      : std::string("-"))
+  const std::string rev = status["rev"].dump();
+  const json& problem = status["last_problem"];
+  // Each line is one text: a language aligns its own labels.
+  console.out << station::Format("station            %s", {Text(status["station"])}) << '\n'
+              << station::Format("port               %s (%s)",
+                                 {Text(status["port_in_use"]), Text(status["port_state"])})
               << '\n'
-              << "drift found        " << status["drift_count"] << " panels\n"
-              << "last problem       "
-              << (status["last_problem"].is_object()
-                      ? Text(status["last_problem"]["at"]) + " " + Text(status["last_problem"]["problem"])
-                      : std::string("-"))
+              << (status["verified_rev"] == status["rev"]
+                      ? station::Format("revision           %s (verified)", {rev})
+                      : station::Format("revision           %s (being applied)", {rev}))
+              << '\n'
+              << station::Format("brightness         %s", {Text(status["brightness"])}) << '\n'
+              << station::Format("pending changes    %s", {std::to_string(status["pending"].size())}) << '\n'
+              << station::Format("last verification  %s",
+                                 {!verification.is_object()              ? std::string("-")
+                                  : verification.value("ok", false) ? station::Format("%s ok", {Text(verification["at"])})
+                                                                    : station::Format("%s drift", {Text(verification["at"])})})
+              << '\n'
+              << station::Format("drift found        %s panels", {status["drift_count"].dump()}) << '\n'
+              << station::Format("last problem       %s",
+                                 {problem.is_object() ? Text(problem["at"]) + " " + Text(problem["problem"])
+                                                      : std::string("-")})
               << '\n';
   if (!status["panels"].empty()) PrintPanels(console.out, PanelsOf(status["panels"]));
   return ExitStatus::kDone;
@@ -196,7 +224,7 @@ ExitStatus RunSchedule(const Options& options, Console& console) {
   if (options.json) {
     console.out << station::Dump(reply) << '\n';
   } else if (options.cancelId) {
-    console.out << "cancelled: change " << Text(reply["id"]) << ", rev " << reply["rev"] << '\n';
+    console.out << station::Format("cancelled: change %s, rev %s", {Text(reply["id"]), reply["rev"].dump()}) << '\n';
   } else {
     PrintChanges(console.out, reply["pending"]);
   }
@@ -208,8 +236,8 @@ ExitStatus RunHistory(const Options& options, Console& console) {
   if (options.since) {
     const std::optional<int64_t> since = station::ParseInstant(*options.since);
     if (!since)
-      throw CliFailure(ExitStatus::kBadUsage,
-                       "bad --since \"" + *options.since + "\": give a time such as 2026-12-08T00:00:00Z");
+      throw CliFailure(ExitStatus::kBadUsage, station::Format("bad --since %s: give a time such as 2026-12-08T00:00:00Z",
+                                                              {station::Quoted(*options.since)}));
     request["since"] = station::FormatInstant(*since);
   }
   AgentClient agent = NeedAgent();
@@ -220,7 +248,7 @@ ExitStatus RunHistory(const Options& options, Console& console) {
   }
   for (const json& event : reply["events"]) {
     console.out << Text(event["at"]) << "  " << Text(event["kind"])
-                << (event["rev"].is_null() ? "" : " rev " + event["rev"].dump()) << "  "
+                << (event["rev"].is_null() ? "" : " " + station::Format("rev %s", {event["rev"].dump()})) << "  "
                 << station::Dump(event["detail"]) << '\n';
   }
   return ExitStatus::kDone;

@@ -43,14 +43,14 @@ Options anywhere (before or after the command):
   --no-journal   keep no journal
   --help, --version)");
 
-// With tarvo-agent (English only for now).
-constexpr const char* kAgentFooter = R"(
+// With tarvo-agent.
+constexpr const char* kAgentFooter = N_(R"(
 
 With tarvo-agent running (its socket: $TARVO_AGENT_SOCKET, else /run/tarvo/agent.sock),
 read, write and brightness go through it (--direct: the port itself), write --at TIME
 schedules a change, and status, schedule [cancel ID] and history [--since TIME] ask it;
 without an agent these three end with status 3.
-  tarvo-cli write row1=56.90:95 --at 2026-12-09T06:00:00+03:00)";
+  tarvo-cli write row1=56.90:95 --at 2026-12-09T06:00:00+03:00)");
 
 constexpr std::array<const char*, 9> kVerbs = {"ports",   "find",   "read",     "write",  "brightness",
                                                "journal", "status", "schedule", "history"};
@@ -117,7 +117,7 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   app.set_help_flag("-h,--help", station::Tr("print this help and end"));
   app.set_version_flag("--version", std::string("tarvo-cli ") + TARVO_VERSION,
                        station::Tr("print the version and end"));
-  app.footer(station::Tr(kFooter) + kAgentFooter);
+  app.footer(station::Tr(kFooter) + station::Tr(kAgentFooter));
   app.require_subcommand(1, 1);
   // Options anywhere: before or after the verb.
   app.fallthrough();
@@ -130,7 +130,7 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   auto* journal = app.add_option("--journal", options.journalFile,
                                  station::Tr("the journal file to append to"));
   auto* noJournal = app.add_flag("--no-journal", options.noJournal, station::Tr("keep no journal"));
-  app.add_flag("--direct", options.direct, "read, write, brightness: the port itself, even when tarvo-agent runs");
+  app.add_flag("--direct", options.direct, station::Tr("read, write, brightness: the port itself, even when tarvo-agent runs"));
 
   const auto verb = [&app](const char* name, const char* description) {
     CLI::App* command = app.add_subcommand(name, station::Tr(description));
@@ -153,23 +153,23 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
                                               "or -, GRADE 80 92 95 98 ДТ, INSCRIPTION 0..3"));
   write->add_option("--file", options.file, station::Tr("the JSON that read --json prints, edited"))
       ->excludes(specs);
-  write->add_option("--at", options.at, "let tarvo-agent apply it at TIME (RFC 3339)");
+  write->add_option("--at", options.at, station::Tr("let tarvo-agent apply it at TIME (RFC 3339)"));
   write->callback([&options] { options.command = Command::kWrite; });
   CLI::App* brightness = verb("brightness", N_("automatic brightness, or a level 0..9"));
   brightness->add_option("LEVEL", options.level, station::Tr("auto or 0..9"))->required();
-  brightness->add_option("--at", options.at, "let tarvo-agent apply it at TIME (RFC 3339)");
+  brightness->add_option("--at", options.at, station::Tr("let tarvo-agent apply it at TIME (RFC 3339)"));
   brightness->callback([&options] { options.command = Command::kBrightness; });
   verb("journal", N_("the journal of writes and brightness changes, newest last"))
       ->callback([&options] { options.command = Command::kJournal; });
-  verb("status", "tarvo-agent: its revision, port, pending changes, last verification")
+  verb("status", N_("tarvo-agent: its revision, port, pending changes, last verification"))
       ->callback([&options] { options.command = Command::kStatus; });
-  CLI::App* schedule = verb("schedule", "tarvo-agent: the pending changes");
+  CLI::App* schedule = verb("schedule", N_("tarvo-agent: the pending changes"));
   schedule->callback([&options] { options.command = Command::kSchedule; });
-  schedule->add_subcommand("cancel", "cancel a pending change")
-      ->add_option("ID", options.cancelId, "the change's id, as schedule lists it")
+  schedule->add_subcommand("cancel", station::Tr("cancel a pending change"))
+      ->add_option("ID", options.cancelId, station::Tr("the change's id, as schedule lists it"))
       ->required();
-  CLI::App* history = verb("history", "tarvo-agent: its events, oldest first");
-  history->add_option("--since", options.since, "only events from TIME (RFC 3339)");
+  CLI::App* history = verb("history", N_("tarvo-agent: its events, oldest first"));
+  history->add_option("--since", options.since, station::Tr("only events from TIME (RFC 3339)"));
   history->callback([&options] { options.command = Command::kHistory; });
 
   try {
@@ -196,7 +196,7 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
     if (!talks) BadUsage(station::Tr("--port is for read, write and brightness"));
     CheckPortName(*options.port);
   }
-  if (options.direct && !talks) BadUsage("--direct is for read, write and brightness");
+  if (options.direct && !talks) BadUsage(station::Tr("--direct is for read, write and brightness"));
   if (options.command == Command::kWrite && options.specs.empty() && !options.file)
     BadUsage(station::Tr("write needs SPEC... or --file FILE; see tarvo-cli write --help"));
   return options;

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <exception>
 
-#include "station/text.h"
 #include "cli/commands.h"
 #include "cli/user_language.h"
 #include "station/input_error.h"

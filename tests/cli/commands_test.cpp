@@ -613,11 +613,16 @@ TEST_F(CliTest, HumanOutputFollowsTheLocaleAndJsonNever) {
   const CliResult human = RunCli({"brightness", "3", "--port", "COM3"}, russian);
   const CliResult refused = RunCli({"brightness", "10"}, russian);
   const CliResult machine = RunCli({"brightness", "10", "--json"}, russian);
+  // The agent's verbs too, here without an agent.
+  const CliResult noAgent = RunCli({"status"}, russian);
+  const CliResult noAgentMachine = RunCli({"status", "--json"}, russian);
 
   EXPECT_EQ(human.out, "COM3 (" + sign.LinkPath() + "): установлена ручная яркость: 3\n");
   ExpectOneErrorLine(refused, "неверная яркость \"10\"");
   ExpectOneErrorLine(machine, "bad brightness \"10\"");
   EXPECT_EQ(Document(machine)["error"]["message"], "bad brightness \"10\": give auto or a level 0..9");
+  ExpectOneErrorLine(noAgent, "не отвечает ни один агент");
+  ExpectOneErrorLine(noAgentMachine, "no agent answers at");
 }
 
 TEST_F(CliTest, BrightnessIsConfirmedByTheEchoAndJournalled) {
