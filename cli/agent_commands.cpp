@@ -119,11 +119,11 @@ ExitStatus WriteThroughAgent(const Options& options, Console& console, AgentClie
     const std::string no = station::Tr("no");
     for (const json& panel : reply["panels"]) {
       char line[160];
-      std::snprintf(line, sizeof line, "%5d  %3d  %4d  %-17s  %-4s  %s", panel["address"].get<int>(),
-                    panel["row"].get<int>(), panel["half"].get<int>(), PanelText(panel["asked"]).c_str(),
-                    (panel.value("sent", false) ? yes : no).c_str(),
-                    (panel.value("verified", false) ? yes : no).c_str());
-      console.out << line << '\n';
+      std::snprintf(line, sizeof line, "%5d  %3d  %4d  ", panel["address"].get<int>(), panel["row"].get<int>(),
+                    panel["half"].get<int>());
+      console.out << line << station::PadRight(PanelText(panel["asked"]), 19)
+                  << station::PadRight(panel.value("sent", false) ? yes : no, 6)
+                  << (panel.value("verified", false) ? yes : no) << '\n';
     }
     if (reply.contains("brightness")) {
       const std::string level = Text(reply["brightness"]["level"]);

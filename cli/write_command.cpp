@@ -164,13 +164,11 @@ void PrintRun(std::ostream& out, const WriteRun& run) {
     char lead[32];
     std::snprintf(lead, sizeof lead, "%5d  %3d  %4d  ", address, station::EntryRowOf(address),
                   station::HalfOf(address));
-    char results[32];
     const std::string yes = station::Tr("yes");
     const std::string no = station::Tr("no");
-    std::snprintf(results, sizeof results, "%-12s  %s", (write.acknowledged ? yes : no).c_str(),
-                  (write.verified ? yes : no).c_str());
-    out << lead << (write.record ? RecordText(*write.record) : station::Tr("(unknown)    "))
-        << "      " << results << (write.skipped.empty() ? "" : "  " + write.skipped) << '\n';
+    out << lead << (write.record ? RecordText(*write.record) : station::Tr("(unknown)    ")) << "      "
+        << station::PadRight(write.acknowledged ? yes : no, 14) << (write.verified ? yes : no)
+        << (write.skipped.empty() ? "" : "  " + write.skipped) << '\n';
   }
   out << (run.verified() ? station::Tr("verified") : station::Tr("NOT verified")) << '\n';
 }

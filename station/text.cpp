@@ -21,4 +21,10 @@ std::string Format(const char* english, std::initializer_list<std::string> value
   return text;
 }
 
+std::string PadRight(const std::string& text, size_t columns) {
+  size_t characters = 0;
+  for (const char byte : text) characters += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+  return characters >= columns ? text : text + std::string(columns - characters, ' ');
+}
+
 }  // namespace station

@@ -18,5 +18,8 @@ inline constexpr const char* kTextDomain = "tarvo-cli";
 std::string Tr(const char* english);
 // Tr of a text whose %s are filled in order with `values`.
 std::string Format(const char* english, std::initializer_list<std::string> values);
+// `text` padded with spaces to `columns` characters (not bytes: a translation
+// is UTF-8), for a table's column.
+std::string PadRight(const std::string& text, size_t columns);
 
 }  // namespace station
