@@ -1,6 +1,7 @@
 #pragma once
-// Times as the station's documents and options write them: RFC 3339, such as
-// "2026-12-09T06:00:00+03:00"; stored and sent in UTC ("...T03:00:00Z").
+// Times as the fleet's documents carry them: station/utc_instant.h's
+// instants as a time point of the system clock, in milliseconds so that no
+// instant up to 9999-12-31 wraps (nanoseconds would past 2262).
 
 #include <chrono>
 #include <optional>
@@ -9,11 +10,9 @@
 
 namespace station {
 
-using WallTime = std::chrono::system_clock::time_point;
+using WallTime = std::chrono::sys_time<std::chrono::milliseconds>;
 
-// A date, "T" (or "t", or a space), a time with optional fractions of a
-// second, and "Z" or an offset "+03:00"; nothing for anything else, or for a
-// day or time that does not exist.
+// ParseInstant's times.
 std::optional<WallTime> ParseRfc3339(std::string_view text);
 
 // "2026-12-09T03:00:00Z", with ".123" when the time has milliseconds.
