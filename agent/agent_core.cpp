@@ -179,8 +179,8 @@ void AgentCore::Cancel(const std::string& id, const std::string& issuer, Reply r
   if (found == pending_.end()) {
     const std::optional<Change> known = db_.ChangeById(id);
     reply(station::agent_protocol::ErrorReply(
-        known ? "change " + id + " is " + StateName(known->state) + ", not pending"
-              : "no change " + id + "; `tarvo-cli schedule` lists the pending ones"));
+        known ? "bad change " + id + ": it is " + StateName(known->state) + ", not pending"
+              : "bad change " + id + ": no such change; `tarvo-cli schedule` lists the pending ones"));
     return;
   }
   Change change = *found;
@@ -507,7 +507,10 @@ json AgentCore::Status() const {
           {"last_verification", lastVerification_},
           {"drift_count", driftCount_},
           {"last_problem", lastProblem_},
-          {"busy", worker_.Busy()}};
+          {"busy", worker_.Busy()},
+          // What becomes of a change made behind the agent's back (tarvo-cli --direct).
+          {"drift", config_.drift == DriftMode::kHeal ? "heal" : "report"},
+          {"verify_interval_s", config_.verifyIntervalS}};
 }
 
 json AgentCore::Schedule() const {

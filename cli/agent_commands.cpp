@@ -1,12 +1,15 @@
 // The verbs through tarvo-agent: read, write and brightness become requests
 // to the agent when one answers (unless --direct), and status, schedule and
 // history exist only with an agent.
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 
 #include "cli/agent_client.h"
 #include "cli/commands.h"
+#include "cli/history_text.h"
 #include "cli/sign_panels.h"
+#include "station/human_time.h"
 #include "station/panel_json.h"
 #include "station/port_state.h"
 #include "station/quoted.h"
@@ -75,14 +78,40 @@ void PrintChanges(std::ostream& out, const json& changes) {
 
 std::optional<int64_t> At(const Options& options) {
   if (!options.at) return std::nullopt;
-  const std::optional<int64_t> at = station::ParseInstant(*options.at);
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  const std::optional<int64_t> at = station::ParseWhen(*options.at, now);
   if (!at)
-    throw CliFailure(ExitStatus::kBadUsage, station::Format("bad --at %s: give a time such as 2026-12-09T06:00:00+03:00",
-                                                            {station::Quoted(*options.at)}));
+    throw CliFailure(ExitStatus::kBadUsage,
+                     station::Format("bad --at %s: give 06:00, tomorrow 06:00, 2026-12-10 06:00 (local time) "
+                                     "or 2026-12-09T06:00:00+03:00",
+                                     {station::Quoted(*options.at)}));
   return at;
 }
 
-json WriteRequest(const Options& options) {
+// Another pending change with the same time, panels and brightness as the one
+// just scheduled: both would be applied, which is rarely what was meant.
+void WarnOfTwin(const json& scheduled, Console& console, AgentClient& agent) {
+  const json schedule = agent.Ask({{"op", "schedule"}});
+  const json* mine = nullptr;
+  for (const json& change : schedule.value("pending", json::array()))
+    if (change["id"] == scheduled["id"]) mine = &change;
+  if (!mine) return;
+  for (const json& change : schedule["pending"]) {
+    if (&change == mine || change["effective_at"] != (*mine)["effective_at"] ||
+        change["panels"] != (*mine)["panels"] || change["brightness"] != (*mine)["brightness"])
+      continue;
+    console.err << "tarvo-cli: "
+                << station::Format("warning: change %s is the same as change %s, scheduled already; "
+                                   "tarvo-cli schedule cancel %s takes the new one back",
+                                   {Text(scheduled["id"]), Text(change["id"]), Text(scheduled["id"])})
+                << '\n';
+    return;
+  }
+}
+
+json WriteRequest(const Options& options, std::optional<int64_t> at) {
   json request = {{"op", "write"}};
   if (options.command == Command::kBrightness) {
     request["brightness"] = options.level;
@@ -93,18 +122,23 @@ json WriteRequest(const Options& options) {
   } else {
     request["specs"] = options.specs;
   }
-  if (const std::optional<int64_t> at = At(options)) request["effective_at"] = station::FormatInstant(*at);
+  if (at) request["effective_at"] = station::FormatInstant(*at);
   return request;
 }
 
-ExitStatus WriteThroughAgent(const Options& options, Console& console, AgentClient& agent) {
-  const json reply = Checked(agent.Ask(WriteRequest(options)));
+ExitStatus WriteThroughAgent(const Options& options, std::optional<int64_t> at, Console& console,
+                             AgentClient& agent) {
+  const json request = WriteRequest(options, at);
+  // The instant a person's "06:00" became, before anything is scheduled.
+  if (at && !options.json) console.out << station::Format("at %s", {station::LocalInstant(*at)}) << '\n';
+  const json reply = Checked(agent.Ask(request));
   if (options.json) console.out << station::Dump(reply) << '\n';
   if (reply.value("scheduled", false)) {
     if (!options.json)
       console.out << station::Format("scheduled: change %s, rev %s, at %s",
                                      {Text(reply["id"]), reply["rev"].dump(), Text(reply["effective_at"])})
                   << '\n';
+    WarnOfTwin(reply, console, agent);
     return ExitStatus::kDone;
   }
   const bool verified = reply.value("verified", false);
@@ -171,6 +205,7 @@ ExitStatus ReadThroughAgent(const Options& options, Console& console, AgentClien
 
 std::optional<ExitStatus> RunThroughAgent(const Options& options, Console& console) {
   if (options.direct) return std::nullopt;
+  const std::optional<int64_t> at = At(options);  // bad input before the agent is asked
   std::optional<AgentClient> agent = AgentClient::Connect();
   if (!agent) {
     if (options.at)
@@ -179,7 +214,7 @@ std::optional<ExitStatus> RunThroughAgent(const Options& options, Console& conso
     return std::nullopt;
   }
   if (options.command == Command::kRead) return ReadThroughAgent(options, console, *agent);
-  return WriteThroughAgent(options, console, *agent);
+  return WriteThroughAgent(options, at, console, *agent);
 }
 
 ExitStatus RunStatus(const Options& options, Console& console) {
@@ -246,11 +281,7 @@ ExitStatus RunHistory(const Options& options, Console& console) {
     console.out << station::Dump(reply) << '\n';
     return ExitStatus::kDone;
   }
-  for (const json& event : reply["events"]) {
-    console.out << Text(event["at"]) << "  " << Text(event["kind"])
-                << (event["rev"].is_null() ? "" : " " + station::Format("rev %s", {event["rev"].dump()})) << "  "
-                << station::Dump(event["detail"]) << '\n';
-  }
+  PrintHistory(console.out, reply["events"]);
   return ExitStatus::kDone;
 }
 

@@ -2,6 +2,7 @@
 // running agent (write --at schedules), status, schedule and history need
 // one, --direct goes to the port and the agent sees drift.
 #include <pwd.h>
+#include <regex>
 #include <sys/stat.h>
 
 #include "tests/agent/agent_fixture.h"
@@ -50,6 +51,32 @@ TEST_F(AgentTest, CliVerbsGoThroughTheAgent) {
   EXPECT_TRUE(Document(status)["pending"].empty());
 }
 
+// "tomorrow 06:00" is shown as the instant it became, in local time with its
+// offset, before it is scheduled; the same change twice warns; a cancel of a
+// change that does not exist is bad input.
+TEST_F(AgentTest, CliTakesAPersonsTimeShowsItAndWarnsOfTheSameChangeTwice) {
+  StartAgent();
+
+  const CliResult first = RunCli({"write", "row2=11.11:80", "--at", "tomorrow 06:00"});
+  const CliResult second = RunCli({"write", "row2=11.11:80", "--at", "tomorrow 06:00"});
+  const CliResult schedule = RunCli({"schedule", "--json"});
+  const CliResult nosuch = RunCli({"schedule", "cancel", "nosuch"});
+  const CliResult impossible = RunCli({"write", "row2=11.11:80", "--at", "2026-02-31T06:00:00Z"});
+
+  ASSERT_EQ(first.status, 0) << first.err;
+  std::smatch local;
+  ASSERT_TRUE(std::regex_search(first.out, local, std::regex("^at (\\d{4}-\\d\\d-\\d\\dT06:00:00[+-]\\d\\d:\\d\\d)\n")))
+      << first.out;
+  EXPECT_EQ(Document(schedule)["pending"][0]["effective_at"], station::FormatInstant(*station::ParseInstant(local[1].str())));
+  EXPECT_EQ(first.err, "");
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_NE(second.err.find("warning: change"), std::string::npos) << second.err;
+  EXPECT_EQ(Document(schedule)["pending"].size(), 2u);
+  EXPECT_EQ(nosuch.status, 2) << nosuch.err;
+  EXPECT_NE(nosuch.err.find("nosuch"), std::string::npos) << nosuch.err;
+  EXPECT_EQ(impossible.status, 2) << impossible.err;
+}
+
 TEST_F(AgentTest, CliWithoutAnAgentSaysSoForTheAgentsVerbs) {
   sim_.Start();
   for (const std::vector<std::string>& args :
@@ -83,9 +110,25 @@ TEST_F(AgentTest, CliDirectWriteIsDriftToTheAgent) {
   const CliResult direct = RunCli({"write", "--direct", "--port", "COM3", "row1=11.11:80:0"});
 
   EXPECT_EQ(direct.status, 0) << direct.err;
+  EXPECT_NE(direct.err.find("tarvo-agent runs and records this change as drift from rev 1"), std::string::npos)
+      << direct.err;
   EXPECT_TRUE(Shows(4, {"1111", '1', '0'}));
   EXPECT_TRUE(WaitFor([&] { return agent_->CountEvents("drift found") >= 1; }, std::chrono::seconds(20)))
       << agent_->Log();
+}
+
+// The operator learns at once that a healing agent will put its price back.
+TEST_F(AgentTest, CliDirectWriteSaysTheAgentRestoresItsRevision) {
+  StartAgent({.verifyIntervalS = 300});
+  ASSERT_EQ(RunCli({"write", "row1=56.90:95:0"}).status, 0);
+
+  const CliResult direct = RunCli({"write", "--direct", "--port", "COM3", "row1=11.11:80:0", "--json"});
+
+  EXPECT_EQ(direct.status, 0) << direct.err;
+  EXPECT_TRUE(Document(direct).is_object());
+  EXPECT_EQ(direct.err,
+            "tarvo-cli: note: tarvo-agent runs and restores rev 1 within 300 s; to keep this change, make it "
+            "without --direct\n");
 }
 
 }  // namespace
