@@ -15,8 +15,8 @@ namespace agent {
 
 namespace {
 
-const char* const kKeys[] = {"station", "port",   "verify_interval_s", "drift",
-                             "state_dir", "socket", "socket_group", "mqtt"};
+const char* const kKeys[] = {"station", "port",   "verify_interval_s", "drift",       "history_days",
+                             "state_dir", "socket", "socket_group",     "mqtt"};
 
 // The first folder of a systemd directory variable (it may list several, ":" between).
 std::string FirstFolder(const char* variable, const std::string& fallback) {
@@ -76,6 +76,11 @@ void Read(const Reader& reader, AgentConfig& config) {
     if (*interval < 1 || *interval > 86400) reader.Refuse("verify_interval_s", intervalWhat);
     config.verifyIntervalS = static_cast<int>(*interval);
   }
+  const char* daysWhat = "should be a whole number of days, 1..36500";
+  if (auto days = reader.Integer("history_days", daysWhat)) {
+    if (*days < 1 || *days > 36500) reader.Refuse("history_days", daysWhat);
+    config.historyDays = static_cast<int>(*days);
+  }
   if (auto drift = reader.Text("drift", "should be \"heal\" or \"report\"")) {
     if (*drift != "heal" && *drift != "report") reader.Refuse("drift", "should be \"heal\" or \"report\"");
     config.drift = *drift == "heal" ? DriftMode::kHeal : DriftMode::kReport;
@@ -116,7 +121,7 @@ AgentConfig LoadConfig(const std::string& path, bool required) {
   for (const auto& [key, value] : table) {
     if (std::find(std::begin(kKeys), std::end(kKeys), key.str()) == std::end(kKeys))
       throw ConfigError(path + ": " + std::string(key.str()) +
-                        ": unknown key (known: station, port, verify_interval_s, drift, state_dir, "
+                        ": unknown key (known: station, port, verify_interval_s, drift, history_days, state_dir, "
                         "socket, socket_group, [mqtt])");
   }
   Read(Reader(path, table), config);

@@ -61,6 +61,8 @@ class AgentCore {
   // Puts an event of another source (a head office's refused document) in the history.
   void Record(const std::string& kind, std::optional<int64_t> rev, nlohmann::json detail, int priority);
   const Readback& LastReadback() const { return readback_; }
+  // The agent's wall clock (tests may offset it), milliseconds since the epoch.
+  int64_t NowMs() const { return clock_.NowMs(); }
   // One line for the service manager: revision, port and the last problem.
   std::string StatusLine() const;
 

@@ -12,6 +12,8 @@
 #include <string>
 
 #include "agent/agent_config.h"
+#include "agent/backup.h"
+#include "agent/history_retention.h"
 #include "agent/agent_core.h"
 #include "agent/agent_log.h"
 #include "agent/control_server.h"
@@ -23,14 +25,16 @@ namespace agent {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tarvo-agent [--config FILE]\n"
+    "usage: tarvo-agent [--config FILE] [--backup COPY]\n"
     "Keeps the TARVO sign showing the station's desired state: applies changes at their time,\n"
     "verifies the sign every verify_interval_s and repairs drift. Default FILE: /etc/tarvo/agent.toml.\n"
-    "Control: tarvo-cli, or one JSON request a line on the socket.\n";
+    "Control: tarvo-cli, or one JSON request a line on the socket.\n"
+    "--backup COPY: a consistent copy of the state's agent.db in COPY, also while the agent runs; then exit.\n";
 
 struct Arguments {
   std::string config = kDefaultConfigPath;
   bool named = false;
+  std::optional<std::string> backup;
 };
 
 std::optional<Arguments> ParseArguments(int argc, char** argv) {
@@ -48,6 +52,10 @@ std::optional<Arguments> ParseArguments(int argc, char** argv) {
     if (arg == "--config" && i + 1 < argc) {
       arguments.config = argv[++i];
       arguments.named = true;
+    } else if (arg == "--backup" && i + 1 < argc) {
+      arguments.backup = argv[++i];
+    } else if (arg.rfind("--backup=", 0) == 0) {
+      arguments.backup = arg.substr(9);
     } else if (arg.rfind("--config=", 0) == 0) {
       arguments.config = arg.substr(9);
       arguments.named = true;
@@ -99,7 +107,9 @@ int Serve(const AgentConfig& config) {
   ControlServer server(loop.get(), config, core);
   std::optional<FleetLink> link;
   if (config.mqtt) link.emplace(loop.get(), config, core, db);
+  HistoryRetention retention(loop.get(), db, core, config.historyDays);
   core.Start();
+  retention.Prune();
   if (link) link->Start();
   sd_notify(0, ("READY=1\nSTATUS=" + core.StatusLine()).c_str());
   Log(LOG_INFO, "station " + config.station + " on port " + config.port + ", socket " + config.socket +
@@ -123,7 +133,13 @@ int RunAgent(int argc, char** argv) {
   }
   if (!arguments) return 0;
   try {
-    return Serve(LoadConfig(arguments->config, arguments->named));
+    const AgentConfig config = LoadConfig(arguments->config, arguments->named);
+    if (arguments->backup) {
+      BackUpDatabase(config.stateDir + "/agent.db", *arguments->backup);
+      std::cout << "tarvo-agent: " << config.stateDir << "/agent.db copied to " << *arguments->backup << '\n';
+      return 0;
+    }
+    return Serve(config);
   } catch (const std::exception& error) {
     Log(LOG_ERR, std::string("tarvo-agent: ") + error.what());
     return 1;

@@ -206,6 +206,12 @@ int64_t StateDb::AddEvent(const Event& event) {
   return sqlite3_last_insert_rowid(db_);
 }
 
+int64_t StateDb::DeleteEventsBefore(int64_t at) {
+  Statement remove(*this, "DELETE FROM events WHERE at < ?");
+  remove.Bind(1, at).Step();
+  return sqlite3_changes(db_);
+}
+
 std::vector<Event> StateDb::Events(int64_t since, int limit) {
   Statement query(*this,
                   "SELECT id, at, kind, rev, detail FROM (SELECT * FROM events WHERE at >= ? "

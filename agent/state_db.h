@@ -55,6 +55,8 @@ class StateDb {
   int64_t AddEvent(const Event& event);
   // Events at or after since, oldest first, at most limit of the newest.
   std::vector<Event> Events(int64_t since, int limit);
+  // Forgets the events before `at`; how many there were.
+  int64_t DeleteEventsBefore(int64_t at);
 
  private:
   class Statement;

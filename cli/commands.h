@@ -28,6 +28,10 @@ ExitStatus RunHistory(const Options& options, Console& console);
 // read, write and brightness through a running tarvo-agent; nothing when
 // --direct is given or no agent answers (the verb then talks to the port).
 std::optional<ExitStatus> RunThroughAgent(const Options& options, Console& console);
+// After a --direct write or brightness change while an agent runs: says on
+// stderr that the agent puts its own revision back (or records the drift),
+// so the operator knows the change will not last. Returns `status`.
+ExitStatus NoteTheAgentAfterDirect(const Options& options, ExitStatus status, Console& console);
 
 // Parses the line and runs its verb; every failure is one line on `err`.
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

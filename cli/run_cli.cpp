@@ -30,9 +30,9 @@ ExitStatus Run(const Options& options, Console& console) {
     case Command::kRead:
       return RunRead(options, console);
     case Command::kWrite:
-      return RunWrite(options, console);
+      return NoteTheAgentAfterDirect(options, RunWrite(options, console), console);
     case Command::kBrightness:
-      return RunBrightness(options, console);
+      return NoteTheAgentAfterDirect(options, RunBrightness(options, console), console);
     case Command::kJournal:
       return RunJournal(options, console);
     case Command::kStatus:
