@@ -32,6 +32,9 @@ trap cleanup EXIT
 
 echo "== lintian"
 lintian --fail-on error "$deb" || fail "lintian reports errors"
+# Hardening tags (fortify, bindnow, relro) would show here as warnings.
+hardening=$(lintian --tags hardening-no-fortify-functions,hardening-no-bindnow,hardening-no-relro "$deb" || true)
+[ -z "$hardening" ] || fail "the programs lack hardening: $hardening"
 echo "== apt (simulated)"
 apt-get -s -qq install "./$deb" >/dev/null || fail "apt cannot install the package"
 
@@ -59,11 +62,17 @@ echo "== unpacked tarvo-broker-add-station"
 for example in tarvo.conf tarvo.acl mosquitto-open-files.conf; do
   [ -f "$tree/usr/share/doc/tarvo/examples/mosquitto/$example" ] || fail "no example $example"
 done
-lines=$(cd "$work" && TARVO_PASSWD_FILE="$work/passwd" "$tree/usr/sbin/tarvo-broker-add-station" S-1 mqtts://broker.example:8883) ||
-  fail "tarvo-broker-add-station"
+add_station() { (cd "$work" && TARVO_PASSWD_FILE="$work/passwd" "$tree/usr/sbin/tarvo-broker-add-station" "$@"); }
+add_station S-1 mqtts://broker.example:8883 >/dev/null 2>&1 && fail "add-station made a password file of its own"
+install -m 0640 /dev/null "$work/passwd"
+lines=$(add_station S-1 mqtts://broker.example:8883) || fail "tarvo-broker-add-station"
 grep -q '^username = "S-1"$' <<<"$lines" || fail "add-station printed no username line: $lines"
 grep -q '^S-1:' "$work/passwd" || fail "add-station did not add S-1 to the password file"
 [ -s "$work/S-1.password" ] || fail "add-station wrote no password file"
+[ "$(stat -c %a "$work/passwd")" = 640 ] || fail "add-station changed the password file's mode"
+rm "$work/S-1.password"
+add_station S-1 >/dev/null 2>&1 && fail "add-station took S-1 a second time"
+[ "$(grep -c '^S-1:' "$work/passwd")" = 1 ] || fail "S-1 is twice in the password file"
 
 # A Russian locale of our own, so nothing on the machine changes.
 locales=$work/locales
@@ -109,4 +118,36 @@ mapped=$(grep -o '/[^ ]*/cport\.mo$' "/proc/$tarvo/maps" | sort -u)
 [ "$mapped" = "$catalogue/ru/LC_MESSAGES/cport.mo" ] ||
   fail "the program read \"${mapped:-no catalogue}\", not $catalogue/ru/LC_MESSAGES/cport.mo"
 echo "$mapped"
+echo "== the previous version's package"
+# The previous changelog entry's version, with the maintainer scripts the
+# package had then, over today's files: what an upgrade meets on a machine.
+previous_version=$(dpkg-parsechangelog -l package/changelog --offset 1 --count 1 -S Version)
+released=""
+for commit in $(git log --format=%H -- package/changelog); do
+  if git show "$commit:package/changelog" | head -1 | grep -qF "($previous_version)"; then
+    released=$commit
+    break
+  fi
+done
+[ -n "$released" ] || fail "no commit has $previous_version as the newest changelog entry"
+previous=$work/previous
+dpkg-deb -R "$deb" "$previous"
+sed -i "s/^Version: .*/Version: $previous_version/" "$previous/DEBIAN/control"
+for script in postinst prerm postrm; do
+  rm -f "$previous/DEBIAN/$script"
+  if git cat-file -e "$released:package/$script" 2>/dev/null; then
+    git show "$released:package/$script" >"$previous/DEBIAN/$script"
+    chmod 755 "$previous/DEBIAN/$script"
+  fi
+done
+dpkg-deb -b "$previous" "$work/tarvo_previous.deb" >/dev/null
+echo "$previous_version from $(git log -1 --format='%h %s' "$released")"
+
+echo "== install, upgrade, remove and purge (a throwaway root)"
+bash scripts/throwaway-root.sh bash "$PWD/scripts/package-lifecycle.sh" "$work/tarvo_previous.deb" "$PWD/$deb" ||
+  fail "the package's life on a machine"
+
+echo "== systemd-analyze security (the unit as installed)"
+systemd-analyze security --offline=yes "$work/tarvo-agent.service" 2>/dev/null | grep 'Overall exposure' || true
+
 echo "package check passed"
