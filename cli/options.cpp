@@ -50,7 +50,7 @@ With tarvo-agent running (its socket: $TARVO_AGENT_SOCKET, else /run/tarvo/agent
 read, write and brightness go through it (--direct: the port itself), write --at TIME
 schedules a change, and status, schedule [cancel ID] and history [--since TIME] ask it;
 without an agent these three end with status 3.
-  tarvo-cli write row1=56.90:95 --at 2026-12-09T06:00:00+03:00)");
+  tarvo-cli write row1=56.90:95 --at "tomorrow 06:00")");
 
 constexpr std::array<const char*, 9> kVerbs = {"ports",   "find",   "read",     "write",  "brightness",
                                                "journal", "status", "schedule", "history"};
@@ -153,11 +153,11 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
                                               "or -, GRADE 80 92 95 98 ДТ, INSCRIPTION 0..3"));
   write->add_option("--file", options.file, station::Tr("the JSON that read --json prints, edited"))
       ->excludes(specs);
-  write->add_option("--at", options.at, station::Tr("let tarvo-agent apply it at TIME (RFC 3339)"));
+  write->add_option("--at", options.at, station::Tr("let tarvo-agent apply it at TIME: 06:00, tomorrow 06:00, 2026-12-10 06:00 or RFC 3339"));
   write->callback([&options] { options.command = Command::kWrite; });
   CLI::App* brightness = verb("brightness", N_("automatic brightness, or a level 0..9"));
   brightness->add_option("LEVEL", options.level, station::Tr("auto or 0..9"))->required();
-  brightness->add_option("--at", options.at, station::Tr("let tarvo-agent apply it at TIME (RFC 3339)"));
+  brightness->add_option("--at", options.at, station::Tr("let tarvo-agent apply it at TIME: 06:00, tomorrow 06:00, 2026-12-10 06:00 or RFC 3339"));
   brightness->callback([&options] { options.command = Command::kBrightness; });
   verb("journal", N_("the journal of writes and brightness changes, newest last"))
       ->callback([&options] { options.command = Command::kJournal; });

@@ -63,7 +63,9 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
                    "rowR=PRICE[:GRADE[:INSCRIPTION]] (R 1..5, both halves) or panelA=... (A 0..4, "
                    "8..12), as tarvo-cli write takes them")
       ->required();
-  push->add_option("--at", options.at, "when the change takes effect (RFC 3339); default now");
+  push->add_option("--at", options.at,
+                   "when the change takes effect: 06:00 (the next, local time), tomorrow 06:00, "
+                   "2026-12-10 06:00 or RFC 3339; default now");
   push->add_option("--timeout", options.timeoutS,
                    "how long to wait for confirmations, in s (default 60)")
       ->check(CLI::Range(1, 86400));
