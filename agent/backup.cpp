@@ -40,10 +40,12 @@ void BackUpDatabase(const std::string& database, const std::string& copy) {
   const std::string partial = copy + ".partial";
   std::remove(partial.c_str());
   Connection target;
-  if (sqlite3_open_v2(partial.c_str(), &target.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+  if (sqlite3_open_v2(partial.c_str(), &target.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                      nullptr) != SQLITE_OK)
     Fail(partial, std::string("cannot create it: ") + sqlite3_errmsg(target.db));
   sqlite3_backup* backup = sqlite3_backup_init(target.db, "main", source.db, "main");
-  if (backup == nullptr) Fail(database, std::string("cannot back it up: ") + sqlite3_errmsg(target.db));
+  if (backup == nullptr)
+    Fail(database, std::string("cannot back it up: ") + sqlite3_errmsg(target.db));
   // All pages in one step: one read transaction, so the copy is one moment of the database.
   const int stepped = sqlite3_backup_step(backup, -1);
   sqlite3_backup_finish(backup);
@@ -52,7 +54,8 @@ void BackUpDatabase(const std::string& database, const std::string& copy) {
     Fail(database, std::string("backup stopped: ") + sqlite3_errstr(stepped));
   }
   char* message = nullptr;
-  if (sqlite3_exec(target.db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, &message) != SQLITE_OK) {
+  if (sqlite3_exec(target.db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, &message) !=
+      SQLITE_OK) {
     const std::string error = message != nullptr ? message : "unknown error";
     sqlite3_free(message);
     std::remove(partial.c_str());
@@ -66,7 +69,10 @@ void BackUpDatabase(const std::string& database, const std::string& copy) {
     Fail(copy, "cannot replace it");
   }
   const size_t slash = copy.rfind('/');
-  SyncFile(slash == std::string::npos ? "." : slash == 0 ? "/" : copy.substr(0, slash), O_RDONLY | O_DIRECTORY);
+  SyncFile(slash == std::string::npos ? "."
+           : slash == 0               ? "/"
+                                      : copy.substr(0, slash),
+           O_RDONLY | O_DIRECTORY);
 }
 
 }  // namespace agent

@@ -19,8 +19,10 @@ constexpr int64_t kDayMs = 86400LL * 1000;
 HistoryRetention::HistoryRetention(sd_event* loop, StateDb& db, AgentCore& core, int days)
     : db_(db), core_(core), days_(days) {
   // Monotonic: a clock step neither skips nor repeats a day's pruning.
-  const int result = sd_event_add_time_relative(loop, &timer_, CLOCK_MONOTONIC, kDayUsec, 0, &OnTimer, this);
-  if (result < 0) throw std::system_error(-result, std::generic_category(), "sd_event_add_time_relative");
+  const int result =
+      sd_event_add_time_relative(loop, &timer_, CLOCK_MONOTONIC, kDayUsec, 0, &OnTimer, this);
+  if (result < 0)
+    throw std::system_error(-result, std::generic_category(), "sd_event_add_time_relative");
 }
 
 HistoryRetention::~HistoryRetention() { sd_event_source_unref(timer_); }
@@ -38,7 +40,9 @@ void HistoryRetention::Prune() {
     const int64_t removed = db_.DeleteEventsBefore(before);
     if (removed > 0)
       core_.Record("history pruned", std::nullopt,
-                   {{"events", removed}, {"before", station::FormatInstant(before)}, {"history_days", days_}},
+                   {{"events", removed},
+                    {"before", station::FormatInstant(before)},
+                    {"history_days", days_}},
                    LOG_INFO);
   } catch (const std::exception& error) {
     // The history only grows until the next day's try: nothing else waits on it.

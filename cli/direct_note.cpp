@@ -16,14 +16,17 @@ ExitStatus NoteTheAgentAfterDirect(const Options& options, ExitStatus status, Co
     const int64_t rev = reply.value("rev", int64_t{0});
     if (!reply.value("ok", false) || rev == 0) return status;
     const std::string revText = std::to_string(rev);
-    console.err << "tarvo-cli: "
-                << (reply.value("drift", "heal") == "heal"
-                        ? station::Format("note: tarvo-agent runs and restores rev %s within %s s; to keep this "
-                                          "change, make it without --direct",
-                                          {revText, std::to_string(reply.value("verify_interval_s", 0))})
-                        : station::Format("note: tarvo-agent runs and records this change as drift from rev %s",
-                                          {revText}))
-                << '\n';
+    console.err
+        << "tarvo-cli: "
+        << (reply.value("drift", "heal") == "heal"
+                ? station::Format(
+                      "note: tarvo-agent runs and restores rev %s within %s s; to keep this "
+                      "change, make it without --direct",
+                      {revText, std::to_string(reply.value("verify_interval_s", 0))})
+                : station::Format(
+                      "note: tarvo-agent runs and records this change as drift from rev %s",
+                      {revText}))
+        << '\n';
   } catch (const std::exception&) {
     // The note is a courtesy: the write's own outcome stands.
   }

@@ -153,11 +153,17 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
                                               "or -, GRADE 80 92 95 98 ДТ, INSCRIPTION 0..3"));
   write->add_option("--file", options.file, station::Tr("the JSON that read --json prints, edited"))
       ->excludes(specs);
-  write->add_option("--at", options.at, station::Tr("let tarvo-agent apply it at TIME: 06:00, tomorrow 06:00, 2026-12-10 06:00 or RFC 3339"));
+  write->add_option(
+      "--at", options.at,
+      station::Tr(
+          "let tarvo-agent apply it at TIME: 06:00, tomorrow 06:00, 2026-12-10 06:00 or RFC 3339"));
   write->callback([&options] { options.command = Command::kWrite; });
   CLI::App* brightness = verb("brightness", N_("automatic brightness, or a level 0..9"));
   brightness->add_option("LEVEL", options.level, station::Tr("auto or 0..9"))->required();
-  brightness->add_option("--at", options.at, station::Tr("let tarvo-agent apply it at TIME: 06:00, tomorrow 06:00, 2026-12-10 06:00 or RFC 3339"));
+  brightness->add_option(
+      "--at", options.at,
+      station::Tr(
+          "let tarvo-agent apply it at TIME: 06:00, tomorrow 06:00, 2026-12-10 06:00 or RFC 3339"));
   brightness->callback([&options] { options.command = Command::kBrightness; });
   verb("journal", N_("the journal of writes and brightness changes, newest last"))
       ->callback([&options] { options.command = Command::kJournal; });

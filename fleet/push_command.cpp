@@ -10,8 +10,8 @@
 #include "fleet/broker_session.h"
 #include "fleet/commands.h"
 #include "mqtt/topics.h"
-#include "station/panel_json.h"
 #include "station/human_time.h"
+#include "station/panel_json.h"
 #include "station/panel_request.h"
 
 namespace tarvo_fleet {
@@ -79,11 +79,14 @@ ExitStatus RunPush(const Options& options, Console& console) {
   Desired change;
   change.panels = station::ParseSpecs(options.specs);
   if (options.at) {
-    const auto now = std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
-    const std::optional<int64_t> at = station::ParseWhen(*options.at, now.time_since_epoch().count());
+    const auto now =
+        std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
+    const std::optional<int64_t> at =
+        station::ParseWhen(*options.at, now.time_since_epoch().count());
     if (!at)
       BadInput("--at \"" + *options.at +
-               "\": give 06:00, tomorrow 06:00, 2026-12-10 06:00 (local time) or 2026-12-09T06:00:00+03:00");
+               "\": give 06:00, tomorrow 06:00, 2026-12-10 06:00 (local time) or "
+               "2026-12-09T06:00:00+03:00");
     change.effectiveAt = station::WallTime(std::chrono::milliseconds(*at));
     // The instant a person's "06:00" became, before anything is published.
     if (!options.json) console.out << "at " << station::LocalInstant(*at) << '\n';

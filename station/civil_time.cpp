@@ -80,11 +80,13 @@ int64_t DaysSinceEpoch(const CivilDate& date) {
 
 CivilDate DateOfDay(int64_t days) {
   const std::chrono::year_month_day ymd{std::chrono::sys_days(std::chrono::days(days))};
-  return {static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day())};
+  return {static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
+          static_cast<unsigned>(ymd.day())};
 }
 
 int64_t UtcMillis(const CivilDate& date, const ClockTime& clock) {
-  const int64_t seconds = DaysSinceEpoch(date) * 86400 + clock.hour * 3600 + clock.minute * 60 + clock.second;
+  const int64_t seconds =
+      DaysSinceEpoch(date) * 86400 + clock.hour * 3600 + clock.minute * 60 + clock.second;
   return seconds * 1000 + clock.millis;
 }
 

@@ -43,6 +43,8 @@ int64_t UtcMillis(const CivilDate& date, const ClockTime& clock);
 // from any overflow of the milliseconds (or microseconds) they are kept in.
 inline constexpr int64_t kEarliestInstantMs = -62167219200000;
 inline constexpr int64_t kLatestInstantMs = 253402300799999;
-inline bool InInstantRange(int64_t ms) { return ms >= kEarliestInstantMs && ms <= kLatestInstantMs; }
+inline bool InInstantRange(int64_t ms) {
+  return ms >= kEarliestInstantMs && ms <= kLatestInstantMs;
+}
 
 }  // namespace station

@@ -24,7 +24,8 @@ std::tm LocalFields(int64_t ms) {
 }
 
 CivilDate DateOf(const std::tm& local) {
-  return {local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1), static_cast<unsigned>(local.tm_mday)};
+  return {local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+          static_cast<unsigned>(local.tm_mday)};
 }
 
 // The instant of a local date and time; nothing for one the clock skips.
@@ -41,13 +42,15 @@ std::optional<int64_t> LocalMillis(const CivilDate& date, const ClockTime& clock
   const int64_t ms = int64_t{seconds} * 1000 + (clock.second == 60 ? 1000 : 0) + clock.millis;
   // mktime moves a skipped time (02:30 on the night of a change) elsewhere.
   const std::tm back = LocalFields(int64_t{seconds} * 1000);
-  if (back.tm_hour != clock.hour || back.tm_min != clock.minute || back.tm_mday != static_cast<int>(date.day) ||
-      !InInstantRange(ms))
+  if (back.tm_hour != clock.hour || back.tm_min != clock.minute ||
+      back.tm_mday != static_cast<int>(date.day) || !InInstantRange(ms))
     return std::nullopt;
   return ms;
 }
 
-CivilDate DaysAfter(const CivilDate& date, int64_t days) { return DateOfDay(DaysSinceEpoch(date) + days); }
+CivilDate DaysAfter(const CivilDate& date, int64_t days) {
+  return DateOfDay(DaysSinceEpoch(date) + days);
+}
 
 }  // namespace
 
@@ -80,9 +83,9 @@ std::string LocalInstant(int64_t ms) {
   char fraction[8] = "";
   if (millis != 0) std::snprintf(fraction, sizeof fraction, ".%03d", millis);
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%s%c%02ld:%02ld", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, fraction,
-                offset < 0 ? '-' : '+', east / 60, east % 60);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%s%c%02ld:%02ld",
+                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                local.tm_sec, fraction, offset < 0 ? '-' : '+', east / 60, east % 60);
   return text;
 }
 

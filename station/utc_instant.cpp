@@ -48,8 +48,8 @@ std::string FormatInstant(int64_t millisSinceEpoch, Millis millis) {
   const int ms = static_cast<int>(inDay % 1000);
   const int seconds = static_cast<int>(inDay / 1000);
   char text[48];
-  int length = std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", date.year, date.month, date.day,
-                             seconds / 3600, seconds / 60 % 60, seconds % 60);
+  int length = std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", date.year,
+                             date.month, date.day, seconds / 3600, seconds / 60 % 60, seconds % 60);
   if (millis == Millis::kAlways || ms != 0)
     length += std::snprintf(text + length, sizeof text - static_cast<size_t>(length), ".%03d", ms);
   return std::string(text, static_cast<size_t>(length)) + "Z";

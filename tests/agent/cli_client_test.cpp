@@ -2,8 +2,9 @@
 // running agent (write --at schedules), status, schedule and history need
 // one, --direct goes to the port and the agent sees drift.
 #include <pwd.h>
-#include <regex>
 #include <sys/stat.h>
+
+#include <regex>
 
 #include "tests/agent/agent_fixture.h"
 #include "tests/cli/cli_process.h"
@@ -65,9 +66,11 @@ TEST_F(AgentTest, CliTakesAPersonsTimeShowsItAndWarnsOfTheSameChangeTwice) {
 
   ASSERT_EQ(first.status, 0) << first.err;
   std::smatch local;
-  ASSERT_TRUE(std::regex_search(first.out, local, std::regex("^at (\\d{4}-\\d\\d-\\d\\dT06:00:00[+-]\\d\\d:\\d\\d)\n")))
+  ASSERT_TRUE(std::regex_search(
+      first.out, local, std::regex("^at (\\d{4}-\\d\\d-\\d\\dT06:00:00[+-]\\d\\d:\\d\\d)\n")))
       << first.out;
-  EXPECT_EQ(Document(schedule)["pending"][0]["effective_at"], station::FormatInstant(*station::ParseInstant(local[1].str())));
+  EXPECT_EQ(Document(schedule)["pending"][0]["effective_at"],
+            station::FormatInstant(*station::ParseInstant(local[1].str())));
   EXPECT_EQ(first.err, "");
   EXPECT_EQ(second.status, 0) << second.err;
   EXPECT_NE(second.err.find("warning: change"), std::string::npos) << second.err;
@@ -110,7 +113,8 @@ TEST_F(AgentTest, CliDirectWriteIsDriftToTheAgent) {
   const CliResult direct = RunCli({"write", "--direct", "--port", "COM3", "row1=11.11:80:0"});
 
   EXPECT_EQ(direct.status, 0) << direct.err;
-  EXPECT_NE(direct.err.find("tarvo-agent runs and records this change as drift from rev 1"), std::string::npos)
+  EXPECT_NE(direct.err.find("tarvo-agent runs and records this change as drift from rev 1"),
+            std::string::npos)
       << direct.err;
   EXPECT_TRUE(Shows(4, {"1111", '1', '0'}));
   EXPECT_TRUE(WaitFor([&] { return agent_->CountEvents("drift found") >= 1; }, std::chrono::seconds(20)))
@@ -122,12 +126,14 @@ TEST_F(AgentTest, CliDirectWriteSaysTheAgentRestoresItsRevision) {
   StartAgent({.verifyIntervalS = 300});
   ASSERT_EQ(RunCli({"write", "row1=56.90:95:0"}).status, 0);
 
-  const CliResult direct = RunCli({"write", "--direct", "--port", "COM3", "row1=11.11:80:0", "--json"});
+  const CliResult direct =
+      RunCli({"write", "--direct", "--port", "COM3", "row1=11.11:80:0", "--json"});
 
   EXPECT_EQ(direct.status, 0) << direct.err;
   EXPECT_TRUE(Document(direct).is_object());
   EXPECT_EQ(direct.err,
-            "tarvo-cli: note: tarvo-agent runs and restores rev 1 within 300 s; to keep this change, make it "
+            "tarvo-cli: note: tarvo-agent runs and restores rev 1 within 300 s; to keep this "
+            "change, make it "
             "without --direct\n");
 }
 

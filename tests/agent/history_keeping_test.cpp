@@ -18,7 +18,8 @@ using tarvo::test::AgentTest;
 constexpr int64_t kDayMs = 86400LL * 1000;
 
 int BackUp(const std::string& config, const std::string& copy) {
-  const std::string line = std::string(TARVO_AGENT_PROGRAM) + " --config '" + config + "' --backup '" + copy + "'";
+  const std::string line =
+      std::string(TARVO_AGENT_PROGRAM) + " --config '" + config + "' --backup '" + copy + "'";
   return WEXITSTATUS(std::system(line.c_str()));
 }
 
@@ -28,7 +29,8 @@ std::string IntegrityOf(const std::string& file) {
   if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_stmt* check = nullptr;
     sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
-    if (sqlite3_step(check) == SQLITE_ROW) verdict = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
+    if (sqlite3_step(check) == SQLITE_ROW)
+      verdict = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
     sqlite3_finalize(check);
   }
   sqlite3_close(db);
@@ -59,13 +61,15 @@ TEST_F(AgentTest, ABackupWhileTheAgentWritesIsAWholeDatabase) {
   const int64_t revs = restored.LastRev();
   EXPECT_GE(revs, 1);
   size_t accepted = 0;
-  for (const agent::Event& event : restored.Events(0, 100000)) accepted += event.kind == "change accepted";
+  for (const agent::Event& event : restored.Events(0, 100000))
+    accepted += event.kind == "change accepted";
   EXPECT_EQ(accepted, static_cast<size_t>(revs));
 }
 
 TEST_F(AgentTest, ABackupOfAFolderWithoutADatabaseFailsWithOneLine) {
   const std::string config = env_.Root() + "/elsewhere.toml";
-  std::ofstream(config) << "state_dir = \"" << env_.Root() << "/nothing-here\"\nsocket_group = \"root\"\n";
+  std::ofstream(config) << "state_dir = \"" << env_.Root()
+                        << "/nothing-here\"\nsocket_group = \"root\"\n";
   EXPECT_EQ(BackUp(config, env_.Root() + "/copy.db"), 1);
   EXPECT_FALSE(std::filesystem::exists(env_.Root() + "/copy.db"));
 }

@@ -138,8 +138,10 @@ TEST_F(FleetTest, EventsKeptWhileAwayComeInOrderWithBrokerSettingsFromFleetToml)
   ASSERT_TRUE(WaitFor([&] { return s1.Connected(); }));
   for (int64_t seq : {1, 2})
     s1.Publish(Topic("S1", TopicKind::kEvents),
-               Serialise(Event{"boot", seq, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()), "drift-found",
-                               "panel 4", std::nullopt}));
+               Serialise(Event{
+                   "boot", seq,
+                   std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()),
+                   "drift-found", "panel 4", std::nullopt}));
   ASSERT_TRUE(WaitFor([&] { return s1.Settled(); }));
 
   const json kept = Document(ChildProcess(events).Finish());
