@@ -93,12 +93,12 @@ std::optional<int64_t> At(const Options& options) {
 // Another pending change with the same time, panels and brightness as the one
 // just scheduled: both would be applied, which is rarely what was meant.
 void WarnOfTwin(const json& scheduled, Console& console, AgentClient& agent) {
-  const json schedule = agent.Ask({{"op", "schedule"}});
+  const json pending = agent.Ask({{"op", "schedule"}}).value("pending", json::array());
   const json* mine = nullptr;
-  for (const json& change : schedule.value("pending", json::array()))
-    if (change["id"] == scheduled["id"]) mine = &change;
+  for (const json& change : pending)
+    if (change.value("id", json()) == scheduled["id"]) mine = &change;
   if (!mine) return;
-  for (const json& change : schedule["pending"]) {
+  for (const json& change : pending) {
     if (&change == mine || change["effective_at"] != (*mine)["effective_at"] ||
         change["panels"] != (*mine)["panels"] || change["brightness"] != (*mine)["brightness"])
       continue;

@@ -17,12 +17,15 @@ json Panel(int address, const char* price, const char* grade) {
 }
 
 json Outcome(int address, const char* price, bool verified, json shown = nullptr) {
-  return {{"address", address},
-          {"wanted", Panel(address, price, "95")},
-          {"shown", shown},
-          {"sent", true},
-          {"verified", verified}};
+  return {{"address", address}, {"wanted", Panel(address, price, "95")}, {"shown", shown},
+          {"sent", true}, {"verified", verified}};
 }
+
+json Event(const char* kind, json rev, json detail) {
+  return {{"kind", kind}, {"rev", rev}, {"detail", detail}};
+}
+
+json Panels(std::initializer_list<json> panels) { return {{"panels", json::array(panels)}}; }
 
 struct EventCase {
   const char* name;
@@ -39,58 +42,52 @@ TEST_P(EventTextTest, SaysWhatHappened) {
   EXPECT_EQ(tarvo_cli::EventText(GetParam().event), GetParam().text);
 }
 
+json WithBrightness(json detail) {
+  detail["brightness"] = {{"level", 7}, {"verified", true}};
+  return detail;
+}
+
+json ScheduledDetail() {
+  json detail = Panels({Panel(4, "45.60", "95"), Panel(12, "45.60", "95")});
+  detail["issuer"] = "anna";
+  detail["effective_at"] = "2026-12-10T06:00:00.000Z";
+  detail["brightness"] = nullptr;
+  return detail;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cli, EventTextTest,
     ::testing::Values(
         EventCase{"AppliedBothHalves",
-                  {{"kind", "applied"}, {"rev", 8},
-                   {"detail", {{"panels", {Outcome(4, "45.60", true), Outcome(12, "45.60", true)}}}}},
+                  Event("applied", 8, Panels({Outcome(4, "45.60", true), Outcome(12, "45.60", true)})),
                   "applied rev 8: row 1 95 45.60 verified both halves"},
         EventCase{"AppliedOneHalfUnverified",
-                  {{"kind", "applied"}, {"rev", 8},
-                   {"detail", {{"panels", {Outcome(4, "45.60", true), Outcome(12, "45.60", false)}}},
-                               {"brightness", {{"level", 7}, {"verified", true}}}}}},
+                  Event("applied", 8,
+                        WithBrightness(Panels({Outcome(4, "45.60", true), Outcome(12, "45.60", false)}))),
                   "applied rev 8: row 1 half 1 95 45.60 verified, row 1 half 2 95 45.60 NOT verified, "
-                  "brightness 7 verified"
-}
-,
-    EventCase{"AppliedNothingToSend",
-              {{"kind", "applied"}, {"rev", 3}, {"detail", {{"panels", json::array()}}}},
-              "applied rev 3: the sign held every panel already"},
-    EventCase{"Scheduled",
-              {{"kind", "change scheduled"},
-               {"rev", 9},
-               {"detail",
-                {{"issuer", "anna"},
-                 {"effective_at", "2026-12-10T06:00:00.000Z"},
-                 {"panels", {Panel(4, "45.60", "95"), Panel(12, "45.60", "95")}},
-                 {"brightness", nullptr}}}},
-              "change scheduled rev 9: for 2026-12-10T06:00:00+00:00 by anna: row 1 95 45.60 both "
-              "halves"},
-    EventCase{"DriftFound",
-              {{"kind", "drift found"},
-               {"rev", 8},
-               {"detail", {{"panels", {Outcome(12, "45.60", false, Panel(12, "99.01", "95"))}}}}},
-              "drift found rev 8: row 1 half 2 showed 95 99.01, not 95 45.60"},
-    EventCase{"PortHeld",
-              {{"kind", "port held"},
-               {"rev", nullptr},
-               {"detail",
-                {{"port", "COM3"}, {"device", "/dev/ttyUSB0"}, {"holder", "minicom (pid 42)"}}}}},
-    "port held: COM3 (/dev/ttyUSB0) by minicom (pid 42)"
-},
-        EventCase{"Cancelled", {{"kind", "change cancelled"}, {"rev", 9}, {"detail", {{"id", "4e4b"}, {"by", "root"}}}},
+                  "brightness 7 verified"},
+        EventCase{"AppliedNothingToSend", Event("applied", 3, Panels({})),
+                  "applied rev 3: the sign held every panel already"},
+        EventCase{"Scheduled", Event("change scheduled", 9, ScheduledDetail()),
+                  "change scheduled rev 9: for 2026-12-10T06:00:00+00:00 by anna: row 1 95 45.60 both halves"},
+        EventCase{"DriftFound",
+                  Event("drift found", 8, Panels({Outcome(12, "45.60", false, Panel(12, "99.01", "95"))})),
+                  "drift found rev 8: row 1 half 2 showed 95 99.01, not 95 45.60"},
+        EventCase{"PortHeld",
+                  Event("port held", nullptr,
+                        {{"port", "COM3"}, {"device", "/dev/ttyUSB0"}, {"holder", "minicom (pid 42)"}}),
+                  "port held: COM3 (/dev/ttyUSB0) by minicom (pid 42)"},
+        EventCase{"Cancelled", Event("change cancelled", 9, {{"id", "4e4b"}, {"by", "root"}}),
                   "change cancelled rev 9: change 4e4b by root"},
-        EventCase{"Stopped", {{"kind", "agent stopped"}, {"rev", nullptr}, {"detail", json::object()}},
-                  "agent stopped"},
+        EventCase{"Stopped", Event("agent stopped", nullptr, json::object()), "agent stopped"},
         // A kind this program does not know keeps its detail.
-        EventCase{"Unknown", {{"kind", "sign replaced"}, {"rev", 2}, {"detail", {{"serial", "Z408-1"}}}},
+        EventCase{"Unknown", Event("sign replaced", 2, {{"serial", "Z408-1"}}),
                   "sign replaced rev 2: {\"serial\":\"Z408-1\"}"}));
 
 TEST(History, DatesEachDayOnceAndGivesTimesOfDay) {
   setenv("TZ", "Europe/Moscow", 1);
   tzset();
-  const json stop = {{"kind", "agent stopped"}, {"rev", nullptr}, {"detail", json::object()}};
+  const json stop = Event("agent stopped", nullptr, json::object());
   json events = json::array();
   for (const char* at :
        {"2026-12-08T20:59:00.000Z", "2026-12-08T21:00:00.000Z", "2026-12-09T03:00:00.000Z"}) {
