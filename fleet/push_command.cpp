@@ -111,6 +111,11 @@ ExitStatus RunPush(const Options& options, Console& console) {
     const StationView* known = session.View().Find(id);
     change.rev = known ? known->NextRev() : 1;
     revs.push_back(change.rev);
+    const std::optional<Desired>& before = known ? known->desired : std::nullopt;
+    if (before && change.effectiveAt && before->effectiveAt == change.effectiveAt &&
+        before->panels == change.panels && before->brightness == change.brightness)
+      console.err << "tarvo-fleet: warning: " << id << ": the same change is scheduled already (rev "
+                  << before->rev << ")\n";
     session.Client().Publish(Topic(id, TopicKind::kDesired), Serialise(change), 1, true);
   }
   const bool scheduled = change.effectiveAt.has_value();

@@ -109,6 +109,25 @@ TEST_F(FleetTest, AStationThatStaysAwayIsListedOffline) {
   EXPECT_NE(result.out.find("S2              offline"), std::string::npos) << result.out;
 }
 
+// --at as a person writes it is shown as the instant it became; a far future
+// stays in the future; the same scheduled change pushed again is warned of.
+TEST_F(FleetTest, APushAtATimeShowsItAndWarnsOfTheSameChangeTwice) {
+  ScriptedStation s1("S1", Station("S1"));
+  ASSERT_TRUE(WaitFor([&] { return s1.Connected(); }));
+  const std::vector<std::string> push = {"push", "--station", "S1", "row2=52.10", "--at",
+                                         "9999-12-31 06:00", "--timeout", "1"};
+  const ProcessResult first = Run(push);
+  ASSERT_TRUE(WaitFor([&] { return s1.Desired().size() == 1; }));
+  const ProcessResult second = Run(push);
+
+  EXPECT_EQ(first.out.rfind("at 9999-12-31T06:00:00", 0), 0u) << first.out;
+  EXPECT_EQ(first.err, "");
+  ASSERT_TRUE(s1.Desired()[0].effectiveAt);
+  EXPECT_GT(*s1.Desired()[0].effectiveAt, std::chrono::sys_days(std::chrono::year(9999) / 12 / 30));
+  EXPECT_NE(second.err.find("warning: S1: the same change is scheduled already"), std::string::npos)
+      << second.err;
+}
+
 TEST_F(FleetTest, AfterTheBrokerWasKilledAPushIsConfirmed) {
   ScriptedStation s1("S1", Station("S1"));
   ASSERT_TRUE(WaitFor([&] { return s1.Connected(); }));
