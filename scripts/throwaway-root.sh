@@ -21,7 +21,7 @@ unshare --mount --net --pid --fork --propagation private bash -euc '
   mount --rbind /dev "$root/dev"
   mount --rbind /sys "$root/sys"
   mount -t tmpfs -o mode=0755 tmpfs "$root/run"
-  mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
+  # /tmp stays as on the machine (copied on write), so files named from outside are there.
   mkdir "$root/run/throwaway-upper"
   mount --bind -o ro "$scratch/upper" "$root/run/throwaway-upper"
   ip link set lo up
