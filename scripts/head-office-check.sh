@@ -75,7 +75,7 @@ for station in S1 S2; do
 done
 
 echo "== the head office: fleet.toml as setup printed it, a push over TLS"
-export HOME=$office/home
+# The head office's user is root here, whose home setup.txt names.
 mkdir -p "$HOME/.config/tarvo" /etc/ssl/tarvo
 install -m 0600 head-office.password "$HOME/.config/tarvo/broker-password"
 install -m 0644 /etc/mosquitto/ca_certificates/ca.crt /etc/ssl/tarvo/broker-ca.crt
