@@ -25,7 +25,11 @@ json Event(const char* kind, json rev, json detail) {
   return {{"kind", kind}, {"rev", rev}, {"detail", detail}};
 }
 
-json Panels(std::initializer_list<json> panels) { return {{"panels", json::array(panels)}}; }
+json Panels(const std::vector<json>& panels) {
+  json list = json::array();
+  for (const json& panel : panels) list.push_back(panel);
+  return {{"panels", list}};
+}
 
 struct EventCase {
   const char* name;

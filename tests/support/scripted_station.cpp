@@ -101,7 +101,7 @@ void ScriptedStation::OnMessage(const Message& message) {
   Reported reported;
   reported.version = "test";
   reported.bootId = "test-boot";
-  const WallTime now = std::chrono::system_clock::now();
+  const WallTime now = std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
   if (desired.effectiveAt && *desired.effectiveAt > now) {
     reported.state = StationState::kScheduled;
     reported.pending.push_back({desired.rev, desired.changeId, *desired.effectiveAt});
