@@ -9,6 +9,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libmosquitto-dev libsystemd-dev libsqlite3-dev libtomlplusplus-dev systemd
   mosquitto mosquitto-clients openssl
+  iproute2 util-linux adduser init-system-helpers git
 )
 missing=()
 for p in "${packages[@]}"; do
