@@ -120,16 +120,13 @@ mapped=$(grep -o '/[^ ]*/cport\.mo$' "/proc/$tarvo/maps" | sort -u)
 echo "$mapped"
 echo "== the previous version's package"
 # The previous changelog entry's version, with the maintainer scripts the
-# package had then, over today's files: what an upgrade meets on a machine.
+# package had just before this version's entry was written, over today's
+# files: what an upgrade meets on a machine.
+version=$(dpkg-parsechangelog -l package/changelog -S Version)
 previous_version=$(dpkg-parsechangelog -l package/changelog --offset 1 --count 1 -S Version)
-released=""
-for commit in $(git log --format=%H -- package/changelog); do
-  if git show "$commit:package/changelog" | head -1 | grep -qF "($previous_version)"; then
-    released=$commit
-    break
-  fi
-done
-[ -n "$released" ] || fail "no commit has $previous_version as the newest changelog entry"
+entry=$(git log --format=%H -S "tarvo ($version)" -- package/changelog | tail -1)
+[ -n "$entry" ] || fail "no commit wrote the changelog entry of $version"
+released=$entry^
 previous=$work/previous
 dpkg-deb -R "$deb" "$previous"
 sed -i "s/^Version: .*/Version: $previous_version/" "$previous/DEBIAN/control"
