@@ -66,7 +66,7 @@ TEST_F(AgentTest, ABackupWhileTheAgentWritesIsAWholeDatabase) {
   EXPECT_EQ(accepted, static_cast<size_t>(revs));
 }
 
-TEST_F(AgentTest, ABackupOfAFolderWithoutADatabaseFailsWithOneLine) {
+TEST_F(AgentTest, ABackupOfAFolderWithoutADatabaseFailsAndWritesNothing) {
   const std::string config = env_.Root() + "/elsewhere.toml";
   std::ofstream(config) << "state_dir = \"" << env_.Root()
                         << "/nothing-here\"\nsocket_group = \"root\"\n";

@@ -24,7 +24,7 @@ struct WhenCase {
   const char* text;
   std::optional<int64_t> ms;
 };
-void PrintTo(const WhenCase& c, std::ostream* out) { *out << c.zone << " " << c.text; }
+void PrintTo(const WhenCase& c, std::ostream* out) { *out << c.zone << " " << c.text << " from " << c.now; }
 
 class WhenTest : public ::testing::TestWithParam<WhenCase> {};
 
