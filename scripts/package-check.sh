@@ -56,6 +56,15 @@ sed "s#^ExecStart=/usr/sbin/#ExecStart=$tree/usr/sbin/#" "$tree/lib/systemd/syst
   >"$work/tarvo-agent.service"
 MANPATH=$tree/usr/share/man systemd-analyze verify "$work/tarvo-agent.service" ||
   fail "systemd-analyze verify finds fault with tarvo-agent.service"
+echo "== unpacked bash completion"
+completions=$tree/usr/share/bash-completion/completions
+for program in tarvo-cli tarvo-agent tarvo-fleet; do
+  [ -f "$completions/$program" ] || fail "no completion for $program"
+done
+completed=$(bash -c 'source "$1"; complete_line() { COMP_WORDS=("${@:2}"); COMP_CWORD=$(($# - 2)); "$1"; echo "${COMPREPLY[*]}"; }
+  complete_line _tarvo_cli tarvo-cli wr; complete_line _tarvo_fleet tarvo-fleet push --st
+  complete_line _tarvo_agent tarvo-agent --b' completion "$completions/tarvo-cli")
+[ "$completed" = $'write\n--station --stations\n--backup' ] || fail "completion gave: $completed"
 echo "== unpacked tarvo-fleet --version"
 "$tree/usr/bin/tarvo-fleet" --version >/dev/null || fail "tarvo-fleet --version"
 echo "== unpacked tarvo-broker-add-station"
