@@ -34,6 +34,7 @@ struct AgentSetup {
   std::string port = "COM3";
   int verifyIntervalS = 300;
   std::string drift = "heal";
+  int clientTimeoutS = 30;
 };
 
 // A connection to a Unix socket; -1 when it was refused (errno tells why).
@@ -82,6 +83,7 @@ class AgentProcess {
     std::ofstream config(Config());
     config << "# written by the test\nstation = \"test-station\"\nport = \"" << setup.port << "\"\n"
            << "verify_interval_s = " << setup.verifyIntervalS << "\ndrift = \"" << setup.drift << "\"\n"
+           << "client_timeout_s = " << setup.clientTimeoutS << "\n"
            << "state_dir = \"" << root_ << "/agent-state\"\nsocket = \"" << socket_ << "\"\n"
            << "socket_group = \"root\"\n";
   }
@@ -159,6 +161,7 @@ class AgentProcess {
   const std::string& Socket() const { return socket_; }
   pid_t Pid() const { return pid_; }
   std::string Config() const { return root_ + "/agent.toml"; }
+  std::string StateDir() const { return root_ + "/agent-state"; }
   std::string LogPath() const { return root_ + "/agent.log"; }
 
  private:
