@@ -6,12 +6,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -36,6 +38,17 @@ struct AgentSetup {
   std::string drift = "heal";
   int clientTimeoutS = 30;
 };
+
+// A killed program's exclusive hold on a terminal ends with the terminal's
+// last close, as with a real adapter; the simulator keeps its terminal end
+// open in this process, so the test ends the hold as that close would.
+inline void EndExclusiveHold(const std::string& terminal) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error) == terminal)
+      ioctl(std::stoi(entry.path().filename().string()), TIOCNXCL);
+  }
+}
 
 // A connection to a Unix socket; -1 when it was refused (errno tells why).
 inline int ConnectUnix(const std::string& path) {

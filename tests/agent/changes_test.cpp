@@ -1,11 +1,8 @@
 // The desired state through the agent's socket: a change applied and verified,
 // scheduled changes at their time, after a restart and after a clock change,
 // cancelled ones, drift healed or reported, and kill -9 in the middle of an apply.
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
-
-#include <filesystem>
 
 #include <atomic>
 #include <mutex>
@@ -18,21 +15,12 @@ using nlohmann::json;
 using sign_link::PanelRecord;
 using tarvo::test::AgentSetup;
 using tarvo::test::AgentTest;
+using tarvo::test::EndExclusiveHold;
 using tarvo::test::NowMs;
 using tarvo::test::WaitFor;
 
 constexpr int64_t kHourMs = 3600 * 1000;
 
-// A killed program's exclusive hold on a terminal ends with the terminal's
-// last close, as with a real adapter; the simulator keeps its terminal end
-// open in this process, so the test ends the hold as that close would.
-void EndExclusiveHold(const std::string& terminal) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    std::error_code error;
-    if (std::filesystem::read_symlink(entry.path(), error) == terminal)
-      ioctl(std::stoi(entry.path().filename().string()), TIOCNXCL);
-  }
-}
 const PanelRecord kBlank = {"----", '0', '0'};
 
 TEST_F(AgentTest, AChangeIsWrittenReadBackAndVerifiedPanelByPanel) {
