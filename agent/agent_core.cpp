@@ -434,12 +434,28 @@ void AgentCore::Kick() {
   session.rev = stateRev_;
   session.apply = apply;
   session.desired = desired_;
+  // A change alone brings about what differs from the state last found and
+  // every panel a change still to be confirmed names; a verification, a
+  // read or fields still to be filled in read all ten.
+  session.readAll = !apply || needVerify_ || !readWaiters_.empty() || desired_.Open();
+  for (const auto& [address, request] : desired_.panels) {
+    const auto found = verifiedDesired_.panels.find(address);
+    if (found == verifiedDesired_.panels.end() || !(found->second == request)) session.scope.insert(address);
+  }
+  for (const Change& change : unconfirmed_) {
+    for (const station::PanelRequest& request : change.request.panels) {
+      if (session.scope.insert(request.address).second) session.readFirst.insert(request.address);
+    }
+  }
   session.readers.swap(readWaiters_);
   session.startedUsec = MonotonicIn(loop_, 0);
-  needVerify_ = false;
+  if (session.readAll) needVerify_ = false;
   SignJob job;
   job.port = foundPort_.empty() ? config_.port : foundPort_;
   job.desired = desired_;
+  job.readAll = session.readAll;
+  job.scope = session.scope;
+  job.readFirst = session.readFirst;
   job.write = apply || config_.drift == DriftMode::kHeal;
   if (brightnessRev_ > brightnessDoneRev_ && desired_.brightness) {
     job.brightness = desired_.brightness;
@@ -466,7 +482,7 @@ void AgentCore::Kick() {
 
 void AgentCore::Finished(Session& session, const SignJobResult& result) {
   if (result.Failed()) {
-    if (!session.apply) needVerify_ = true;
+    if (session.readAll) needVerify_ = true;
     try {
       PortFailed(result);
     } catch (const std::exception& error) {
@@ -483,11 +499,16 @@ void AgentCore::Finished(Session& session, const SignJobResult& result) {
   const bool holds =
       std::all_of(session.desired.panels.begin(), session.desired.panels.end(),
                   [&](const auto& entry) {
+                    if (!session.readAll && !session.scope.count(entry.first)) return true;
                     const auto shown = result.readback.find(entry.first);
                     return shown != result.readback.end() && shown->second &&
                            shown->second == session.desired.Target(entry.first, result.readback);
                   }) &&
       result.brightnessConfirmed.value_or(true);
+  if (holds) {
+    verifiedDesired_ = session.desired;
+    verifiedDesired_.FillFrom(result.readback);
+  }
   try {
     Durably([&] {
       if (portDown_) {
@@ -518,16 +539,18 @@ void AgentCore::Finished(Session& session, const SignJobResult& result) {
   } catch (const std::exception& error) {
     Log(LOG_ERR, std::string("cannot record the sign's state: ") + error.what());
   }
+  // A sign back from a port failure is looked at whole.
+  if (portDown_ && !session.readAll) needVerify_ = true;
   portDown_ = false;
   portProblem_.clear();
-  ArmVerify(session.startedUsec);
+  if (session.readAll) ArmVerify(session.startedUsec);
   // A session that reached the sign but left it unlike the state (a reply
   // lost, a write refused) is tried again with the port's backoff, not only at
   // the next verification; drift that is only reported is not.
   if (holds || !(session.apply || config_.drift == DriftMode::kHeal)) {
     backoffMs_ = 0;
   } else {
-    if (!session.apply) needVerify_ = true;
+    if (session.readAll) needVerify_ = true;
     ArmRetry();
   }
   AnswerWriters(session, result);

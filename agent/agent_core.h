@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -85,6 +86,9 @@ class AgentCore {
   struct Session {
     int64_t rev = 0;
     bool apply = false;  // a revision not yet verified: written whatever the drift mode
+    bool readAll = true;
+    std::set<uint8_t> scope;      // without readAll: the panels it brings about
+    std::set<uint8_t> readFirst;  // of them, those the state last found holds already
     DesiredState desired;
     std::optional<int64_t> brightnessRev;  // when it sent the brightness of this revision
     std::vector<Reply> readers;
@@ -134,6 +138,7 @@ class AgentCore {
   int64_t brightnessRev_ = 0;      // the revision that set the brightness wanted
   int64_t brightnessDoneRev_ = 0;  // the one whose brightness the sign echoed
   Readback readback_;
+  DesiredState verifiedDesired_;  // the state a session last found on the sign
   std::vector<Change> pending_;
   std::vector<Change> unconfirmed_;  // took effect, neither verified nor superseded yet
   nlohmann::json lastVerification_;
