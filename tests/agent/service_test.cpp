@@ -31,6 +31,37 @@ std::string OwnProcessName() {
   return name + " (pid " + std::to_string(getpid()) + ")";
 }
 
+// The service manager's end of sd_notify, where NOTIFY_SOCKET points the agent.
+class Notifications {
+ public:
+  explicit Notifications(std::string path) : path_(std::move(path)), fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  }
+  ~Notifications() { close(fd_); }
+  const std::string& Path() const { return path_; }
+  // Takes messages until done() holds, within a generous bound.
+  bool HearUntil(const std::function<bool()>& done) {
+    pollfd wait = {fd_, POLLIN, 0};
+    while (!done() && poll(&wait, 1, 20000) > 0) {
+      char buffer[4096];
+      const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      const std::string message(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+      said.append(message).append("\n");
+      if (message.rfind("STATUS=", 0) == 0) lastStatus = message.substr(7);
+    }
+    return done();
+  }
+  std::string said;        // every message so far
+  std::string lastStatus;  // the last STATUS= alone
+
+ private:
+  std::string path_;
+  int fd_;
+};
+
 const json* FindEvent(const json& events, const std::string& kind) {
   for (const json& event : events)
     if (event["kind"] == kind) return &event;
@@ -141,25 +172,14 @@ TEST_F(AgentTest, SilentClientsAndTooManyClientsNeverHoldUpAChange) {
 TEST_F(AgentTest, TheServiceManagerIsToldReadyWatchdogAndStopping) {
   sign_.UpdateFaults([](sign_sim::SignFaults& f) { f.silent = true; });
   sim_.Start();
-  const std::string path = env_.Root() + "/notify.sock";
-  const int notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  std::string said;
+  Notifications notify(env_.Root() + "/notify.sock");
   const auto hear = [&](const std::string& what) {
-    pollfd wait = {notify, POLLIN, 0};
-    while (said.find(what) == std::string::npos && poll(&wait, 1, 20000) > 0) {
-      char buffer[4096];
-      const ssize_t n = recv(notify, buffer, sizeof buffer, 0);
-      if (n > 0) said.append(buffer, static_cast<size_t>(n)).append("\n");
-    }
-    return said.find(what) != std::string::npos;
+    return notify.HearUntil([&] { return notify.said.find(what) != std::string::npos; });
   };
+  const std::string& said = notify.said;
   agent_ = std::make_unique<tarvo::test::AgentProcess>(env_.Root());
 
-  agent_->Start({{"NOTIFY_SOCKET", path}, {"WATCHDOG_USEC", "200000"}}, false);
+  agent_->Start({{"NOTIFY_SOCKET", notify.Path()}, {"WATCHDOG_USEC", "200000"}}, false);
 
   ASSERT_TRUE(hear("READY=1")) << said << agent_->Log();
   EXPECT_NE(said.find("STATUS=rev 0"), std::string::npos) << said;
@@ -168,7 +188,6 @@ TEST_F(AgentTest, TheServiceManagerIsToldReadyWatchdogAndStopping) {
   EXPECT_TRUE(hear("WATCHDOG=1")) << said;
   EXPECT_EQ(agent_->Stop(), 0);
   EXPECT_TRUE(hear("STOPPING=1")) << said;
-  close(notify);
 }
 
 TEST_F(AgentTest, ASecondAgentOnTheSameStateIsRefusedAndTheFirstKeepsItsSocket) {
@@ -257,31 +276,16 @@ TEST_F(AgentTest, AHalfClosedClientStillGetsItsReply) {
 // The service manager's STATUS follows the state, not only its events.
 TEST_F(AgentTest, TheServiceStatusLineFollowsTheState) {
   sim_.Start();
-  const std::string path = env_.Root() + "/notify.sock";
-  const int notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  std::string last;
-  const auto hear = [&](const std::string& what) {
-    pollfd wait = {notify, POLLIN, 0};
-    while (last != what && poll(&wait, 1, 20000) > 0) {
-      char buffer[4096];
-      const ssize_t n = recv(notify, buffer, sizeof buffer, 0);
-      const std::string said(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-      if (said.rfind("STATUS=", 0) == 0) last = said.substr(7);
-    }
-    return last == what;
-  };
+  Notifications notify(env_.Root() + "/notify.sock");
+  const auto hear = [&](const std::string& what) { return notify.HearUntil([&] { return notify.lastStatus == what; }); };
+  const std::string& last = notify.lastStatus;
   agent_ = std::make_unique<tarvo::test::AgentProcess>(env_.Root());
-  agent_->Start({{"NOTIFY_SOCKET", path}});
+  agent_->Start({{"NOTIFY_SOCKET", notify.Path()}});
 
   Schedule({"row1=11.11:80:0"}, tarvo::test::NowMs() + 3600 * 1000);
   EXPECT_TRUE(hear("rev 0 verified, 1 pending")) << last;
   ASSERT_TRUE(Write({"row2=22.22:92:0"})["verified"]);
   EXPECT_TRUE(hear("rev 1 verified, 1 pending")) << last;
-  close(notify);
 }
 
 // Damage an earlier agent or a crash may leave: one clear line naming the
