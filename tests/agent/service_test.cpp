@@ -223,15 +223,16 @@ TEST_F(AgentTest, AFloodingClientHoldsUpNeitherOthersNorADueChange) {
   StartAgent();
   WaitFirstRead();
   Schedule({"row1=11.11:80:0"}, tarvo::test::NowMs() + 500);
-  std::atomic<bool> flooding = true;
+  std::atomic<bool> flooding = false;
   std::atomic<bool> stop = false;
   std::thread flood([&] {
     const int fd = tarvo::test::ConnectUnix(agent_->Socket());
     std::string burst;
     for (int i = 0; i < 200; ++i) burst += "{\"op\":\"status\"}\n";
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    // Until the test has what it waits for; the bound only ends a broken build.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!stop && std::chrono::steady_clock::now() < end) {
-      (void)!send(fd, burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (send(fd, burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT) > 0) flooding = true;
       char buffer[65536];
       while (recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
       }
@@ -239,10 +240,12 @@ TEST_F(AgentTest, AFloodingClientHoldsUpNeitherOthersNorADueChange) {
     flooding = false;
     close(fd);
   });
+  ASSERT_TRUE(WaitFor([&] { return flooding.load(); }));
 
   const json status = agent_->Request({{"op", "status"}});
   const bool answeredDuringFlood = flooding;
-  const bool shownDuringFlood = WaitFor([&] { return Shows(4, {"1111", '1', '0'}) || !flooding; }) && flooding;
+  const bool shownDuringFlood =
+      WaitFor([&] { return Shows(4, {"1111", '1', '0'}) || !flooding; }, std::chrono::seconds(30)) && flooding;
   stop = true;
   flood.join();
 
