@@ -486,7 +486,7 @@ void AgentCore::Finished(Session& session, const SignJobResult& result) {
     try {
       PortFailed(result);
     } catch (const std::exception& error) {
-      Log(LOG_ERR, std::string("cannot record the port's state: ") + error.what());
+      Log(LOG_ERR, "cannot record the port's state (" + result.problem + "): " + error.what());
     }
     AnswerWriters(session, result);
     AnswerReaders(session, result);
@@ -582,17 +582,19 @@ void AgentCore::Confirm(const Session& session, const SignJobResult& result) {
 void AgentCore::PortFailed(const SignJobResult& result) {
   portDown_ = true;
   foundPort_.clear();
-  if (result.problem != portProblem_) {
-    portProblem_ = result.problem;
-    json detail = {{"port", result.port.empty() ? config_.port : result.port},
-                   {"device", result.device},
-                   {"problem", result.problem}};
-    if (!result.holder.empty()) detail["holder"] = result.holder;
-    lastProblem_ = {{"at", station::FormatInstant(clock_.NowMs())}, {"problem", result.problem}};
-    Record(PortEventKind(result), RevIf(stateRev_), detail, LOG_WARNING);
-    db_.SetValue("last_problem", lastProblem_);
-  }
+  // The next try first: a problem that cannot be stored must not end the tries.
   ArmRetry();
+  if (result.problem == portProblem_) return;
+  portProblem_ = result.problem;
+  json detail = {{"port", result.port.empty() ? config_.port : result.port},
+                 {"device", result.device},
+                 {"problem", result.problem}};
+  if (!result.holder.empty()) detail["holder"] = result.holder;
+  lastProblem_ = {{"at", station::FormatInstant(clock_.NowMs())}, {"problem", result.problem}};
+  Durably([&] {
+    db_.SetValue("last_problem", lastProblem_);
+    Record(PortEventKind(result), RevIf(stateRev_), detail, LOG_WARNING);
+  });
 }
 
 // A verification: what differed from the desired state is drift; "ok" only

@@ -173,4 +173,23 @@ TEST_F(AgentTest, AChangeTheDiskCouldNotRecordNeverReturnsOverANewerOne) {
   EXPECT_EQ(agent_->CountEvents("change due"), 1u) << agent_->Events();
 }
 
+// The port failing while the disk is full: the problem cannot be stored, and
+// the agent still tries again until the sign is back.
+TEST_F(AgentTest, APortProblemOnAFullDiskStillEndsInARetry) {
+  tarvo::test::SmallDisk disk(env_.Root() + "/agent-state");
+  StartAgent();
+  WaitFirstRead();
+  ASSERT_TRUE(Write({"row1=11.11:80:0"})["verified"]);
+  disk.Fill();
+  sign_.Unplug();
+  sign_.SetPanel(4, {"----", '0', '0'});
+  ASSERT_FALSE(agent_->Request({{"op", "read"}})["ok"]);
+
+  sign_.Replug();
+  disk.Free();
+
+  // No request comes: the agent's own retry puts the row back.
+  EXPECT_TRUE(WaitShows(4, {"1111", '1', '0'})) << agent_->Log();
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
 // The randomized fault run, a few seeds (TARVO_MODEL_SEEDS of them, from
-// TARVO_MODEL_SEED): a failing seed prints its sequence, and setting
-// TARVO_MODEL_SEED to it replays it.
+// TARVO_MODEL_SEED, TARVO_MODEL_STEPS steps each): a failing seed prints its
+// sequence, and setting TARVO_MODEL_SEED (and the steps) to it replays it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,8 +18,9 @@ uint64_t FromEnvironment(const char* name, uint64_t fallback) {
 TEST(AgentRandomFaults, EverySeedKeepsTheModel) {
   const uint64_t first = FromEnvironment("TARVO_MODEL_SEED", 20261209);
   const uint64_t seeds = FromEnvironment("TARVO_MODEL_SEEDS", 3);
+  const int steps = static_cast<int>(FromEnvironment("TARVO_MODEL_STEPS", 14));
   for (uint64_t seed = first; seed < first + seeds; ++seed) {
-    const tarvo::test::RandomRun run = tarvo::test::RunRandomSequence(seed, 14);
+    const tarvo::test::RandomRun run = tarvo::test::RunRandomSequence(seed, steps);
     EXPECT_TRUE(run.violations.empty()) << run.Replay();
   }
 }

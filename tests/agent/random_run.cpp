@@ -159,7 +159,8 @@ class Sequence {
       for (const auto& [address, record] : wanted)
         what += " " + std::to_string(address) + "=" + record.price + record.grade + record.inscription + "/" +
                 station_.Sign().Panel(address).price;
-      model_.Violation(what);
+      const std::string log = agent.Log();
+      model_.Violation(what + "\n  the agent's log ends:\n" + log.substr(log.size() > 6000 ? log.size() - 6000 : 0));
     }
     model_.StatusSeen(agent.Request({{"op", "status"}}));
     run_.violations = model_.Violations();
@@ -202,7 +203,7 @@ class Sequence {
     const int64_t offsets[] = {-5000, 0, 300, 900, 1500, 2500};
     asked.effectiveAt = NowMs() + offsets[Pick(6)];
     const std::string at = station::FormatInstant(*asked.effectiveAt);
-    Note("write " + specs[0] + " at " + at);
+    Note("write " + specs[0] + (specs.size() > 1 ? " " + specs[1] : "") + " at " + at);
     json request = {{"op", "write"}, {"specs", specs}, {"effective_at", at}};
     // The reply gives the id a cancel needs.
     const int fd = ConnectUnix(station_.Agent().Socket());
@@ -261,7 +262,7 @@ class Sequence {
 }  // namespace
 
 std::string RandomRun::Replay() const {
-  std::string text = "seed " + std::to_string(seed) + ":";
+  std::string text = "seed " + std::to_string(seed) + " (" + std::to_string(stepCount) + " steps):";
   for (const std::string& step : steps) text += " " + step + ";";
   for (const std::string& violation : violations) text += "\n  violation: " + violation;
   return text;
@@ -270,6 +271,7 @@ std::string RandomRun::Replay() const {
 RandomRun RunRandomSequence(uint64_t seed, int steps) {
   RandomRun run;
   run.seed = seed;
+  run.stepCount = steps;
   try {
     Sequence sequence(seed, run);
     for (int i = 0; i < steps; ++i) {

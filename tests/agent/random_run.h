@@ -14,6 +14,7 @@ namespace tarvo::test {
 
 struct RandomRun {
   uint64_t seed = 0;
+  int stepCount = 0;
   std::vector<std::string> steps;  // the sequence, as run
   int faults = 0;                  // faults injected
   std::vector<std::string> violations;
