@@ -18,6 +18,7 @@ struct AgentConfig {
   std::string port = "auto";        // "auto", COMn, or a device path under /dev/
   int verifyIntervalS = 300;
   int historyDays = 400;  // events older than this are forgotten
+  int clientTimeoutS = 30;  // a control client idle this long is let go
   DriftMode drift = DriftMode::kHeal;
   std::string stateDir;  // $STATE_DIRECTORY, else /var/lib/tarvo
   std::string socket;    // $RUNTIME_DIRECTORY/agent.sock, else /run/tarvo/agent.sock

@@ -40,14 +40,13 @@ bool SendBrightness(tarvo_cli::SignLine& line, const std::string& level, int tim
   return echo == "LM" + level;
 }
 
+// A session reads what it needs now: what the agent read earlier says nothing
+// of what the sign holds (a window or a --direct write may have changed it
+// since), so a panel is written unless this session read it right, and a
+// confirmation comes only from this session's read-back.
 void Talk(const SignJob& job, tarvo_cli::SignLine& line, SignJobResult& result) {
-  Readback known = job.lastReadback;
-  const bool incomplete = std::any_of(job.desired.panels.begin(), job.desired.panels.end(),
-                                      [&known](const auto& entry) {
-                                        const auto shown = known.find(entry.first);
-                                        return shown == known.end() || !shown->second;
-                                      });
-  if (job.readAll || (incomplete && !job.desired.panels.empty())) {
+  Readback known;
+  if (job.readAll) {
     for (const auto& [address, record] :
          tarvo_cli::ReadPanels(line, station::PortLabel(result.port, result.device))) {
       known[address] = record;
@@ -56,11 +55,19 @@ void Talk(const SignJob& job, tarvo_cli::SignLine& line, SignJobResult& result) 
     result.readAll = true;
   }
   for (const auto& [address, request] : job.desired.panels) {
+    if (!job.readAll && !job.scope.count(address)) continue;
+    if (!job.readAll && (job.readFirst.count(address) || !station::Complete(request))) {
+      // The fields a change left out are the sign's own; a panel that
+      // should hold already is written only when it does not.
+      known[address] = ReadOne(line, address);
+      result.readback[address] = known[address];
+    }
+    const bool read = known.count(address) > 0;
     PanelOutcome outcome;
     outcome.address = address;
-    outcome.shown = known.count(address) ? known[address] : std::nullopt;
+    outcome.shown = read ? known[address] : std::nullopt;
     outcome.wanted = job.desired.Target(address, known);
-    if (outcome.wanted && outcome.shown == outcome.wanted) continue;
+    if (read && outcome.wanted && outcome.shown == outcome.wanted) continue;
     const std::optional<std::string> fault =
         outcome.wanted ? sign_link::RecordFault(address, *outcome.wanted) : std::nullopt;
     if (!outcome.wanted) {

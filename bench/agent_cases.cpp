@@ -1,12 +1,15 @@
 // tarvo-agent as the station runs it, against a simulated sign on a
 // 19200-baud line: a change through the socket against its line time, the
-// lag of scheduled changes, the repair of a blanked sign, and the agent's
-// cost at rest.
+// lag of scheduled changes (also while a client floods the socket), the
+// repair of a blanked sign, the agent's cost at rest, and the randomized
+// fault run, long.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -17,6 +20,7 @@
 #include "sim/sign_simulator.h"
 #include "station/utc_instant.h"
 #include "tests/agent/agent_process.h"
+#include "tests/agent/random_run.h"
 #include "tests/support/hermetic_env.h"
 #include "tests/support/wait_for.h"
 
@@ -84,7 +88,35 @@ void Apply(Report& report) {
   report.Add("agent.apply_ratio", tarvo::bench::Percentile(ratios, 50), "ratio", "<= 1.3");
 }
 
-void ScheduleLag(Report& report) {
+// A client that pipelines requests as fast as the agent takes them, until stopped.
+class Flood {
+ public:
+  explicit Flood(const std::string& socket) : thread_([this, socket] { Run(socket); }) {}
+  ~Flood() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  void Run(const std::string& socket) {
+    const int fd = tarvo::test::ConnectUnix(socket);
+    std::string burst;
+    for (int i = 0; i < 200; ++i) burst += "{\"op\":\"status\"}\n";
+    while (!stop_) {
+      (void)!send(fd, burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      char buffer[65536];
+      while (recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+      }
+    }
+    close(fd);
+  }
+  std::atomic<bool> stop_ = false;
+  std::thread thread_;
+};
+
+// The lag from a change's time to its first frame on the line; flooded: while
+// another client floods the socket.
+void ScheduleLag(Report& report, bool flooded) {
   Station station;
   struct Frames {
     std::mutex mutex;
@@ -104,19 +136,21 @@ void ScheduleLag(Report& report) {
   // the first well after the last is stored (each is an fsync).
   const int64_t first = NowMs() + 3000;
   std::vector<int64_t> due;
-  json lastRev;
   for (int i = 0; i < kScheduledChanges; ++i) {
     due.push_back(first + 120LL * i);
     const json reply =
         station.agent->Request({{"op", "write"}, {"specs", {Row1(i)}}, {"effective_at", station::FormatInstant(due.back())}});
     if (!reply.value("ok", false)) throw std::runtime_error("not scheduled: " + reply.dump());
-    lastRev = reply["rev"];
   }
   if (NowMs() >= first) throw std::runtime_error("storing the changes outlasted the time before the first");
-  if (!tarvo::test::WaitFor([&] { return station.agent->Request({{"op", "schedule"}})["pending"].empty() &&
-                                         station.agent->Request({{"op", "status"}})["verified_rev"] == lastRev; },
-                            std::chrono::seconds(30)))
+  std::optional<Flood> flood;
+  if (flooded) flood.emplace(station.agent->Socket());
+  if (!tarvo::test::WaitFor([&] {
+        const json status = station.agent->Request({{"op", "status"}});
+        return status["pending"].empty() && status["verified_rev"] == status["rev"];
+      }, std::chrono::seconds(30)))
     throw std::runtime_error("the scheduled changes were not all applied: " + station.agent->Log());
+  flood.reset();
   std::vector<double> lags;
   std::lock_guard lock(frames->mutex);
   for (int64_t at : due) {
@@ -125,7 +159,33 @@ void ScheduleLag(Report& report) {
     if (frame == frames->startsMs.end()) throw std::runtime_error("a scheduled change sent no frame");
     lags.push_back(static_cast<double>(*frame - at));
   }
-  report.Add("agent.schedule_lag_ms", tarvo::bench::Percentile(lags, 99), "ms", "<= 20");
+  if (flooded) {
+    report.Add("agent.schedule_lag_flooded_ms", tarvo::bench::Percentile(lags, 99), "ms", "<= 50");
+  } else {
+    report.Add("agent.schedule_lag_ms", tarvo::bench::Percentile(lags, 99), "ms", "<= 20");
+  }
+}
+
+// The randomized fault run, seed after seed for TARVO_MODEL_SECONDS (60 when
+// unset); a failing seed's sequence goes to stderr for replay.
+void ModelRun(Report& report) {
+  const char* text = std::getenv("TARVO_MODEL_SECONDS");
+  const double seconds = text != nullptr ? std::atof(text) : 60;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  uint64_t seed = static_cast<uint64_t>(NowMs());
+  int sequences = 0;
+  int faults = 0;
+  size_t violations = 0;
+  while (std::chrono::steady_clock::now() < end) {
+    const tarvo::test::RandomRun run = tarvo::test::RunRandomSequence(seed++, 20);
+    ++sequences;
+    faults += run.faults;
+    violations += run.violations.size();
+    if (!run.violations.empty()) std::fprintf(stderr, "%s\n", run.Replay().c_str());
+  }
+  report.Add("agent.model_sequences", sequences, "", "");
+  report.Add("agent.model_faults", faults, "", "");
+  report.Add("agent.model_violations", static_cast<double>(violations), "", "0");
 }
 
 void Heal(Report& report) {
@@ -186,6 +246,8 @@ void Idle(Report& report) {
 }  // namespace
 
 TARVO_BENCH_CASE("agent.apply_ratio", Apply);
-TARVO_BENCH_CASE("agent.schedule_lag_ms", ScheduleLag);
+TARVO_BENCH_CASE("agent.schedule_lag_ms", [](Report& report) { ScheduleLag(report, false); });
+TARVO_BENCH_CASE("agent.schedule_lag_flooded_ms", [](Report& report) { ScheduleLag(report, true); });
+TARVO_BENCH_CASE("agent.model_violations", ModelRun);
 TARVO_BENCH_CASE("agent.heal_ms", Heal);
 TARVO_BENCH_CASE("agent.idle_cpu_percent", Idle);
