@@ -39,7 +39,7 @@ void HistoryRetention::Prune() {
   try {
     const int64_t removed = db_.DeleteEventsBefore(before);
     if (removed > 0)
-      core_.Record("history pruned", std::nullopt,
+      core_.Record(station::EventKind::kHistoryPruned, std::nullopt,
                    {{"events", removed},
                     {"before", station::FormatInstant(before)},
                     {"history_days", days_}},

@@ -8,7 +8,7 @@ namespace station {
 
 namespace {
 
-constexpr std::array<std::pair<EventKind, std::string_view>, 22> kNames = {{
+constexpr std::array<std::pair<EventKind, std::string_view>, 23> kNames = {{
     {EventKind::kAgentStarted, "agent started"},
     {EventKind::kAgentStopped, "agent stopped"},
     {EventKind::kChangeAccepted, "change accepted"},
@@ -31,6 +31,7 @@ constexpr std::array<std::pair<EventKind, std::string_view>, 22> kNames = {{
     {EventKind::kClockChanged, "clock changed"},
     {EventKind::kDesiredRejected, "desired rejected"},
     {EventKind::kDesiredIgnored, "desired ignored"},
+    {EventKind::kHistoryPruned, "history pruned"},
 }};
 
 }  // namespace

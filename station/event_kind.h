@@ -31,6 +31,7 @@ enum class EventKind {
   kClockChanged,
   kDesiredRejected,  // a head office's document the agent could not take
   kDesiredIgnored,
+  kHistoryPruned,  // events past history_days forgotten
 };
 
 // "change accepted", as the history names it.
