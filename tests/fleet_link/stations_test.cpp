@@ -77,6 +77,16 @@ class StationsTest : public ::testing::Test {
   ProcessResult Fleet(const std::vector<std::string>& args) const {
     return ChildProcess(broker_.HeadOfficeLine(TARVO_FLEET_PROGRAM, args)).Finish();
   }
+  // A push with --json that every station confirmed: the office rev it carries.
+  int64_t Pushed(const std::vector<std::string>& args) const {
+    std::vector<std::string> line = args;
+    line.insert(line.end(), {"--timeout", "20", "--json"});
+    const ProcessResult push = Fleet(line);
+    EXPECT_EQ(push.status, 0) << push.out << push.err;
+    const json result = json::parse(push.out, nullptr, false);
+    if (result.is_discarded() || result["stations"].empty()) return 0;
+    return result["stations"][0]["office_rev"].get<int64_t>();
+  }
   // Publishes a retained desired document as `user`.
   void PublishAs(const std::string& user, const std::string& station, const std::string& payload) {
     const ProcessResult result =
@@ -109,32 +119,39 @@ class StationsTest : public ::testing::Test {
 TEST_F(StationsTest, PushIsConfirmedByBothSignsAndReplaysOrMalformedDocumentsReachNoSign) {
   StartAgent("S1");
   StartAgent("S2");
-  const ProcessResult push = Fleet({"push", "--station", "S1", "--station", "S2",
-                                    "panel0=45.60:95:1", "--timeout", "20", "--json"});
-  ASSERT_EQ(push.status, 0) << push.out << push.err;
-  EXPECT_EQ(json::parse(push.out)["confirmed"], 2);
+  const int64_t rev =
+      Pushed({"push", "--station", "S1", "--station", "S2", "panel0=45.60:95:1"});
   for (const std::string id : {"S1", "S2"})
     EXPECT_EQ(stations_[id].sign->Panel(0), Record("panel0=45.60:95:1"));
-  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", 1, StationState::kVerified); }));
+  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", rev, StationState::kVerified); }));
   ASSERT_EQ(watch_->Station("S1").reported->panels.size(), 10u);
 
+  // A replay of the office rev with another change, a stale one and a
+  // malformed one: each recorded and shown, none reaches the sign.
   const size_t writes = Writes("S1");
   const std::string body =
-      R"(,"issuer":"replay","effective_at":null,"brightness":null,"panels":[)"
+      R"(,"issuer":"replay","scheduled":[],"brightness":null,"panels":[)"
       R"({"address":0,"row":5,"half":1,"ok":true,"price":"11.11","grade":"92","inscription":1}]})";
-  PublishAs("head-office", "S1", R"({"rev":1,"change_id":"same")" + body);
-  ASSERT_TRUE(WaitFor([&] { return Events("S1", "desired ignored") == 1; }))
+  PublishAs("head-office", "S1", R"({"rev":)" + std::to_string(rev) + R"(,"change_id":"same")" + body);
+  ASSERT_TRUE(WaitFor([&] { return Events("S1", "desired conflict") == 1; }))
       << stations_["S1"].agent->Log();
+  ASSERT_TRUE(WaitFor([&] {
+    const auto reported = watch_->Station("S1").reported;
+    return reported && reported->refused &&
+           *reported->refused == tarvo_mqtt::RefusedPlan{rev, "same", "conflict"};
+  }));
+  PublishAs("head-office", "S1", R"({"rev":1,"change_id":"old")" + body);
+  ASSERT_TRUE(WaitFor([&] { return Events("S1", "desired stale") == 1; }));
   PublishAs("head-office", "S1", R"({"rev":"two","change_id":"bad")" + body);
   ASSERT_TRUE(WaitFor([&] { return Events("S1", "desired rejected") == 1; }));
   EXPECT_EQ(Writes("S1"), writes);
   EXPECT_EQ(stations_["S1"].sign->Panel(0), Record("panel0=45.60:95:1"));
-  EXPECT_TRUE(watch_->Reports("S1", 1, StationState::kVerified));
+  EXPECT_TRUE(watch_->Reports("S1", rev, StationState::kVerified));
 }
 
 TEST_F(StationsTest, LocalChangeIsReportedAsAnOverrideUntilTheHeadOfficesNextRevision) {
   StartAgent("S1");
-  ASSERT_EQ(Fleet({"push", "--station", "S1", "panel0=45.60:95:1", "--timeout", "20"}).status, 0);
+  const int64_t first = Pushed({"push", "--station", "S1", "panel0=45.60:95:1"});
   const json local =
       stations_["S1"].agent->Request({{"op", "write"}, {"specs", {"panel1=1.11:92:0"}}});
   ASSERT_TRUE(local.value("verified", false)) << local;
@@ -142,20 +159,22 @@ TEST_F(StationsTest, LocalChangeIsReportedAsAnOverrideUntilTheHeadOfficesNextRev
     const auto reported = watch_->Station("S1").reported;
     return reported && reported->localOverride && reported->localOverride->changeId == local["id"];
   }));
-  EXPECT_EQ(watch_->Station("S1").reported->rev, 1);
-  ASSERT_EQ(Fleet({"push", "--station", "S1", "panel0=45.70:95:1", "--timeout", "20"}).status, 0);
-  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", 2, StationState::kVerified); }));
+  EXPECT_EQ(watch_->Station("S1").reported->rev, first);
+  EXPECT_EQ(watch_->Station("S1").reported->localOverride->panels, std::vector<int>{1});
+  const int64_t second = Pushed({"push", "--station", "S1", "panel0=45.70:95:1"});
+  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", second, StationState::kVerified); }));
   EXPECT_FALSE(watch_->Station("S1").reported->localOverride);
 }
 
 TEST_F(StationsTest, StationOfflineDuringThePushTakesItWhenItConnects) {
   StartAgent("S1");
-  const ProcessResult push =
-      Fleet({"push", "--station", "S1", "--station", "S2", "panel3=3.99:98:0", "--timeout", "5"});
+  const ProcessResult push = Fleet({"push", "--new", "--station", "S1", "--station", "S2",
+                                    "panel3=3.99:98:0", "--timeout", "5", "--json"});
   EXPECT_EQ(push.status, 1) << push.out << push.err;
   EXPECT_NE(push.out.find("offline"), std::string::npos) << push.out;
+  const int64_t rev = json::parse(push.out)["stations"][1]["office_rev"].get<int64_t>();
   StartAgent("S2");
-  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S2", 1, StationState::kVerified); }, 20s));
+  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S2", rev, StationState::kVerified); }, 20s));
   EXPECT_EQ(stations_["S2"].sign->Panel(3), Record("panel3=3.99:98:0"))
       << stations_["S2"].agent->Log();
 }
@@ -164,13 +183,10 @@ TEST_F(StationsTest, StationCannotSetAnotherStationsPrices) {
   StartAgent("S2");
   PublishAs(
       "S1", "S2",
-      R"({"rev":5,"change_id":"forged","issuer":"S1","effective_at":null,"brightness":null,)"
+      R"({"rev":5,"change_id":"forged","issuer":"S1","scheduled":[],"brightness":null,)"
       R"("panels":[{"address":0,"row":5,"half":1,"ok":true,"price":"66.66","grade":"92","inscription":1}]})");
-  // Had the broker taken it, the push would carry rev 6 and S2 would have applied 66.66 first.
-  const ProcessResult push =
-      Fleet({"push", "--station", "S2", "panel0=45.60:95:1", "--timeout", "20", "--json"});
-  ASSERT_EQ(push.status, 0) << push.out << push.err;
-  EXPECT_EQ(json::parse(push.out)["stations"][0]["rev"], 1);
+  // Had the broker taken it, S2 would have applied 66.66 first.
+  Pushed({"push", "--station", "S2", "panel0=45.60:95:1"});
   EXPECT_EQ(Events("S2", "change accepted"), 1u);
   EXPECT_EQ(stations_["S2"].sign->Panel(0), Record("panel0=45.60:95:1"));
 }
@@ -211,9 +227,8 @@ TEST_F(StationsTest, KilledAgentShowsLostThenOnlineAfterItsRestartNeverTheOtherW
 
 TEST_F(StationsTest, ScheduledChangeIsReportedScheduledAndAppliedAtItsTime) {
   StartAgent("S1");
-  const ProcessResult push = Fleet({"push", "--station", "S1", "panel1=9.99:95:0", "--at",
-                                    "2099-01-01T06:00:00Z", "--timeout", "20"});
-  ASSERT_EQ(push.status, 0) << push.out << push.err;
+  const int64_t rev =
+      Pushed({"push", "--station", "S1", "panel1=9.99:95:0", "--at", "2099-01-01T06:00:00Z"});
   ASSERT_TRUE(WaitFor([&] {
     const auto reported = watch_->Station("S1").reported;
     return reported && reported->state == StationState::kScheduled && reported->pending.size() == 1;
@@ -224,7 +239,7 @@ TEST_F(StationsTest, ScheduledChangeIsReportedScheduledAndAppliedAtItsTime) {
   stations_["S1"].agent->SetClockOffsetMs(std::chrono::duration_cast<std::chrono::milliseconds>(
                                               until - std::chrono::system_clock::now())
                                               .count());
-  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", 1, StationState::kVerified); }, 20s));
+  ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", rev, StationState::kVerified); }, 20s));
   EXPECT_TRUE(watch_->Station("S1").reported->pending.empty());
   EXPECT_EQ(stations_["S1"].sign->Panel(1), Record("panel1=9.99:95:0"));
 }
