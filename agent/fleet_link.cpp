@@ -66,7 +66,10 @@ FleetLink::FleetLink(sd_event* loop, const AgentConfig& config, AgentCore& core,
       bootId_(NewBootId()) {
   if (auto saved = db_.Value(kRevisionsKey)) revisions_ = HeadOfficeRevisions::FromJson(*saved);
   session_ = db_.Value(kSessionKey).value_or(0).get<int64_t>();
-  if (auto sent = db_.Value(kSentEventKey)) sentEvent_ = sent->get<int64_t>();
+  if (auto sent = db_.Value(kSentEventKey); sent && sent->is_object()) {
+    sentId_ = sent->at("id").get<int64_t>();
+    sentAt_ = sent->at("at").get<int64_t>();
+  }
   // Where the sign stood when the agent last looked; events move it on.
   const json status = core_.Status();
   const json& verification = status["last_verification"];
@@ -162,10 +165,16 @@ int FleetLink::OnEchoWait(sd_event_source*, uint64_t, void* self) {
 // The history recorded while the broker was away, oldest first, with the
 // ids it has in the history: a head office drops what it got already.
 void FleetLink::Backfill() {
-  if (!sentEvent_) return;
+  if (!sentAt_) {
+    // The first connection ever: the history before it stays in the history.
+    sentAt_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+    Save(kSentEventKey, {{"id", sentId_}, {"at", *sentAt_}});
+  }
   std::vector<Event> missed;
   try {
-    missed = db_.Events(*sentEvent_, kBackfillBatch);
+    missed = db_.Events(*sentAt_, kBackfillBatch);
   } catch (const std::exception& error) {
     Log(LOG_ERR, std::string("cannot read the history to send: ") + error.what());
     return;
@@ -337,8 +346,8 @@ void FleetLink::TrackSign(const Event& event) {
 }
 
 void FleetLink::Publish(const Event& event) {
-  if (!client_->Connected()) return;  // the history keeps it until the link is back
-  if (sentEvent_ && event.id <= *sentEvent_) return;
+  if (!client_->Connected() || !sentAt_) return;  // the history keeps it until the link is back
+  if (event.id <= sentId_) return;
   tarvo_mqtt::Event document{bootId_,
                              event.id,
                              WallTimeOf(event.at),
@@ -348,8 +357,9 @@ void FleetLink::Publish(const Event& event) {
   if (!client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kEvents),
                         tarvo_mqtt::Serialise(document), 1, false))
     return;
-  sentEvent_ = event.id;
-  Save(kSentEventKey, event.id);
+  sentId_ = event.id;
+  sentAt_ = event.at;
+  Save(kSentEventKey, {{"id", sentId_}, {"at", *sentAt_}});
 }
 
 void FleetLink::Save(const char* key, const json& value) {

@@ -87,15 +87,25 @@ class StationsTest : public ::testing::Test {
     if (result.is_discarded() || result["stations"].empty()) return 0;
     return result["stations"][0]["office_rev"].get<int64_t>();
   }
-  // Publishes a retained desired document as `user`.
-  void PublishAs(const std::string& user, const std::string& station, const std::string& payload) {
+  // Publishes a retained document as `user` (a desired one unless told).
+  void PublishAs(const std::string& user, const std::string& station, const std::string& payload,
+                 const std::string& kind = "desired") {
     const ProcessResult result =
         ChildProcess({"/usr/bin/mosquitto_pub", "-L",
-                      broker_.TlsUrl() + "/tarvo/v1/" + station + "/desired", "--cafile",
+                      broker_.TlsUrl() + "/tarvo/v1/" + station + "/" + kind, "--cafile",
                       broker_.CaFile(), "-u", user, "-P", user == "head-office" ? "ho" : "s1", "-q",
                       "1", "-r", "-m", payload})
             .Finish();
     ASSERT_EQ(result.status, 0) << result.err;
+  }
+  bool Logged(const std::string& id, const std::string& words) const {
+    return stations_.at(id).agent->Log().find(words) != std::string::npos;
+  }
+  void MoveAgentClockTo(const std::string& id, std::chrono::system_clock::time_point until) {
+    stations_[id].agent->SetClockOffsetMs(
+        std::chrono::duration_cast<std::chrono::milliseconds>(until -
+                                                              std::chrono::system_clock::now())
+            .count());
   }
   size_t Writes(const std::string& id) const {
     size_t frames = 0;
@@ -235,13 +245,126 @@ TEST_F(StationsTest, ScheduledChangeIsReportedScheduledAndAppliedAtItsTime) {
   }));
   EXPECT_NE(stations_["S1"].sign->Panel(1), Record("panel1=9.99:95:0"));
   // The agent's clock moved past the change's time.
-  const auto until = std::chrono::sys_days(std::chrono::year(2099) / 1 / 1) + 6h + 1s;
-  stations_["S1"].agent->SetClockOffsetMs(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              until - std::chrono::system_clock::now())
-                                              .count());
+  MoveAgentClockTo("S1", std::chrono::sys_days(std::chrono::year(2099) / 1 / 1) + 6h + 1s);
   ASSERT_TRUE(WaitFor([&] { return watch_->Reports("S1", rev, StationState::kVerified); }, 20s));
   EXPECT_TRUE(watch_->Station("S1").reported->pending.empty());
   EXPECT_EQ(stations_["S1"].sign->Panel(1), Record("panel1=9.99:95:0"));
+}
+
+// Two pushes while the station is away, then one for tomorrow and a
+// correction for today: each push is part of the plan the station takes.
+TEST_F(StationsTest, NoPushDropsAnEarlierOneWhetherTheStationWasAwayOrNot) {
+  StartAgent("S1");
+  ASSERT_EQ(stations_["S1"].agent->Stop(), 0);
+  ASSERT_TRUE(WaitFor([&] { return !watch_->Station("S1").status->online; }));
+  for (const std::string spec : {"row1=33.33:92:1", "row2=44.44:95:1"})
+    EXPECT_EQ(Fleet({"push", "--station", "S1", spec, "--timeout", "1"}).status, 1);
+  StartAgent("S1");
+  ASSERT_TRUE(WaitFor([&] {
+    return stations_["S1"].sign->Panel(4) == Record("panel4=33.33:92:1") &&
+           stations_["S1"].sign->Panel(3) == Record("panel3=44.44:95:1");
+  }, 20s)) << stations_["S1"].agent->Log();
+
+  Pushed({"push", "--station", "S1", "row1=11.11:92:1", "--at", "2099-01-01T06:00:00Z"});
+  const int64_t now = Pushed({"push", "--station", "S1", "row3=22.22:98:1"});
+  ASSERT_TRUE(WaitFor([&] {
+    const auto reported = watch_->Station("S1").reported;
+    return reported && reported->rev == now && reported->pending.size() == 1;
+  }));
+  EXPECT_EQ(Events("S1", "change cancelled"), 0u);
+  MoveAgentClockTo("S1", std::chrono::sys_days(std::chrono::year(2099) / 1 / 1) + 6h + 1s);
+  ASSERT_TRUE(WaitFor([&] { return stations_["S1"].sign->Panel(4) == Record("panel4=11.11:92:1"); },
+                      20s));
+  EXPECT_EQ(stations_["S1"].sign->Panel(2), Record("panel2=22.22:98:1"));
+}
+
+// The broker lost its retained state (killed before it saved it) while the
+// station was away: the next push still numbers above what the station holds.
+TEST_F(StationsTest, ABrokerThatLostItsStateCannotMakeAPushReuseARevision) {
+  StartAgent("S1");
+  const int64_t first = Pushed({"push", "--station", "S1", "row1=33.33:92:1"});
+  ASSERT_EQ(stations_["S1"].agent->Stop(), 0);
+  broker_.Kill();
+  std::filesystem::remove_all(env_.Root() + "/mosquitto.db");
+  broker_.Start();
+  const ProcessResult push =
+      Fleet({"push", "--new", "--station", "S1", "row1=44.44:92:1", "--timeout", "1", "--json"});
+  EXPECT_GT(json::parse(push.out)["stations"][0]["office_rev"].get<int64_t>(), first) << push.out;
+  StartAgent("S1");
+  ASSERT_TRUE(WaitFor([&] { return stations_["S1"].sign->Panel(4) == Record("panel4=44.44:92:1"); },
+                      20s)) << stations_["S1"].agent->Log();
+}
+
+TEST_F(StationsTest, TwoPushesAtOnceBothReachTheSignOrOneSaysItWasReplaced) {
+  StartAgent("S1");
+  ChildProcess one(broker_.HeadOfficeLine(TARVO_FLEET_PROGRAM,
+                                          {"push", "--station", "S1", "row1=11.11:92:1", "--timeout", "20"}));
+  ChildProcess two(broker_.HeadOfficeLine(TARVO_FLEET_PROGRAM,
+                                          {"push", "--station", "S1", "row2=22.22:92:1", "--timeout", "20"}));
+  const ProcessResult first = one.Finish();
+  const ProcessResult second = two.Finish();
+  EXPECT_EQ(first.status, 0) << first.out << first.err;
+  EXPECT_EQ(second.status, 0) << second.out << second.err;
+  EXPECT_EQ(stations_["S1"].sign->Panel(4), Record("panel4=11.11:92:1"));
+  EXPECT_EQ(stations_["S1"].sign->Panel(3), Record("panel3=22.22:92:1"));
+}
+
+// A TLS station through an outage longer than its first retries: it comes
+// back by itself, and what it recorded meanwhile reaches the head office.
+TEST_F(StationsTest, ATlsStationComesBackAfterAnOutageAndSendsWhatItRecordedMeanwhile) {
+  StartAgent("S1");
+  const int64_t before = watch_->Station("S1").status->session;
+  broker_.Stop();
+  ASSERT_TRUE(WaitFor([&] { return Logged("S1", "connection refused"); }, 20s))
+      << stations_["S1"].agent->Log();
+  const json local =
+      stations_["S1"].agent->Request({{"op", "write"}, {"specs", {"panel1=1.11:92:0"}}});
+  ASSERT_TRUE(local.value("ok", false)) << local;
+  broker_.Start();
+  ASSERT_TRUE(
+      WaitFor([&] { return Online("S1") && watch_->Station("S1").status->session > before; }, 40s));
+  ASSERT_TRUE(WaitFor([&] {
+    const auto kinds = watch_->EventKinds("S1");
+    return std::count(kinds.begin(), kinds.end(), "change-accepted") == 1;
+  }));
+}
+
+TEST_F(StationsTest, ALateWillOfAnOlderConnectionIsAnsweredWithOnline) {
+  StartAgent("S1");
+  const int64_t session = watch_->Station("S1").status->session;
+  PublishAs("S1", "S1", tarvo_mqtt::Serialise(tarvo_mqtt::Status{false, session - 1}), "status");
+  ASSERT_TRUE(WaitFor([&] {
+    const auto statuses = watch_->Statuses("S1");
+    return statuses.size() >= 3 && statuses.back() == tarvo_mqtt::Status{true, session};
+  }));
+  const ProcessResult status = Fleet({"status", "--json"});
+  EXPECT_NE(status.out.find(R"("connection":"online")"), std::string::npos) << status.out;
+}
+
+TEST_F(StationsTest, AMuteSignIsNeverShownVerified) {
+  StartAgent("S1");
+  Pushed({"push", "--station", "S1", "row1=45.60:95:1"});
+  stations_["S1"].sign->SetFaults({.silent = true});
+  PublishAs("head-office", "S1", "", "cmd/verify");
+  ASSERT_TRUE(WaitFor([&] {
+    const auto reported = watch_->Station("S1").reported;
+    return reported && reported->state != StationState::kVerified &&
+           reported->lastVerification && !reported->lastVerification->ok;
+  }, 20s)) << stations_["S1"].agent->Log();
+  const ProcessResult status = Fleet({"status", "--json"});
+  EXPECT_EQ(json::parse(status.out)["stations"][0]["state"], "unverified") << status.out;
+}
+
+TEST_F(StationsTest, AUserNameThatIsNotTheStationIdIsSaid) {
+  // S1's own credentials in S2's agent: the broker takes them, its ACL gives them nothing of S2's.
+  std::ifstream read(stations_["S2"].agent->Config());
+  std::string config((std::istreambuf_iterator<char>(read)), std::istreambuf_iterator<char>());
+  const std::string password = broker_.PasswordFile("S2");
+  config.replace(config.find(password), password.size(), broker_.PasswordFile("S1"));
+  std::ofstream(stations_["S2"].agent->Config()) << config << "username = \"S1\"\n";
+  stations_["S2"].agent->Start();
+  ASSERT_TRUE(WaitFor([&] { return Logged("S2", "does not let user \"S1\" speak for station \"S2\""); },
+                      20s)) << stations_["S2"].agent->Log();
 }
 
 }  // namespace
