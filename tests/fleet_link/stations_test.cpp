@@ -64,6 +64,9 @@ class StationsTest : public ::testing::Test {
     settings.username = "head-office";
     settings.passwordFile = broker_.PasswordFile("head-office");
     settings.caFile = broker_.CaFile();
+    // Back on the broker well before any agent after an outage, so that it
+    // hears what they send on coming back.
+    settings.firstRetry = settings.longestRetry = 100ms;
     return settings;
   }
   void StartAgent(const std::string& id) {
