@@ -193,6 +193,33 @@ TEST_F(FleetTest, ReadersWithCursorsOfTheirOwnEachGetEveryEventOnceAndARetainedO
   EXPECT_EQ(seqs("first"), std::vector<int64_t>{});
 }
 
+TEST_F(FleetTest, ForgetClearsAGoneStationsDocumentsButNotAnOnlineOnes) {
+  {
+    ScriptedStation s2("S2", Station("S2"));
+    ASSERT_TRUE(WaitFor([&] { return s2.Connected(); }));
+    ASSERT_EQ(Run({"push", "--station", "S2", "row1=45.60"}).status, 0);
+  }
+  // Gone: its last word was "lost".
+  const ProcessResult lost =
+      ChildProcess({"/usr/bin/mosquitto_pub", "-L", broker_.Url() + "/tarvo/v1/S2/status", "-u",
+                    "S2", "-P", "s2-secret", "-q", "1", "-r", "-m",
+                    Serialise(Status{false, NextSession(0)})})
+          .Finish();
+  ASSERT_EQ(lost.status, 0) << lost.err;
+  ScriptedStation s1("S1", Station("S1"));
+  ASSERT_TRUE(WaitFor([&] { return s1.Connected(); }));
+  const ProcessResult online = Run({"forget", "S1"});
+  EXPECT_EQ(online.status, 2) << online.err;
+  EXPECT_NE(online.err.find("S1 is online"), std::string::npos) << online.err;
+
+  const ProcessResult forgotten = Run({"forget", "S2"});
+  EXPECT_EQ(forgotten.status, 0) << forgotten.err;
+  const json status = Document(Run({"status", "--json"}));
+  ASSERT_EQ(status["stations"].size(), 1u) << status;
+  EXPECT_EQ(status["stations"][0]["station"], "S1");
+  EXPECT_EQ(Run({"push", "--station", "S2", "row1=45.70"}).status, 2);
+}
+
 struct Refused {
   const char* name;
   std::vector<std::string> (*line)(const MosquittoBroker&);
