@@ -87,9 +87,6 @@ FleetLink::FleetLink(sd_event* loop, const AgentConfig& config, AgentCore& core,
   // One id per station: a new connection takes the place of a half-open old
   // one at once, instead of waiting for the broker to time it out.
   settings.clientId = "tarvo-agent-" + station_;
-  // A broker that a whole fleet reconnects to at once answers late: an
-  // attempt given up halfway through its TLS handshake only starts another.
-  settings.connectTimeout = std::max(settings.connectTimeout, std::chrono::milliseconds(30000));
   username_ = settings.username;
   client_ = std::make_unique<tarvo_mqtt::Client>(std::move(settings), std::move(callbacks));
   driver_->Attach(*client_);
@@ -256,7 +253,9 @@ void FleetLink::Reconcile(const tarvo_mqtt::Desired& plan) {
   for (const HeadOfficeRevision& held : std::vector(revisions_.pending))
     if (held.effectiveAt && !listed(plan.scheduled, held.changeId))
       core_.Cancel(held.agentId, "head office", [](const json&) {});
-  if (!before || before->panels != plan.panels || before->brightness != plan.brightness) {
+  const bool wantsNow = !plan.panels.empty() || plan.brightness;
+  if (wantsNow &&
+      (!before || before->panels != plan.panels || before->brightness != plan.brightness)) {
     ChangeRequest now;
     now.panels = plan.panels;
     now.brightness = plan.brightness;
