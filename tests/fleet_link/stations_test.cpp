@@ -207,12 +207,13 @@ TEST_F(StationsTest, StationCannotSetAnotherStationsPrices) {
 TEST_F(StationsTest, AgentsComeBackAfterTheBrokerIsKilledAndTakeTheNextPush) {
   StartAgent("S1");
   StartAgent("S2");
-  const int64_t before = watch_->Station("S1").status->session;
+  std::map<std::string, int64_t> before;
+  for (const std::string id : {"S1", "S2"}) before[id] = watch_->Station(id).status->session;
   broker_.Kill();
   broker_.Start();
   for (const std::string id : {"S1", "S2"})
-    ASSERT_TRUE(
-        WaitFor([&] { return Online(id) && watch_->Station(id).status->session > before; }, 30s));
+    ASSERT_TRUE(WaitFor(
+        [&] { return Online(id) && watch_->Station(id).status->session > before[id]; }, 30s));
   const ProcessResult push =
       Fleet({"push", "--station", "S1", "--station", "S2", "panel8=2.50:92:2", "--timeout", "20"});
   ASSERT_EQ(push.status, 0) << push.out << push.err;
