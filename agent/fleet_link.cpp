@@ -27,7 +27,7 @@ constexpr const char* kSentEventKey = "mqtt_sent_event";
 constexpr int kBackfillBatch = 1000;
 // The broker sends our own status back within this, unless its ACL gives the
 // user none of the station's topics.
-constexpr uint64_t kEchoBoundUs = 10'000'000;
+constexpr uint64_t kEchoBoundUs = 5'000'000;
 
 tarvo_mqtt::WallTime WallTimeOf(int64_t ms) {
   return tarvo_mqtt::WallTime(std::chrono::milliseconds(ms));
