@@ -3,6 +3,7 @@
 #include <map>
 #include <vector>
 
+#include "station/event_kind.h"
 #include "station/human_time.h"
 #include "station/panel_json.h"
 #include "station/panel_request.h"
@@ -86,47 +87,68 @@ std::string Port(const json& detail) {
          (device == "-" || device.empty() ? "" : " (" + device + ")");
 }
 
-std::string Words(const std::string& kind, const json& detail) {
-  if (kind == "applied") return Outcome(detail, "wanted");
-  if (kind == "change accepted" || kind == "change scheduled") {
-    const json at = detail.value("effective_at", json());
-    const std::optional<int64_t> when =
-        at.is_string() ? station::ParseInstant(at.get<std::string>()) : std::nullopt;
-    return (when ? station::Format("for %s ", {station::LocalInstant(*when)}) : std::string()) +
-           station::Format("by %s: %s", {Str(detail.value("issuer", json())), Asked(detail)});
+std::string Id(const json& detail, const char* key) { return Str(detail.value(key, json())); }
+
+std::string Words(std::optional<station::EventKind> kind, const json& detail) {
+  using station::EventKind;
+  if (!kind) return detail.is_object() && detail.empty() ? "" : station::Dump(detail);
+  switch (*kind) {
+    case EventKind::kApplied:
+    case EventKind::kDriftHealed:
+    case EventKind::kVerificationFailed:
+      return Outcome(detail, "wanted");
+    case EventKind::kChangeAccepted:
+    case EventKind::kChangeScheduled: {
+      const json at = detail.value("effective_at", json());
+      const std::optional<int64_t> when =
+          at.is_string() ? station::ParseInstant(at.get<std::string>()) : std::nullopt;
+      return (when ? station::Format("for %s ", {station::LocalInstant(*when)}) : std::string()) +
+             station::Format("by %s: %s", {Id(detail, "issuer"), Asked(detail)});
+    }
+    case EventKind::kChangeCancelled:
+      return station::Format("change %s by %s", {Id(detail, "id"), Id(detail, "by")});
+    case EventKind::kChangeSkipped:
+      return station::Format("change %s; rev %s is shown instead",
+                             {Id(detail, "id"), Id(detail, "shown_through_rev")});
+    case EventKind::kChangeDue:
+    case EventKind::kChangeVerified:
+      return station::Format("change %s", {Id(detail, "id")});
+    case EventKind::kChangeSuperseded:
+      return station::Format("change %s by change %s", {Id(detail, "id"), Id(detail, "by")});
+    case EventKind::kDriftFound:
+      return ByRow(detail.value("panels", json::array()), [](const json& p) {
+        return station::Format("showed %s, not %s",
+                               {Shown(p.value("shown", json())), Shown(p.value("wanted", json()))});
+      });
+    case EventKind::kPortHeld:
+      if (detail.contains("holder"))
+        return station::Format("%s by %s", {Port(detail), Str(detail["holder"])});
+      [[fallthrough]];
+    case EventKind::kPortLost:
+    case EventKind::kPortFailed:
+    case EventKind::kSignSilent:
+      return Port(detail) + ": " + Id(detail, "problem");
+    case EventKind::kPortBack:
+    case EventKind::kVerificationOk:
+      return Port(detail);
+    case EventKind::kClockChanged:
+      return station::Format("by %s s", {std::to_string(detail.value("jump_ms", int64_t{0}) / 1000)});
+    case EventKind::kAgentStarted:
+      return station::Format("station %s, port %s, %s pending",
+                             {Id(detail, "station"), Id(detail, "port"), Id(detail, "pending")});
+    case EventKind::kAgentStopped:
+      return "";
+    case EventKind::kDesiredStale:
+    case EventKind::kDesiredConflict:
+      return station::Format("office rev %s (change %s); office rev %s (change %s) taken",
+                             {Id(detail, "office_rev"), Id(detail, "change_id"),
+                              Id(detail, "holds_office_rev"), Id(detail, "holds_change_id")});
+    case EventKind::kDesiredRejected:
+      return Id(detail, "problem");
+    case EventKind::kHistoryPruned:
+      return station::Format("%s events before %s", {Id(detail, "events"), Id(detail, "before")});
   }
-  if (kind == "change cancelled")
-    return station::Format("change %s by %s",
-                           {Str(detail.value("id", json())), Str(detail.value("by", json()))});
-  if (kind == "change skipped")
-    return station::Format(
-        "change %s; rev %s is shown instead",
-        {Str(detail.value("id", json())), Str(detail.value("shown_through_rev", json()))});
-  if (kind == "change due") return station::Format("change %s", {Str(detail.value("id", json()))});
-  if (kind == "drift found")
-    return ByRow(detail.value("panels", json::array()), [](const json& p) {
-      return station::Format("showed %s, not %s",
-                             {Shown(p.value("shown", json())), Shown(p.value("wanted", json()))});
-    });
-  if (kind == "drift healed" || kind == "verification failed") return Outcome(detail, "wanted");
-  if (kind == "port held" && detail.contains("holder"))
-    return station::Format("%s by %s", {Port(detail), Str(detail["holder"])});
-  if (kind == "port held" || kind == "port lost" || kind == "port failed" || kind == "sign silent")
-    return Port(detail) + ": " + Str(detail.value("problem", json()));
-  if (kind == "port back" || kind == "verification ok") return Port(detail);
-  if (kind == "clock changed")
-    return station::Format("by %s s", {std::to_string(detail.value("jump_ms", int64_t{0}) / 1000)});
-  if (kind == "agent started")
-    return station::Format("station %s, port %s, %s pending",
-                           {Str(detail.value("station", json())), Str(detail.value("port", json())),
-                            Str(detail.value("pending", json()))});
-  if (kind == "agent stopped") return "";
-  if (kind == "desired ignored")
-    return station::Format(
-        "head office rev %s, highest %s",
-        {Str(detail.value("rev", json())), Str(detail.value("highest", json()))});
-  if (kind == "desired rejected") return Str(detail.value("problem", json()));
-  return detail.is_object() && detail.empty() ? "" : station::Dump(detail);
+  return "";
 }
 
 }  // namespace
@@ -137,7 +159,8 @@ std::string EventText(const json& event) {
   if (const json rev = event.value("rev", json()); !rev.is_null())
     text += " " + station::Format("rev %s", {rev.dump()});
   const json detail = event.value("detail", json::object());
-  const std::string words = Words(kind, detail.is_object() ? detail : json::object());
+  const std::string words =
+      Words(station::EventKindFromName(kind), detail.is_object() ? detail : json::object());
   return words.empty() ? text : text + ": " + words;
 }
 

@@ -30,7 +30,8 @@ constexpr std::array<std::pair<EventKind, std::string_view>, 23> kNames = {{
     {EventKind::kSignSilent, "sign silent"},
     {EventKind::kClockChanged, "clock changed"},
     {EventKind::kDesiredRejected, "desired rejected"},
-    {EventKind::kDesiredIgnored, "desired ignored"},
+    {EventKind::kDesiredStale, "desired stale"},
+    {EventKind::kDesiredConflict, "desired conflict"},
     {EventKind::kHistoryPruned, "history pruned"},
 }};
 

@@ -30,8 +30,9 @@ enum class EventKind {
   kSignSilent,
   kClockChanged,
   kDesiredRejected,  // a head office's document the agent could not take
-  kDesiredIgnored,
-  kHistoryPruned,  // events past history_days forgotten
+  kDesiredStale,     // a head office's plan below the one taken
+  kDesiredConflict,  // a head office's plan of the taken office rev, with another change
+  kHistoryPruned,    // events past history_days forgotten
 };
 
 // "change accepted", as the history names it.
