@@ -9,6 +9,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libmosquitto-dev libsystemd-dev libsqlite3-dev libtomlplusplus-dev systemd
   mosquitto mosquitto-clients openssl
+  libmicrohttpd-dev libcrypt-dev prometheus chromium chromium-driver python3-selenium
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,83 @@
+#include "office/sqlite_statement.h"
+
+namespace office {
+
+Database::Database(const std::string& path) : path_(path) {
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK)
+    Fail("open");
+  sqlite3_busy_timeout(db_, 5000);
+  // WAL with NORMAL: a committed transaction survives the process being
+  // killed; only a power cut may take the last ones, never the file.
+  Execute("PRAGMA journal_mode=WAL");
+  Execute("PRAGMA synchronous=NORMAL");
+  Execute("PRAGMA foreign_keys=ON");
+}
+
+Database::~Database() { sqlite3_close(db_); }
+
+void Database::Execute(const char* sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    const std::string text = error ? error : "unknown error";
+    sqlite3_free(error);
+    throw std::runtime_error(path_ + ": " + text);
+  }
+}
+
+void Database::Fail(const std::string& what) const {
+  throw std::runtime_error(path_ + ": " + what + ": " +
+                           (db_ ? sqlite3_errmsg(db_) : "cannot allocate"));
+}
+
+Statement::Statement(Database& db, const char* sql) : db_(db) {
+  if (sqlite3_prepare_v2(db.Handle(), sql, -1, &statement_, nullptr) != SQLITE_OK)
+    db.Fail("prepare");
+}
+
+Statement& Statement::Bind(int index, int64_t value) {
+  sqlite3_bind_int64(statement_, index, value);
+  return *this;
+}
+
+Statement& Statement::Bind(int index, const std::string& text) {
+  sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
+                    SQLITE_TRANSIENT);
+  return *this;
+}
+
+Statement& Statement::Bind(int index, const std::optional<int64_t>& value) {
+  if (value) return Bind(index, *value);
+  sqlite3_bind_null(statement_, index);
+  return *this;
+}
+
+Statement& Statement::Bind(int index, const std::optional<std::string>& value) {
+  if (value) return Bind(index, *value);
+  sqlite3_bind_null(statement_, index);
+  return *this;
+}
+
+bool Statement::Step() {
+  const int result = sqlite3_step(statement_);
+  if (result == SQLITE_ROW) return true;
+  if (result != SQLITE_DONE) db_.Fail("step");
+  return false;
+}
+
+std::optional<int64_t> Statement::OptionalInteger(int column) {
+  if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
+  return Integer(column);
+}
+
+std::string Statement::Text(int column) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+  return text == nullptr ? std::string() : std::string(text);
+}
+
+std::optional<std::string> Statement::OptionalText(int column) {
+  if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
+  return Text(column);
+}
+
+}  // namespace office
