@@ -103,6 +103,8 @@ int Serve(const OfficeConfig& config) {
   tarvo_mqtt::ClientSettings settings = config.broker;
   // The broker keeps our session: events queue while the service is away.
   settings.cleanSession = false;
+  // Stored before acknowledged: a kill between the two makes the broker send it again.
+  settings.acknowledgeAfterHandling = true;
   tarvo_mqtt::ClientCallbacks callbacks;
   callbacks.interestChanged = [&driver] { driver.Update(); };
   callbacks.connected = [&] { ServiceLog(LOG_INFO, "connected to the broker " + settings.url); };
