@@ -81,6 +81,7 @@ class OfficeProcess {
   }
 
   int Port() const { return port_; }
+  pid_t Pid() const { return process_ ? process_->Pid() : -1; }
   const std::string& Folder() const { return folder_; }
 
  private:
