@@ -22,6 +22,12 @@ using tarvo_mqtt::TopicKind;
 
 constexpr const char* kRevisionsKey = "head_office";
 constexpr const char* kSessionKey = "mqtt_session";
+constexpr const char* kSentEventKey = "mqtt_sent_event";
+// History events published at a time after a reconnect.
+constexpr int kBackfillBatch = 1000;
+// The broker sends our own status back within this, unless its ACL gives the
+// user none of the station's topics.
+constexpr uint64_t kEchoBoundUs = 10'000'000;
 
 tarvo_mqtt::WallTime WallTimeOf(int64_t ms) {
   return tarvo_mqtt::WallTime(std::chrono::milliseconds(ms));
@@ -60,6 +66,7 @@ FleetLink::FleetLink(sd_event* loop, const AgentConfig& config, AgentCore& core,
       bootId_(NewBootId()) {
   if (auto saved = db_.Value(kRevisionsKey)) revisions_ = HeadOfficeRevisions::FromJson(*saved);
   session_ = db_.Value(kSessionKey).value_or(0).get<int64_t>();
+  if (auto sent = db_.Value(kSentEventKey)) sentEvent_ = sent->get<int64_t>();
   // Where the sign stood when the agent last looked; events move it on.
   const json status = core_.Status();
   const json& verification = status["last_verification"];
@@ -79,9 +86,15 @@ FleetLink::FleetLink(sd_event* loop, const AgentConfig& config, AgentCore& core,
   callbacks.will = [this] { return NextWill(); };
   driver_ = std::make_unique<tarvo_mqtt::SdEventDriver>(loop_);
   callbacks.interestChanged = [this] { driver_->Update(); };
-  client_ = std::make_unique<tarvo_mqtt::Client>(*config.mqtt, std::move(callbacks));
+  tarvo_mqtt::ClientSettings settings = *config.mqtt;
+  // One id per station: a new connection takes the place of a half-open old
+  // one at once, instead of waiting for the broker to time it out.
+  settings.clientId = "tarvo-agent-" + station_;
+  username_ = settings.username;
+  client_ = std::make_unique<tarvo_mqtt::Client>(std::move(settings), std::move(callbacks));
   driver_->Attach(*client_);
   client_->Subscribe(tarvo_mqtt::Topic(station_, TopicKind::kDesired), 1);
+  client_->Subscribe(tarvo_mqtt::Topic(station_, TopicKind::kStatus), 1);
   client_->Subscribe(std::string(tarvo_mqtt::kTopicRoot) + station_ + "/cmd/#", 1);
   core_.AddObserver(this);
 }
@@ -91,6 +104,7 @@ FleetLink::~FleetLink() {
   driver_.reset();
   client_.reset();
   sd_event_source_disable_unref(later_);
+  sd_event_source_disable_unref(echoWait_);
 }
 
 void FleetLink::Start() { client_->Start(); }
@@ -105,10 +119,58 @@ std::optional<tarvo_mqtt::Will> FleetLink::NextWill() {
 void FleetLink::OnConnected() {
   Log(LOG_INFO, "connected to the head office's broker, session " + std::to_string(session_));
   lastProblem_.clear();
-  client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kStatus),
-                   tarvo_mqtt::Serialise(tarvo_mqtt::Status{true, session_}), 1, true);
+  echoed_ = false;
+  sd_event_source_disable_unref(echoWait_);
+  echoWait_ = nullptr;
+  sd_event_add_time_relative(loop_, &echoWait_, CLOCK_MONOTONIC, kEchoBoundUs, 0,
+                             &FleetLink::OnEchoWait, this);
+  PublishStatus();
   published_.reset();
   PublishReport();
+  Backfill();
+}
+
+void FleetLink::PublishStatus() {
+  client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kStatus),
+                   tarvo_mqtt::Serialise(tarvo_mqtt::Status{true, session_}), 1, true);
+}
+
+// A will of an older connection of ours that the broker let go only now has
+// replaced our "online": put it back.
+void FleetLink::OnStatus(const std::string& payload) {
+  if (payload.empty() || !client_->Connected()) return;
+  try {
+    const tarvo_mqtt::Status status = tarvo_mqtt::ParseStatus(payload);
+    if (status.online && status.session == session_) echoed_ = true;
+    if (!status.online && status.session < session_) PublishStatus();
+  } catch (const tarvo_mqtt::DocumentError&) {
+    PublishStatus();  // not ours to keep
+  }
+}
+
+// A broker that takes our status but never lets us see it: its ACL gives
+// this user name nothing of the station's, and everything we send is lost.
+int FleetLink::OnEchoWait(sd_event_source*, uint64_t, void* self) {
+  auto& link = *static_cast<FleetLink*>(self);
+  if (link.client_->Connected() && !link.echoed_)
+    Log(LOG_ERR, "the broker does not let user \"" + link.username_ + "\" speak for station \"" +
+                     link.station_ + "\": nothing it publishes reaches the head office, and no " +
+                     "price reaches it (the user name on the broker must be the station's id)");
+  return 0;
+}
+
+// The history recorded while the broker was away, oldest first, with the
+// ids it has in the history: a head office drops what it got already.
+void FleetLink::Backfill() {
+  if (!sentEvent_) return;
+  std::vector<Event> missed;
+  try {
+    missed = db_.Events(*sentEvent_, kBackfillBatch);
+  } catch (const std::exception& error) {
+    Log(LOG_ERR, std::string("cannot read the history to send: ") + error.what());
+    return;
+  }
+  for (const Event& event : missed) Publish(event);
 }
 
 void FleetLink::OnDisconnected(const std::string& reason) {
@@ -124,6 +186,9 @@ void FleetLink::OnMessage(const tarvo_mqtt::Message& message) {
   switch (topic->kind) {
     case TopicKind::kDesired:
       OnDesired(message.payload);
+      break;
+    case TopicKind::kStatus:
+      OnStatus(message.payload);
       break;
     case TopicKind::kCmdVerify:
       core_.Read([](const json&) {});
@@ -146,26 +211,67 @@ void FleetLink::OnDesired(const std::string& payload) {
     core_.Record("desired rejected", std::nullopt, {{"problem", error.what()}}, LOG_WARNING);
     return;
   }
-  if (desired.rev <= revisions_.Highest()) {
-    core_.Record(
-        "desired ignored", std::nullopt,
-        {{"rev", desired.rev}, {"change_id", desired.changeId}, {"highest", revisions_.Highest()}},
-        LOG_INFO);
+  const int64_t highest = revisions_.Highest();
+  if (desired.rev == highest && desired.changeId == revisions_.PlanChangeId()) return;  // again
+  if (desired.rev <= highest) {
+    // Never silently: the head office shows which plan was not taken, and why.
+    const std::string reason = desired.rev < highest ? "stale" : "conflict";
+    core_.Record("desired " + reason, std::nullopt,
+                 {{"office_rev", desired.rev},
+                  {"change_id", desired.changeId},
+                  {"holds_office_rev", highest},
+                  {"holds_change_id", revisions_.PlanChangeId()}},
+                 LOG_WARNING);
+    revisions_.refused = RefusedPlan{desired.rev, desired.changeId, reason};
+    Save(kRevisionsKey, revisions_.ToJson());
+    Later();
     return;
   }
-  // The newest document is the head office's whole wish: an older one still
-  // waiting for its time must not land on top of it later.
-  for (const HeadOfficeRevision& older : std::vector(revisions_.pending))
-    core_.Cancel(older.agentId, "head office", [](const json&) {});
-  ChangeRequest request;
-  request.issuer = desired.issuer;
-  request.sourceRev = desired.rev;
-  request.panels = desired.panels;
-  request.brightness = desired.brightness;
-  if (desired.effectiveAt) request.effectiveAt = MillisecondsOf(*desired.effectiveAt);
-  submitting_ = &desired;
+  Reconcile(desired);
+}
+
+// The plan against the one taken before: what it wants now is submitted when
+// it differs, each new entry is scheduled (one whose time has passed is
+// applied at once, in the order of their times), and each entry held that
+// the plan no longer has is cancelled.
+void FleetLink::Reconcile(const tarvo_mqtt::Desired& plan) {
+  std::optional<tarvo_mqtt::Desired> before;
+  if (revisions_.plan.is_object()) before = tarvo_mqtt::ParseDesired(revisions_.plan.dump());
+  revisions_.plan = json::parse(tarvo_mqtt::Serialise(plan));
+  revisions_.refused.reset();
+  Save(kRevisionsKey, revisions_.ToJson());
+  const auto listed = [](const std::vector<tarvo_mqtt::ScheduledEntry>& entries,
+                         const std::string& changeId) {
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const auto& entry) { return entry.changeId == changeId; });
+  };
+  for (const HeadOfficeRevision& held : std::vector(revisions_.pending))
+    if (held.effectiveAt && !listed(plan.scheduled, held.changeId))
+      core_.Cancel(held.agentId, "head office", [](const json&) {});
+  if (!before || before->panels != plan.panels || before->brightness != plan.brightness) {
+    ChangeRequest now;
+    now.panels = plan.panels;
+    now.brightness = plan.brightness;
+    now.issuer = plan.issuer;
+    Submit({plan.rev, plan.changeId, 0, "", std::nullopt}, std::move(now));
+  }
+  for (const tarvo_mqtt::ScheduledEntry& entry : plan.scheduled) {
+    if (before && listed(before->scheduled, entry.changeId)) continue;
+    ChangeRequest later;
+    later.panels = entry.panels;
+    later.brightness = entry.brightness;
+    later.issuer = entry.issuer;
+    later.effectiveAt = MillisecondsOf(entry.effectiveAt);
+    Submit({plan.rev, entry.changeId, 0, "", later.effectiveAt}, std::move(later));
+  }
+  Later();
+}
+
+void FleetLink::Submit(const HeadOfficeRevision& revision, ChangeRequest request) {
+  request.sourceRev = revision.rev;
+  submitting_ = revision;
   core_.Submit(request, [](const json&) {});
-  submitting_ = nullptr;
+  submitting_.reset();
 }
 
 void FleetLink::OnEvent(const Event& event) {
@@ -181,16 +287,20 @@ void FleetLink::TrackRevisions(const Event& event) {
                       event.kind == "change skipped" || event.kind == "change cancelled"))
     return;
   const int64_t agentRev = *event.rev;
-  if (submitting_ != nullptr && (accepted || event.kind == "change scheduled")) {
-    HeadOfficeRevision revision{submitting_->rev, submitting_->changeId, agentRev,
-                                event.detail.value("id", ""), std::nullopt};
-    if (submitting_->effectiveAt) revision.effectiveAt = MillisecondsOf(*submitting_->effectiveAt);
+  if (submitting_ && (accepted || event.kind == "change scheduled")) {
+    HeadOfficeRevision revision = *submitting_;
+    revision.agentRev = agentRev;
+    revision.agentId = event.detail.value("id", "");
     revisions_.pending.push_back(revision);
     if (accepted) revisions_.TookEffect(agentRev, {});
   } else if (accepted || event.kind == "change due") {
     const std::string id = event.detail.value("id", "");
     const std::optional<Change> change = db_.ChangeById(id);
-    revisions_.TookEffect(agentRev, {id, change ? change->request.issuer : "", event.at});
+    LocalOverride local{id, change ? change->request.issuer : "", event.at, {}};
+    if (change)
+      for (const station::PanelRequest& panel : change->request.panels)
+        local.panels.push_back(panel.address);
+    revisions_.TookEffect(agentRev, local);
   } else if (event.kind != "change scheduled") {
     revisions_.Dropped(agentRev);
   }
@@ -210,27 +320,36 @@ void FleetLink::TrackSign(const Event& event) {
     next = StationState::kVerified;
   } else if (kind == "drift found") {
     next = drift_ == DriftMode::kHeal ? StationState::kApplying : StationState::kUnverified;
-  } else if (kind == "verification failed") {
+  } else if (kind == "verification failed" || kind == "sign silent") {
     next = StationState::kUnverified;
   } else if (kind == "port held") {
     next = StationState::kPortHeld;
   } else if (kind == "port lost" || kind == "port failed") {
     next = StationState::kPortLost;
   }
+  if (next != signState_) signStateAt_ = event.at;
   signState_ = next;
+  // A sign that did not answer leaves no verification behind: remember the failure.
+  if (kind == "sign silent" || kind == "port lost" || kind == "port failed" || kind == "port held")
+    signFailedAt_ = event.at;
+  else if (kind == "port back" || kind == "verification ok" || kind == "applied")
+    signFailedAt_.reset();
 }
 
 void FleetLink::Publish(const Event& event) {
-  ++seq_;
-  if (!client_->Connected()) return;  // the history keeps it
+  if (!client_->Connected()) return;  // the history keeps it until the link is back
+  if (sentEvent_ && event.id <= *sentEvent_) return;
   tarvo_mqtt::Event document{bootId_,
-                             seq_,
+                             event.id,
                              WallTimeOf(event.at),
                              KindName(event.kind),
                              station::Dump(event.detail),
                              event.rev ? revisions_.HeadOfficeRev(*event.rev) : std::nullopt};
-  client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kEvents), tarvo_mqtt::Serialise(document),
-                   1, false);
+  if (!client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kEvents),
+                        tarvo_mqtt::Serialise(document), 1, false))
+    return;
+  sentEvent_ = event.id;
+  Save(kSentEventKey, event.id);
 }
 
 void FleetLink::Save(const char* key, const json& value) {
@@ -243,9 +362,9 @@ void FleetLink::Save(const char* key, const json& value) {
 
 tarvo_mqtt::Reported FleetLink::Report() const {
   tarvo_mqtt::Reported report;
-  if (revisions_.applied) {
-    report.rev = revisions_.applied->rev;
-    report.changeId = revisions_.applied->changeId;
+  if (revisions_.plan.is_object()) {
+    report.rev = revisions_.Highest();
+    report.changeId = revisions_.PlanChangeId();
   }
   for (const auto& [address, record] : core_.LastReadback()) {
     if (record)
@@ -259,17 +378,32 @@ tarvo_mqtt::Reported FleetLink::Report() const {
     report.state = StationState::kApplying;
   const bool settled = report.state == StationState::kVerified || status["rev"] == 0;
   if (settled && !revisions_.pending.empty()) report.state = StationState::kScheduled;
-  if (status["last_verification"].is_object())
-    report.readAt = WallTimeOf(status["last_verification"]["at"]);
+  const json& verification = status["last_verification"];
+  if (verification.is_object())
+    if (auto at = WallTimeOf(verification["at"]))
+      report.lastVerification = tarvo_mqtt::Verification{*at, verification.value("ok", false)};
+  if (signFailedAt_ &&
+      (!report.lastVerification || MillisecondsOf(report.lastVerification->at) <= *signFailedAt_))
+    report.lastVerification = tarvo_mqtt::Verification{WallTimeOf(*signFailedAt_), false};
+  // A later verification that held, after the events that made the state
+  // something else (a sign back after silence): verified again.
+  if (report.state != StationState::kVerified && report.state != StationState::kPortHeld &&
+      report.lastVerification && report.lastVerification->ok && !signFailedAt_ &&
+      status["rev"].get<int64_t>() > 0 && status["verified_rev"] >= status["rev"] &&
+      MillisecondsOf(report.lastVerification->at) > signStateAt_)
+    report.state = StationState::kVerified;
   if (verifiedAt_) report.verifiedAt = WallTimeOf(*verifiedAt_);
   report.driftCount = status["drift_count"].get<int64_t>();
   for (const HeadOfficeRevision& pending : revisions_.pending)
     report.pending.push_back(
         {pending.rev, pending.changeId, WallTimeOf(pending.effectiveAt.value_or(0))});
   if (revisions_.localOverride)
-    report.localOverride = tarvo_mqtt::LocalOverride{revisions_.localOverride->changeId,
-                                                     revisions_.localOverride->issuer,
-                                                     WallTimeOf(revisions_.localOverride->at)};
+    report.localOverride = tarvo_mqtt::LocalOverride{
+        revisions_.localOverride->changeId, revisions_.localOverride->issuer,
+        WallTimeOf(revisions_.localOverride->at), revisions_.localOverride->panels};
+  if (revisions_.refused)
+    report.refused = tarvo_mqtt::RefusedPlan{revisions_.refused->rev, revisions_.refused->changeId,
+                                             revisions_.refused->reason};
   report.version = TARVO_VERSION;
   report.bootId = bootId_;
   return report;

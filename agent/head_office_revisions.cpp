@@ -29,9 +29,14 @@ HeadOfficeRevision RevisionFromJson(const json& document) {
 }  // namespace
 
 int64_t HeadOfficeRevisions::Highest() const {
-  int64_t highest = applied ? applied->rev : 0;
+  int64_t highest = plan.is_object() ? plan.at("rev").get<int64_t>() : 0;
+  if (applied) highest = std::max(highest, applied->rev);
   for (const HeadOfficeRevision& revision : pending) highest = std::max(highest, revision.rev);
   return highest;
+}
+
+std::string HeadOfficeRevisions::PlanChangeId() const {
+  return plan.is_object() ? plan.at("change_id").get<std::string>() : "";
 }
 
 std::optional<int64_t> HeadOfficeRevisions::HeadOfficeRev(int64_t agentRev) const {
@@ -51,9 +56,8 @@ void HeadOfficeRevisions::TookEffect(int64_t agentRev, const LocalOverride& ifLo
   }
   applied = *found;
   localOverride.reset();
-  // Those before it only show through it.
-  std::erase_if(pending,
-                [agentRev](const HeadOfficeRevision& r) { return r.agentRev <= agentRev; });
+  // Entries still to come stay; those it showed through were dropped as skipped.
+  pending.erase(found);
 }
 
 void HeadOfficeRevisions::Dropped(int64_t agentRev) {
@@ -64,14 +68,19 @@ void HeadOfficeRevisions::Dropped(int64_t agentRev) {
 json HeadOfficeRevisions::ToJson() const {
   json list = json::array();
   for (const HeadOfficeRevision& revision : pending) list.push_back(RevisionJson(revision));
-  json local;
+  json local, notTaken;
   if (localOverride)
     local = {{"change_id", localOverride->changeId},
              {"issuer", localOverride->issuer},
-             {"at", localOverride->at}};
-  return {{"applied", applied ? RevisionJson(*applied) : json()},
+             {"at", localOverride->at},
+             {"panels", localOverride->panels}};
+  if (refused)
+    notTaken = {{"rev", refused->rev}, {"change_id", refused->changeId}, {"reason", refused->reason}};
+  return {{"plan", plan},
+          {"applied", applied ? RevisionJson(*applied) : json()},
           {"pending", list},
-          {"override", local}};
+          {"override", local},
+          {"refused", notTaken}};
 }
 
 HeadOfficeRevisions HeadOfficeRevisions::FromJson(const json& document) {
@@ -81,9 +90,15 @@ HeadOfficeRevisions HeadOfficeRevisions::FromJson(const json& document) {
   for (const json& revision : document.at("pending"))
     revisions.pending.push_back(RevisionFromJson(revision));
   if (const json& local = document.at("override"); !local.is_null())
-    revisions.localOverride =
-        LocalOverride{local.at("change_id").get<std::string>(),
-                      local.at("issuer").get<std::string>(), local.at("at").get<int64_t>()};
+    revisions.localOverride = LocalOverride{
+        local.at("change_id").get<std::string>(), local.at("issuer").get<std::string>(),
+        local.at("at").get<int64_t>(), local.value("panels", json::array()).get<std::vector<int>>()};
+  // Kept by earlier versions without these.
+  revisions.plan = document.value("plan", json());
+  if (const json notTaken = document.value("refused", json()); !notTaken.is_null())
+    revisions.refused = RefusedPlan{notTaken.at("rev").get<int64_t>(),
+                                    notTaken.at("change_id").get<std::string>(),
+                                    notTaken.at("reason").get<std::string>()};
   return revisions;
 }
 

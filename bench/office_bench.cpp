@@ -64,7 +64,8 @@ Reported Verified(int64_t rev, const std::string& changeId, std::vector<station:
   }
   reported.state = StationState::kVerified;
   reported.panels = std::move(panels);
-  reported.readAt = reported.verifiedAt = std::chrono::system_clock::now();
+  reported.verifiedAt = std::chrono::system_clock::now();
+  reported.lastVerification = Verification{*reported.verifiedAt, true};
   reported.version = "bench";
   reported.bootId = "bench-boot";
   return reported;

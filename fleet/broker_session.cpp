@@ -25,12 +25,14 @@ std::string RandomId() {
 BrokerSession::BrokerSession(ClientSettings settings, std::vector<std::string> filters,
                              const std::string& persistentId) {
   url_ = settings.url;
+  username_ = settings.username;
   settings.clientId = persistentId.empty() ? "tarvo-fleet-" + RandomId() : persistentId;
   settings.cleanSession = persistentId.empty();
   // A station id cannot hold a dot: nothing of the stations' can land here.
   syncTopic_ = std::string(kTopicRoot) + ".sync/" + settings.clientId;
   ClientCallbacks callbacks;
   callbacks.connected = [this] {
+    connectedAt_ = std::chrono::steady_clock::now();
     // After our subscriptions the broker has queued their retained messages;
     // this comes back after them.
     client_->Publish(syncTopic_, "", 1, false);
@@ -60,10 +62,18 @@ BrokerSession::~BrokerSession() = default;
 
 void BrokerSession::Open() {
   client_->Start();
-  loop_.RunUntil([this] { return synced_ || !failure_.empty(); }, 30s);
+  // Our own marker comes back at once, unless the broker's ACL lets this
+  // user read nothing of the fleet: then it never does.
+  const auto deaf = [this] {
+    return connectedAt_ && std::chrono::steady_clock::now() > *connectedAt_ + 5s;
+  };
+  loop_.RunUntil([&] { return synced_ || !failure_.empty() || deaf(); }, 30s);
   if (!synced_) {
     const std::string why =
-        failure_.empty() ? "the broker sent nothing back within 30 s" : failure_;
+        !failure_.empty() ? failure_
+        : deaf() ? "not authorised: the broker lets user \"" + username_ +
+                       "\" read nothing of the fleet (is it the head office's user?)"
+                 : "the broker sent nothing back within 30 s";
     throw FleetFailure(ExitStatus::kBroker, "broker " + url_ + ": " + why);
   }
   failure_.clear();

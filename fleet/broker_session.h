@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ class BrokerSession {
 
  private:
   std::string url_;
+  std::string username_;
+  std::optional<std::chrono::steady_clock::time_point> connectedAt_;
   std::string syncTopic_;
   std::string failure_;
   bool synced_ = false;

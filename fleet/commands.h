@@ -17,6 +17,7 @@ struct Console {
 ExitStatus RunStatus(const Options& options, Console& console);
 ExitStatus RunPush(const Options& options, Console& console);
 ExitStatus RunEvents(const Options& options, Console& console);
+ExitStatus RunForget(const Options& options, Console& console);
 
 // Parses the line and runs its verb; every failure is one line on `err`
 // (and, with --json, a document on `out`).

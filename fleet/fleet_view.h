@@ -20,10 +20,8 @@ struct StationView {
 
   // Seen: the station itself has said something (status or reported).
   bool Seen() const { return status || reported; }
-  // The head office's revision that the station has not applied yet.
+  // The head office's plan that the station has not taken yet.
   bool Lagging() const;
-  // The revision the next change must carry: above every one known.
-  int64_t NextRev() const;
 };
 
 class FleetView {
@@ -36,20 +34,5 @@ class FleetView {
  private:
   std::map<std::string, StationView> stations_;
 };
-
-enum class Outcome { kConfirmed, kWaiting, kNotConfirmed, kOffline };
-
-struct Verdict {
-  Outcome outcome = Outcome::kWaiting;
-  std::string detail;  // "rev 5 verified", "superseded by rev 7", "port-held (applied rev 4)"
-};
-
-// Where a station stands on the pushed revision `rev` of change `changeId`:
-// confirmed once it reports that change verified (or scheduled, for a change
-// with a time), not confirmed once another change took its revision or a
-// newer one; else waiting. `final` gives the answer at the timeout instead of
-// waiting: offline or not confirmed, and why.
-Verdict Judge(const StationView& station, int64_t rev, const std::string& changeId, bool scheduled,
-              bool final);
 
 }  // namespace tarvo_fleet

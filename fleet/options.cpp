@@ -22,7 +22,9 @@ Exit status:
 Examples:
   tarvo-fleet status --broker mqtts://broker.example:8883 --username head-office --password-file ~/.fleet-password
   tarvo-fleet push --station S1 --station S2 row1=45.60:95 row2=52.10:ДТ
-  tarvo-fleet push --all row1=45.90 --at 2026-12-09T06:00:00+03:00)";
+  tarvo-fleet push --all row1=45.90 --at 2026-12-09T06:00:00+03:00
+  tarvo-fleet push --new --station S9 row1=45.60:95
+  tarvo-fleet forget S9)";
 
 [[noreturn]] void BadInput(const std::string& what) {
   throw FleetFailure(ExitStatus::kBadInput, what + "; see tarvo-fleet --help");
@@ -64,16 +66,26 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
                    "8..12), as tarvo-cli write takes them")
       ->required();
   push->add_option("--at", options.at, "when the change takes effect (RFC 3339); default now");
+  push->add_flag("--new", options.isNew,
+                 "the stations may be new: never seen on the broker (else refused as mistyped)");
   push->add_option("--timeout", options.timeoutS,
                    "how long to wait for confirmations, in s (default 60)")
       ->check(CLI::Range(1, 86400));
   push->callback([&options] { options.command = Command::kPush; });
 
   CLI::App* events = app.add_subcommand(
-      "events", "the stations' events since the last call (the broker keeps them meanwhile)");
+      "events", "the stations' events since this cursor's last call (the broker keeps them)");
   events->add_option("--station", options.station, "one station's events only");
   events->add_flag("--follow", options.follow, "keep printing events as they come");
+  events->add_option("--cursor", options.cursorFile,
+                     "the file that keeps this reader's position (default "
+                     "$XDG_STATE_HOME/tarvo/fleet-events.cursor)");
   events->callback([&options] { options.command = Command::kEvents; });
+
+  CLI::App* forget = app.add_subcommand(
+      "forget", "clear a station's retained documents (desired, reported, status) on the broker");
+  forget->add_option("STATION", options.station, "the station's id")->required();
+  forget->callback([&options] { options.command = Command::kForget; });
 
   try {
     if (!station::ParseOrAnswer(app, argc, argv, out)) return std::nullopt;

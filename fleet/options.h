@@ -11,7 +11,7 @@
 
 namespace tarvo_fleet {
 
-enum class Command { kStatus, kPush, kEvents };
+enum class Command { kStatus, kPush, kEvents, kForget };
 
 // The keys of fleet.toml and the options of the same names.
 struct BrokerOptions {
@@ -34,9 +34,11 @@ struct Options {
   std::vector<std::string> specs;
   std::optional<std::string> at;
   int timeoutS = 60;
-  // events
+  bool isNew = false;  // --new: a station that has never connected
+  // events (--station), forget (STATION)
   std::optional<std::string> station;
   bool follow = false;
+  std::optional<std::string> cursorFile;  // --cursor; default in $XDG_STATE_HOME
 };
 
 // The options, or nothing when --help or --version was answered on `out`.

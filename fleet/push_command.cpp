@@ -9,6 +9,7 @@
 
 #include "fleet/broker_session.h"
 #include "fleet/commands.h"
+#include "fleet/push_operation.h"
 #include "mqtt/topics.h"
 #include "station/panel_json.h"
 #include "station/panel_request.h"
@@ -51,38 +52,34 @@ std::string Issuer(const std::string& username) {
   return login ? login : "head-office";
 }
 
-std::string OutcomeName(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kConfirmed:
-      return "confirmed";
-    case Outcome::kOffline:
-      return "offline";
-    case Outcome::kWaiting:
-    case Outcome::kNotConfirmed:
-      break;
-  }
-  return "not confirmed";
-}
-
 // "not-confirmed": a JSON value is one word.
 std::string JsonName(Outcome outcome) {
-  std::string name = OutcomeName(outcome);
+  std::string name(OutcomeName(outcome));
   std::replace(name.begin(), name.end(), ' ', '-');
   return name;
+}
+
+// --at as an instant still to come: a time already past (or one so far
+// ahead that it cannot be held and came out in the past) is refused.
+std::optional<WallTime> EffectiveAt(const Options& options, WallTime now) {
+  if (!options.at) return std::nullopt;
+  const std::optional<WallTime> at = station::ParseRfc3339(*options.at);
+  if (!at)
+    BadInput("--at \"" + *options.at +
+             "\" is not an RFC 3339 time such as 2026-12-09T06:00:00+03:00");
+  if (*at <= now)
+    BadInput("--at \"" + *options.at + "\" is not ahead (it reads as " + station::Rfc3339Utc(*at) +
+             "); leave --at out for now");
+  return at;
 }
 
 }  // namespace
 
 ExitStatus RunPush(const Options& options, Console& console) {
   // Everything the line says is checked before anything is published.
-  Desired change;
+  PlanChange change;
   change.panels = station::ParseSpecs(options.specs);
-  if (options.at) {
-    change.effectiveAt = station::ParseRfc3339(*options.at);
-    if (!change.effectiveAt)
-      BadInput("--at \"" + *options.at +
-               "\" is not an RFC 3339 time such as 2026-12-09T06:00:00+03:00");
-  }
+  change.effectiveAt = EffectiveAt(options, std::chrono::system_clock::now());
   std::vector<std::string> stations = NamedStations(options);
   const ClientSettings settings = BrokerSettings(options.broker);
   change.issuer = Issuer(settings.username);
@@ -97,54 +94,52 @@ ExitStatus RunPush(const Options& options, Console& console) {
       if (station.Seen()) stations.push_back(id);
     if (stations.empty()) BadInput("--all: no station has been seen on the broker");
   }
-
-  std::vector<int64_t> revs;
   for (const std::string& id : stations) {
     const StationView* known = session.View().Find(id);
-    change.rev = known ? known->NextRev() : 1;
-    revs.push_back(change.rev);
-    session.Client().Publish(Topic(id, TopicKind::kDesired), Serialise(change), 1, true);
+    if (!options.isNew && (known == nullptr || (!known->Seen() && !known->desired)))
+      BadInput(id + ": no such station has been seen on the broker (mistyped? --new pushes to a "
+                    "station that has never connected)");
   }
-  const bool scheduled = change.effectiveAt.has_value();
-  const auto verdict = [&](size_t i, bool final) {
-    const StationView* known = session.View().Find(stations[i]);
-    return Judge(known ? *known : StationView{}, revs[i], change.changeId, scheduled, final);
+
+  PushOperation push(session.View(), stations, change, std::chrono::system_clock::now(),
+                     {.publish =
+                          [&session](const std::string& topic, const std::string& payload) {
+                            return session.Client().Publish(topic, payload, 1, true);
+                          },
+                      .changed = nullptr});
+  session.onMessage = [&push](const Message& message) {
+    push.Take(message, std::chrono::system_clock::now());
   };
-  session.RunUntil(
-      [&] {
-        for (size_t i = 0; i < stations.size(); ++i)
-          if (verdict(i, false).outcome == Outcome::kWaiting) return false;
-        return true;
-      },
-      std::chrono::seconds(options.timeoutS));
+  push.Start();
+  session.RunUntil([&push] { return push.Done(); }, std::chrono::seconds(options.timeoutS));
+  push.Expire();
+  session.Close();
 
   json list = json::array();
-  std::vector<Verdict> results;
   size_t confirmed = 0;
-  for (size_t i = 0; i < stations.size(); ++i) {
-    const Verdict& result = results.emplace_back(verdict(i, true));
+  for (const StationOutcome& result : push.Outcomes()) {
     confirmed += result.outcome == Outcome::kConfirmed;
-    list.push_back({{"station", stations[i]},
-                    {"rev", revs[i]},
+    list.push_back({{"station", result.station},
+                    {"office_rev", result.rev},
                     {"outcome", JsonName(result.outcome)},
                     {"detail", result.detail}});
   }
-  session.Close();
   const ExitStatus status =
       confirmed == stations.size() ? ExitStatus::kDone : ExitStatus::kNotConfirmed;
   if (options.json) {
     console.out << station::Dump(
                        {{"change_id", change.changeId},
-                        {"effective_at",
-                         scheduled ? json(station::Rfc3339Utc(*change.effectiveAt)) : json()},
+                        {"effective_at", change.effectiveAt
+                                             ? json(station::Rfc3339Utc(*change.effectiveAt))
+                                             : json()},
                         {"stations", list},
                         {"confirmed", confirmed},
                         {"exit", static_cast<int>(status)}})
                 << '\n';
   } else {
-    for (size_t i = 0; i < stations.size(); ++i)
-      console.out << std::left << std::setw(16) << stations[i] << std::setw(15)
-                  << OutcomeName(results[i].outcome) << results[i].detail << '\n';
+    for (const StationOutcome& result : push.Outcomes())
+      console.out << std::left << std::setw(16) << result.station << std::setw(15)
+                  << OutcomeName(result.outcome) << result.detail << '\n';
   }
   if (status != ExitStatus::kDone)
     console.err << "tarvo-fleet: " << stations.size() - confirmed << " of " << stations.size()

@@ -18,6 +18,8 @@ ExitStatus Run(const Options& options, Console& console) {
       return RunPush(options, console);
     case Command::kEvents:
       return RunEvents(options, console);
+    case Command::kForget:
+      return RunForget(options, console);
   }
   return ExitStatus::kBadInput;
 }

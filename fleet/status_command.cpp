@@ -15,9 +15,17 @@ namespace {
 using nlohmann::json;
 using namespace tarvo_mqtt;
 
+// Verified only while the last verification held: a sign that went silent
+// or showed something else since is not, whatever state was published.
+std::string State(const Reported& reported) {
+  const bool failed = reported.lastVerification && !reported.lastVerification->ok;
+  if (reported.state == StationState::kVerified && failed) return "unverified";
+  return std::string(StateName(reported.state));
+}
+
 bool NeedsLook(const StationView& station) {
-  return station.Lagging() || !station.reported ||
-         station.reported->state != StationState::kVerified || !station.problem.empty();
+  return station.Lagging() || !station.reported || State(*station.reported) != "verified" ||
+         station.reported->localOverride || station.reported->refused || !station.problem.empty();
 }
 
 std::string Online(const StationView& station) {
@@ -28,18 +36,50 @@ json Revision(const std::optional<int64_t>& rev) { return rev ? json(*rev) : jso
 
 json StationJson(const std::string& id, const StationView& station) {
   const Reported* reported = station.reported ? &*station.reported : nullptr;
+  json verification, local, refused;
+  if (reported && reported->lastVerification)
+    verification = {{"at", station::Rfc3339Utc(reported->lastVerification->at)},
+                    {"ok", reported->lastVerification->ok}};
+  if (reported && reported->localOverride)
+    local = {{"by", reported->localOverride->issuer},
+             {"panels", reported->localOverride->panels},
+             {"at", station::Rfc3339Utc(reported->localOverride->at)}};
+  if (reported && reported->refused)
+    refused = {{"office_rev", reported->refused->rev},
+               {"change_id", reported->refused->changeId},
+               {"reason", reported->refused->reason}};
   return {{"station", id},
           {"connection", Online(station)},
           {"session", station.status ? json(station.status->session) : json()},
-          {"desired_rev", station.desired ? json(station.desired->rev) : json()},
-          {"applied_rev", reported ? Revision(reported->rev) : json()},
-          {"state", reported ? json(StateName(reported->state)) : json()},
-          {"verified_at", reported && reported->verifiedAt
-                              ? json(station::Rfc3339Utc(*reported->verifiedAt))
-                              : json()},
+          {"office_rev", station.desired ? json(station.desired->rev) : json()},
+          {"taken_office_rev", reported ? Revision(reported->rev) : json()},
+          {"state", reported ? json(State(*reported)) : json()},
+          {"last_verification", verification},
+          {"override", local},
+          {"refused", refused},
           {"drift_count", reported ? json(reported->driftCount) : json()},
           {"lagging", station.Lagging()},
           {"problem", station.problem.empty() ? json() : json(station.problem)}};
+}
+
+// "2026-12-09T03:00:00Z ok", "... failed", "-".
+std::string VerificationText(const json& verification) {
+  if (verification.is_null()) return "-";
+  return verification["at"].get<std::string>() + (verification["ok"].get<bool>() ? " ok" : " failed");
+}
+
+// What else a person must know of the station, after the columns.
+std::string Remarks(const json& row) {
+  std::string remarks;
+  if (const json& local = row["override"]; !local.is_null()) {
+    remarks += "  override by " + local["by"].get<std::string>() + " on panels";
+    for (const json& address : local["panels"]) remarks += " " + address.dump();
+  }
+  if (const json& refused = row["refused"]; !refused.is_null())
+    remarks += "  refused office rev " + refused["office_rev"].dump() + " (" +
+               refused["reason"].get<std::string>() + ")";
+  if (!row["problem"].is_null()) remarks += "  " + row["problem"].get<std::string>();
+  return remarks;
 }
 
 std::string Text(const json& value) {
@@ -68,17 +108,16 @@ ExitStatus RunStatus(const Options& options, Console& console) {
     console.out << station::Dump({{"stations", list}}) << '\n';
     return ExitStatus::kDone;
   }
-  console.out << std::left << std::setw(16) << "STATION" << std::setw(9) << "LINK" << std::setw(9)
-              << "DESIRED" << std::setw(9) << "APPLIED" << std::setw(12) << "STATE" << std::setw(26)
-              << "VERIFIED"
+  console.out << std::left << std::setw(16) << "STATION" << std::setw(9) << "LINK" << std::setw(15)
+              << "OFFICE REV" << std::setw(15) << "TAKEN" << std::setw(12) << "STATE"
+              << std::setw(33) << "LAST VERIFICATION"
               << "DRIFT\n";
   for (const json& row : list) {
     console.out << std::setw(16) << Text(row["station"]) << std::setw(9) << Text(row["connection"])
-                << std::setw(9) << Text(row["desired_rev"]) << std::setw(9)
-                << Text(row["applied_rev"]) << std::setw(12) << Text(row["state"]) << std::setw(26)
-                << Text(row["verified_at"]) << Text(row["drift_count"]);
-    if (!row["problem"].is_null()) console.out << "  " << Text(row["problem"]);
-    console.out << '\n';
+                << std::setw(15) << Text(row["office_rev"]) << std::setw(15)
+                << Text(row["taken_office_rev"]) << std::setw(12) << Text(row["state"])
+                << std::setw(33) << VerificationText(row["last_verification"])
+                << Text(row["drift_count"]) << Remarks(row) << '\n';
   }
   return ExitStatus::kDone;
 }

@@ -17,34 +17,62 @@ std::optional<std::string> Brightness(Fields& fields) {
   fields.Refuse("\"brightness\" must be \"auto\", 0..9 or null");
 }
 
+json BrightnessJson(const std::optional<std::string>& brightness) {
+  if (brightness == "auto") return "auto";
+  return brightness ? json(std::stoi(*brightness)) : json();
+}
+
+std::vector<ScheduledEntry> Scheduled(Fields& fields) {
+  const json& list = fields.Value("scheduled");
+  if (!list.is_array()) fields.Refuse("\"scheduled\" must be a list");
+  std::vector<ScheduledEntry> entries;
+  for (size_t i = 0; i < list.size(); ++i) {
+    Fields item(list[i], "desired.scheduled[" + std::to_string(i) + "]");
+    ScheduledEntry entry;
+    entry.changeId = item.Text("change_id");
+    entry.issuer = item.Text("issuer");
+    entry.effectiveAt = item.Time("effective_at");
+    entry.panels = item.Panels("panels");
+    entry.brightness = Brightness(item);
+    item.Finish();
+    if (!entries.empty() && entry.effectiveAt < entries.back().effectiveAt)
+      item.Refuse("entries must come in the order of their times");
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
 }  // namespace
 
 Desired ParseDesired(std::string_view payload) {
   Fields fields(payload, "desired");
   Desired document;
   document.rev = fields.Integer("rev", 1);
+  if (document.rev > kHighestRev)
+    fields.Refuse("\"rev\" must be a whole number 1.." + std::to_string(kHighestRev));
   document.changeId = fields.Text("change_id");
   document.issuer = fields.Text("issuer");
-  document.effectiveAt = fields.OptionalTime("effective_at");
   document.panels = fields.Panels("panels");
   document.brightness = Brightness(fields);
+  document.scheduled = Scheduled(fields);
   fields.Finish();
   return document;
 }
 
 std::string Serialise(const Desired& document) {
-  json brightness;
-  if (document.brightness == "auto") {
-    brightness = "auto";
-  } else if (document.brightness) {
-    brightness = std::stoi(*document.brightness);
-  }
+  json scheduled = json::array();
+  for (const ScheduledEntry& entry : document.scheduled)
+    scheduled.push_back({{"change_id", entry.changeId},
+                         {"issuer", entry.issuer},
+                         {"effective_at", TimeJson(entry.effectiveAt)},
+                         {"panels", PanelsJson(entry.panels)},
+                         {"brightness", BrightnessJson(entry.brightness)}});
   return station::Dump({{"rev", document.rev},
                         {"change_id", document.changeId},
                         {"issuer", document.issuer},
-                        {"effective_at", TimeJson(document.effectiveAt)},
                         {"panels", PanelsJson(document.panels)},
-                        {"brightness", brightness}});
+                        {"brightness", BrightnessJson(document.brightness)},
+                        {"scheduled", scheduled}});
 }
 
 }  // namespace tarvo_mqtt

@@ -24,16 +24,32 @@ class DocumentError : public std::runtime_error {
   explicit DocumentError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// Head office -> station. A station applies it only when `rev` is above the
-// last it applied or holds scheduled. Panels left out keep their value; a
-// panel's null grade or inscription keeps the sign's.
-struct Desired {
-  int64_t rev = 0;  // 1..
+// The highest revision a document may carry: every JSON reader takes it
+// exactly, and a push can always number the next one.
+inline constexpr int64_t kHighestRev = (int64_t{1} << 53) - 1;
+
+// A change of the head office's plan that waits for its time.
+struct ScheduledEntry {
   std::string changeId;
   std::string issuer;
-  std::optional<WallTime> effectiveAt;  // none: now
+  WallTime effectiveAt;
   std::vector<station::PanelRequest> panels;
   std::optional<std::string> brightness;  // "auto" or "0".."9"; none: untouched
+  bool operator==(const ScheduledEntry&) const = default;
+};
+
+// Head office -> station: the head office's whole plan for the sign. What it
+// wants now (every panel it has ever set, and the brightness) and its
+// changes still to come. A station takes a plan only when `rev` is above the
+// last it took; a panel left out, or a null grade or inscription, keeps the
+// sign's value.
+struct Desired {
+  int64_t rev = 0;  // 1..kHighestRev
+  std::string changeId;  // the change that made this revision of the plan
+  std::string issuer;
+  std::vector<station::PanelRequest> panels;
+  std::optional<std::string> brightness;  // "auto" or "0".."9"; none: untouched
+  std::vector<ScheduledEntry> scheduled;  // in the order of their times
   bool operator==(const Desired&) const = default;
 };
 
@@ -55,20 +71,38 @@ struct LocalOverride {
   std::string changeId;
   std::string issuer;  // the local user
   WallTime at;
+  std::vector<int> panels;  // the addresses it wrote
   bool operator==(const LocalOverride&) const = default;
 };
 
-// Station -> all: where the sign stands against the head office's revisions.
+// The last fresh read-back of the sign against what it should hold.
+struct Verification {
+  WallTime at;
+  bool ok = false;  // false: a panel differed, or the sign did not answer
+  bool operator==(const Verification&) const = default;
+};
+
+// A plan the station did not take: "stale" (below the revision it holds) or
+// "conflict" (its revision, but another change).
+struct RefusedPlan {
+  int64_t rev = 0;
+  std::string changeId;
+  std::string reason;
+  bool operator==(const RefusedPlan&) const = default;
+};
+
+// Station -> all: where the sign stands against the head office's plan.
 struct Reported {
-  std::optional<int64_t> rev;  // the head-office revision applied; none before the first
+  std::optional<int64_t> rev;  // the head office's plan taken; none before the first
   std::optional<std::string> changeId;
   StationState state = StationState::kUnverified;
   std::vector<station::PanelRequest> panels;  // the last read-back (panels that answered)
-  std::optional<WallTime> readAt;
-  std::optional<WallTime> verifiedAt;
+  std::optional<Verification> lastVerification;
+  std::optional<WallTime> verifiedAt;  // since when the sign holds the plan, checked
   int64_t driftCount = 0;
   std::vector<PendingRevision> pending;
   std::optional<LocalOverride> localOverride;
+  std::optional<RefusedPlan> refused;  // the last plan not taken, until one is
   std::string version;
   std::string bootId;
   bool operator==(const Reported&) const = default;
@@ -82,7 +116,8 @@ struct Status {
   bool operator==(const Status&) const = default;
 };
 
-// One entry of the station's history; `seq` counts from 1 within one boot.
+// One entry of the station's history. `seq` is its number in the station's
+// history, the same at every sending: a head office drops doubles by it.
 struct Event {
   std::string bootId;
   int64_t seq = 0;

@@ -44,9 +44,38 @@ std::optional<LocalOverride> Override(Fields& fields) {
   const json& value = fields.Value("override");
   if (value.is_null()) return std::nullopt;
   Fields item(value, fields.Document() + ".override");
-  LocalOverride local{item.Text("change_id"), item.Text("issuer"), item.Time("at")};
+  LocalOverride local{item.Text("change_id"), item.Text("issuer"), item.Time("at"), {}};
+  const json& panels = item.Value("panels");
+  const bool addresses = panels.is_array() && std::all_of(panels.begin(), panels.end(), [](auto& a) {
+    return a.is_number_integer() && station::IsPanelAddress(a.template get<int>());
+  });
+  if (!addresses) item.Refuse("\"panels\" must be a list of panel addresses");
+  local.panels = panels.get<std::vector<int>>();
   item.Finish();
   return local;
+}
+
+std::optional<Verification> LastVerification(Fields& fields) {
+  const json& value = fields.Value("last_verification");
+  if (value.is_null()) return std::nullopt;
+  Fields item(value, fields.Document() + ".last_verification");
+  Verification verification{item.Time("at")};
+  const json& ok = item.Value("ok");
+  if (!ok.is_boolean()) item.Refuse("\"ok\" must be true or false");
+  verification.ok = ok.get<bool>();
+  item.Finish();
+  return verification;
+}
+
+std::optional<RefusedPlan> Refused(Fields& fields) {
+  const json& value = fields.Value("refused");
+  if (value.is_null()) return std::nullopt;
+  Fields item(value, fields.Document() + ".refused");
+  RefusedPlan refused{item.Integer("rev", 1), item.Text("change_id"), item.Text("reason")};
+  if (refused.reason != "stale" && refused.reason != "conflict")
+    item.Refuse("\"reason\" must be stale or conflict");
+  item.Finish();
+  return refused;
 }
 
 }  // namespace
@@ -76,7 +105,7 @@ Reported ParseReported(std::string_view payload) {
   document.changeId = fields.OptionalText("change_id");
   document.state = State(fields);
   document.panels = fields.Panels("panels");
-  document.readAt = fields.OptionalTime("read_at");
+  document.lastVerification = LastVerification(fields);
   document.verifiedAt = fields.OptionalTime("verified_at");
   document.driftCount = fields.Integer("drift_count", 0);
   document.pending = List<PendingRevision>(fields, "pending", [](Fields& item) {
@@ -84,6 +113,7 @@ Reported ParseReported(std::string_view payload) {
                            item.Time("effective_at")};
   });
   document.localOverride = Override(fields);
+  document.refused = Refused(fields);
   document.version = fields.Text("version");
   document.bootId = fields.Text("boot_id");
   fields.Finish();
@@ -100,16 +130,27 @@ std::string Serialise(const Reported& document) {
   if (document.localOverride)
     local = {{"change_id", document.localOverride->changeId},
              {"issuer", document.localOverride->issuer},
-             {"at", TimeJson(document.localOverride->at)}};
+             {"at", TimeJson(document.localOverride->at)},
+             {"panels", document.localOverride->panels}};
+  json verification;
+  if (document.lastVerification)
+    verification = {{"at", TimeJson(document.lastVerification->at)},
+                    {"ok", document.lastVerification->ok}};
+  json refused;
+  if (document.refused)
+    refused = {{"rev", document.refused->rev},
+               {"change_id", document.refused->changeId},
+               {"reason", document.refused->reason}};
   return station::Dump({{"rev", document.rev ? json(*document.rev) : json()},
                         {"change_id", document.changeId ? json(*document.changeId) : json()},
                         {"state", StateName(document.state)},
                         {"panels", PanelsJson(document.panels)},
-                        {"read_at", TimeJson(document.readAt)},
+                        {"last_verification", verification},
                         {"verified_at", TimeJson(document.verifiedAt)},
                         {"drift_count", document.driftCount},
                         {"pending", pending},
                         {"override", local},
+                        {"refused", refused},
                         {"version", document.version},
                         {"boot_id", document.bootId}});
 }

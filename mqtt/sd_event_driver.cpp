@@ -62,6 +62,10 @@ void SdEventDriver::Update() {
     Check(sd_event_source_set_io_events(io_, Events(interest)),
           "cannot watch the MQTT client's socket");
   }
+  // Setting the timer again, even to the same time, puts it behind every
+  // other pending source: an io source that keeps firing would starve it.
+  if (interest.wakeAt == wakeAt_) return;
+  wakeAt_ = interest.wakeAt;
   if (interest.wakeAt == std::chrono::steady_clock::time_point::max()) {
     sd_event_source_set_enabled(timer_, SD_EVENT_OFF);
     return;
@@ -84,6 +88,7 @@ int SdEventDriver::OnIo(sd_event_source*, int, uint32_t events, void* self) {
 
 int SdEventDriver::OnTime(sd_event_source*, uint64_t, void* self) {
   auto& driver = *static_cast<SdEventDriver*>(self);
+  driver.wakeAt_ = std::chrono::steady_clock::time_point::max();  // a oneshot is off once run
   driver.client_->OnTimer();
   driver.Update();
   return 0;

@@ -11,6 +11,7 @@
 
 #include <systemd/sd-event.h>
 
+#include <chrono>
 #include <cstdint>
 
 #include "mqtt/client.h"
@@ -39,6 +40,7 @@ class SdEventDriver {
   sd_event_source* timer_ = nullptr;
   int fd_ = -1;
   uint64_t attempt_ = 0;
+  std::chrono::steady_clock::time_point wakeAt_ = std::chrono::steady_clock::time_point::max();
 };
 
 }  // namespace tarvo_mqtt

@@ -24,7 +24,7 @@ void Ingest::Take(const Message& message) {
       case TopicKind::kDesired:
         // An empty retained message clears a station's desired: nothing to keep.
         if (message.payload.empty()) return;
-        changed = store_.TakeDesired(topic->station, ParseDesired(message.payload));
+        changed = store_.TakeDesired(topic->station, ParseDesired(message.payload), now);
         break;
       case TopicKind::kEvents: {
         const Event event = ParseEvent(message.payload);

@@ -50,9 +50,9 @@ HttpResponse OfficeApi::Metrics(const HttpRequest& request) {
        [](const json& s) {
          return std::string(s["state"] == "verified" || s["state"] == "scheduled" ? "1" : "0");
        }},
-      {"tarvo_station_revision_lag", "gauge",
-       "head-office revisions not yet applied, once their time has come",
-       [](const json& s) { return std::to_string(s["lagging"] ? s["lag"].get<int64_t>() : 0); }},
+      {"tarvo_station_revision_lag_seconds", "gauge",
+       "how long the station has not taken the head office's latest plan (0: it has)",
+       [](const json& s) { return std::to_string(s["lag_s"].get<int64_t>()); }},
       {"tarvo_station_last_verification_timestamp_seconds", "gauge",
        "when the sign was last read back",
        [](const json& s) {

@@ -18,7 +18,8 @@ constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS stations (
   id TEXT PRIMARY KEY,
   online INTEGER, session INTEGER, since_ms INTEGER,
-  office_rev INTEGER, office_change_id TEXT, office_issuer TEXT, office_effective_ms INTEGER,
+  office_rev INTEGER, office_change_id TEXT, office_issuer TEXT,
+  office_scheduled TEXT NOT NULL DEFAULT '[]', office_since_ms INTEGER,
   rev INTEGER, change_id TEXT, state TEXT, read_at_ms INTEGER, verified_at_ms INTEGER,
   drift_count INTEGER NOT NULL DEFAULT 0, override TEXT, pending TEXT NOT NULL DEFAULT '[]',
   panels TEXT NOT NULL DEFAULT '[]', checked_ms INTEGER, checked_ok INTEGER,
@@ -71,9 +72,7 @@ json TimeText(std::optional<Millis> at) {
   return station::Rfc3339Utc(tarvo_mqtt::WallTime(std::chrono::milliseconds(*at)));
 }
 
-std::string EventKey(const tarvo_mqtt::Event& event) {
-  return event.bootId + ":" + std::to_string(event.seq);
-}
+std::string EventKey(const tarvo_mqtt::Event& event) { return std::to_string(event.seq); }
 
 OfficeStore::OfficeStore(const std::string& path) : db_(path) { db_.Execute(kSchema); }
 
@@ -119,7 +118,11 @@ bool OfficeStore::TakeReported(const std::string& station, const tarvo_mqtt::Rep
   const std::string officeIssuer = known.Text(1);
   const std::optional<int64_t> online = known.OptionalInteger(2);
   const std::optional<Millis> readAt =
-      reported.readAt ? std::optional(ToMillis(*reported.readAt)) : std::nullopt;
+      reported.lastVerification ? std::optional(ToMillis(reported.lastVerification->at))
+                                : std::nullopt;
+  const std::optional<int64_t> readOk =
+      reported.lastVerification ? std::optional<int64_t>(reported.lastVerification->ok)
+                                : std::nullopt;
   const std::optional<Millis> verifiedAt =
       reported.verifiedAt ? std::optional(ToMillis(*reported.verifiedAt)) : std::nullopt;
   const bool verified = Verified(reported.state) && verifiedAt.has_value();
@@ -132,7 +135,8 @@ bool OfficeStore::TakeReported(const std::string& station, const tarvo_mqtt::Rep
   if (reported.localOverride)
     override = json{{"change_id", reported.localOverride->changeId},
                     {"issuer", reported.localOverride->issuer},
-                    {"at", station::Rfc3339Utc(reported.localOverride->at)}}
+                    {"at", station::Rfc3339Utc(reported.localOverride->at)},
+                    {"panels", reported.localOverride->panels}}
                    .dump();
   const std::string panels = station::Dump(tarvo_mqtt::PanelsJson(reported.panels));
   Statement update(db_,
@@ -145,8 +149,8 @@ bool OfficeStore::TakeReported(const std::string& station, const tarvo_mqtt::Rep
   update.Bind(3, std::string(tarvo_mqtt::StateName(reported.state)));
   update.Bind(4, readAt).Bind(5, verifiedAt).Bind(6, reported.driftCount).Bind(7, override);
   update.Bind(8, pending.dump()).Bind(9, reported.version).Bind(10, reported.bootId);
-  update.Bind(11, int64_t{verified}).Bind(12, panels).Bind(13, readAt).Bind(14, readAt);
-  update.Bind(15, int64_t{verified}).Bind(16, station).Step();
+  update.Bind(11, int64_t{verified}).Bind(12, panels).Bind(13, readAt).Bind(14, readOk);
+  update.Bind(15, readOk).Bind(16, station).Step();
 
   if (!verified || (online && *online == 0)) {
     ClosePeriods(station, readAt.value_or(now));
@@ -198,15 +202,22 @@ bool OfficeStore::TakeReported(const std::string& station, const tarvo_mqtt::Rep
   return true;
 }
 
-bool OfficeStore::TakeDesired(const std::string& station, const tarvo_mqtt::Desired& desired) {
+bool OfficeStore::TakeDesired(const std::string& station, const tarvo_mqtt::Desired& desired,
+                              Millis now) {
   Transaction transaction(db_);
   EnsureStation(db_, station);
+  json scheduled = json::array();
+  for (const tarvo_mqtt::ScheduledEntry& entry : desired.scheduled)
+    scheduled.push_back({{"change_id", entry.changeId},
+                         {"issuer", entry.issuer},
+                         {"effective_at", station::Rfc3339Utc(entry.effectiveAt)},
+                         {"panels", tarvo_mqtt::PanelsJson(entry.panels)}});
   Statement update(db_,
                    "UPDATE stations SET office_rev = ?, office_change_id = ?, office_issuer = ?, "
-                   "office_effective_ms = ? WHERE id = ? AND (office_rev IS NULL OR office_rev < ?)");
+                   "office_scheduled = ?, office_since_ms = ? "
+                   "WHERE id = ? AND (office_rev IS NULL OR office_rev < ?)");
   update.Bind(1, desired.rev).Bind(2, desired.changeId).Bind(3, desired.issuer);
-  update.Bind(4, desired.effectiveAt ? std::optional(ToMillis(*desired.effectiveAt)) : std::nullopt);
-  update.Bind(5, station).Bind(6, desired.rev).Step();
+  update.Bind(4, scheduled.dump()).Bind(5, now).Bind(6, station).Bind(7, desired.rev).Step();
   const bool changed = update.Changes() > 0;
   transaction.Commit();
   return changed;
@@ -233,17 +244,18 @@ json OfficeStore::Stations() const {
     for (const std::string& member : members) memberOf[member].push_back(name);
   Statement rows(db_,
                  "SELECT id, online, session, since_ms, office_rev, office_change_id, office_issuer,"
-                 " office_effective_ms, rev, change_id, state, read_at_ms, verified_at_ms, "
-                 "drift_count, override, pending, panels, checked_ms, checked_ok, version "
+                 " office_scheduled, rev, change_id, state, read_at_ms, verified_at_ms, "
+                 "drift_count, override, pending, panels, checked_ms, checked_ok, version, office_since_ms "
                  "FROM stations ORDER BY id");
   const Millis now = NowMillis();
   json list = json::array();
   while (rows.Step()) {
     const std::optional<int64_t> online = rows.OptionalInteger(1);
     const std::optional<int64_t> officeRev = rows.OptionalInteger(4);
-    const std::optional<int64_t> effective = rows.OptionalInteger(7);
     const std::optional<int64_t> rev = rows.OptionalInteger(8);
-    const bool lagging = officeRev && (!rev || *rev < *officeRev) && (!effective || *effective <= now);
+    // The station has not taken the office's latest plan.
+    const bool lagging = officeRev && (!rev || *rev < *officeRev);
+    const Millis lagSince = rows.OptionalInteger(20).value_or(now);
     const std::optional<int64_t> checked = rows.OptionalInteger(17);
     const std::optional<int64_t> checkedOk = rows.OptionalInteger(18);
     const std::string id = rows.Text(0);
@@ -255,9 +267,9 @@ json OfficeStore::Stations() const {
          {"office_rev", officeRev ? json(*officeRev) : json()},
          {"office_change_id", rows.OptionalText(5) ? json(rows.Text(5)) : json()},
          {"office_issuer", rows.OptionalText(6) ? json(rows.Text(6)) : json()},
-         {"office_effective_at", TimeText(effective)},
+         {"office_scheduled", json::parse(rows.Text(7))},
          {"rev", rev ? json(*rev) : json()},
-         {"lag", officeRev ? *officeRev - rev.value_or(0) : 0},
+         {"lag_s", lagging ? std::max<Millis>(0, now - lagSince) / 1000 : 0},
          {"lagging", lagging},
          {"change_id", rows.OptionalText(9) ? json(rows.Text(9)) : json()},
          {"state", rows.OptionalText(10) ? json(rows.Text(10)) : json()},

@@ -51,7 +51,8 @@ class OfficeStore {
   // Each returns true when it changed what the office knows.
   bool TakeStatus(const std::string& station, const tarvo_mqtt::Status& status, Millis now);
   bool TakeReported(const std::string& station, const tarvo_mqtt::Reported& reported, Millis now);
-  bool TakeDesired(const std::string& station, const tarvo_mqtt::Desired& desired);
+  // `now`: when the office saw this plan; a station lags from then until it takes it.
+  bool TakeDesired(const std::string& station, const tarvo_mqtt::Desired& desired, Millis now);
   // False for an event already stored.
   bool TakeEvent(const std::string& station, const tarvo_mqtt::Event& event, Millis now);
 

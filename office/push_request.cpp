@@ -81,6 +81,7 @@ HttpResponse OfficeApi::CreatePush(const HttpRequest& request, const Session& se
     if (!parts_.pushes.Known(id)) Refuse(400, "station " + id + " has not been seen on the broker");
   }
   order.issuer = session.user.name;
+  if (!parts_.brokerConnected()) Refuse(503, "the broker is not connected; nothing was pushed");
   try {
     return JsonResponse(201, PushJson(parts_.pushes.Create(order)));
   } catch (const std::runtime_error& error) {

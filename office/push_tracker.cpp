@@ -11,18 +11,11 @@ namespace office {
 
 namespace {
 
-std::string OutcomeName(tarvo_fleet::Outcome outcome) {
-  switch (outcome) {
-    case tarvo_fleet::Outcome::kConfirmed:
-      return "confirmed";
-    case tarvo_fleet::Outcome::kOffline:
-      return "offline";
-    case tarvo_fleet::Outcome::kWaiting:
-      return "waiting";
-    case tarvo_fleet::Outcome::kNotConfirmed:
-      break;
-  }
-  return "not-confirmed";
+// "not confirmed" as "not-confirmed": a JSON value is one word.
+std::string OutcomeWord(tarvo_fleet::Outcome outcome) {
+  std::string name(tarvo_fleet::OutcomeName(outcome));
+  std::replace(name.begin(), name.end(), ' ', '-');
+  return name;
 }
 
 }  // namespace
@@ -30,42 +23,30 @@ std::string OutcomeName(tarvo_fleet::Outcome outcome) {
 PushTracker::PushTracker(OfficeStore& store, Publish publish, std::chrono::seconds timeout,
                          std::function<void(const std::string&, const PushStation&)> outcome)
     : store_(store), publish_(std::move(publish)), timeout_(timeout), outcome_(std::move(outcome)) {
-  // Pushes that were waiting when the service stopped wait again, as long.
-  const auto deadline = std::chrono::steady_clock::now() + timeout_;
-  for (const auto& [changeId, station] : store_.Waiting()) {
-    const std::optional<PushRecord> push = store_.Push(changeId);
-    waiting_.push_back({changeId, station.station, station.rev,
-                        push && push->effectiveAt.has_value(), deadline});
-  }
+  // A push that was waiting when the service stopped cannot be judged on
+  // what came meanwhile: it says so rather than stay waiting for ever.
+  for (const auto& [changeId, station] : store_.Waiting())
+    store_.SetOutcome(changeId, {station.station, station.rev, "not-confirmed",
+                                 "not confirmed: the office restarted while it waited",
+                                 NowMillis()});
+}
+
+void PushTracker::Record(const tarvo_fleet::StationOutcome& outcome, const std::string& changeId) {
+  const PushStation stored{outcome.station, outcome.rev, OutcomeWord(outcome.outcome),
+                           outcome.detail, NowMillis()};
+  store_.SetOutcome(changeId, stored);
+  if (outcome_) outcome_(changeId, stored);
 }
 
 void PushTracker::Take(const tarvo_mqtt::Message& message) {
   view_.Take(message);
-  const std::optional<tarvo_mqtt::StationTopic> topic = tarvo_mqtt::ParseTopic(message.topic);
-  if (!topic) return;
-  for (Waiting& waiting : waiting_) {
-    bool done = false;
-    if (waiting.station == topic->station) Judge(waiting, false, done);
-    if (done) waiting.changeId.clear();
-  }
-  std::erase_if(waiting_, [](const Waiting& waiting) { return waiting.changeId.empty(); });
-}
-
-void PushTracker::Judge(Waiting& waiting, bool final, bool& done) {
-  const tarvo_fleet::StationView* known = view_.Find(waiting.station);
-  const tarvo_fleet::Verdict verdict =
-      tarvo_fleet::Judge(known ? *known : tarvo_fleet::StationView{}, waiting.rev,
-                         waiting.changeId, waiting.scheduled, final);
-  if (verdict.outcome == tarvo_fleet::Outcome::kWaiting) return;
-  const PushStation outcome{waiting.station, waiting.rev, OutcomeName(verdict.outcome),
-                            verdict.detail, NowMillis()};
-  store_.SetOutcome(waiting.changeId, outcome);
-  if (outcome_) outcome_(waiting.changeId, outcome);
-  done = true;
+  const auto now = std::chrono::system_clock::now();
+  for (Running& running : running_) running.operation->Take(message, now);
+  std::erase_if(running_, [](const Running& running) { return running.operation->Done(); });
 }
 
 PushRecord PushTracker::Create(const PushOrder& order) {
-  tarvo_mqtt::Desired change;
+  tarvo_fleet::PlanChange change;
   change.changeId = tarvo_fleet::RandomId();
   change.issuer = order.issuer;
   change.effectiveAt = order.effectiveAt;
@@ -78,38 +59,48 @@ PushRecord PushTracker::Create(const PushOrder& order) {
   if (order.effectiveAt) record.effectiveAt = ToMillis(*order.effectiveAt);
   record.panels = tarvo_mqtt::PanelsJson(order.panels);
   record.target = order.target;
-  const auto deadline = std::chrono::steady_clock::now() + timeout_;
-  for (const std::string& station : order.stations) {
-    const tarvo_fleet::StationView* known = view_.Find(station);
-    change.rev = known ? known->NextRev() : 1;
-    if (!publish_(tarvo_mqtt::Topic(station, tarvo_mqtt::TopicKind::kDesired),
-                  tarvo_mqtt::Serialise(change))) {
-      if (record.stations.empty()) throw std::runtime_error("the broker is not connected");
-      record.stations.push_back({station, change.rev, "not-confirmed", "not published", NowMillis()});
-      continue;
-    }
-    record.stations.push_back({station, change.rev, "waiting", "", std::nullopt});
-    waiting_.push_back({change.changeId, station, change.rev, change.effectiveAt.has_value(), deadline});
-  }
+  // Outcomes that come while the push starts are stored once it is recorded.
+  struct Early {
+    bool recorded = false;
+    std::vector<tarvo_fleet::StationOutcome> outcomes;
+  };
+  auto early = std::make_shared<Early>();
+  tarvo_fleet::PushCallbacks callbacks;
+  callbacks.publish = publish_;
+  callbacks.changed = [this, early, id = change.changeId](const tarvo_fleet::StationOutcome& outcome) {
+    if (early->recorded)
+      Record(outcome, id);
+    else
+      early->outcomes.push_back(outcome);
+  };
+  // Throws FleetFailure (a std::runtime_error) before publishing anything.
+  auto operation = std::make_unique<tarvo_fleet::PushOperation>(
+      view_, order.stations, change, std::chrono::system_clock::now(), callbacks);
+  operation->Start();
+  for (const tarvo_fleet::StationOutcome& outcome : operation->Outcomes())
+    record.stations.push_back({outcome.station, outcome.rev, OutcomeWord(outcome.outcome),
+                               outcome.detail, std::nullopt});
   store_.AddPush(record);
+  early->recorded = true;
+  for (const tarvo_fleet::StationOutcome& outcome : early->outcomes)
+    if (outcome.outcome != tarvo_fleet::Outcome::kWaiting) Record(outcome, change.changeId);
   ++created_;
+  if (!operation->Done())
+    running_.push_back({std::move(operation), std::chrono::steady_clock::now() + timeout_});
   return record;
 }
 
 void PushTracker::OnTimer() {
   const auto now = std::chrono::steady_clock::now();
-  for (Waiting& waiting : waiting_) {
-    bool done = false;
-    if (waiting.deadline <= now) Judge(waiting, true, done);
-    if (done) waiting.changeId.clear();
-  }
-  std::erase_if(waiting_, [](const Waiting& waiting) { return waiting.changeId.empty(); });
+  for (Running& running : running_)
+    if (running.deadline <= now) running.operation->Expire();
+  std::erase_if(running_, [](const Running& running) { return running.operation->Done(); });
 }
 
 std::optional<std::chrono::steady_clock::time_point> PushTracker::NextDeadline() const {
-  if (waiting_.empty()) return std::nullopt;
-  return std::min_element(waiting_.begin(), waiting_.end(),
-                          [](const Waiting& a, const Waiting& b) { return a.deadline < b.deadline; })
+  if (running_.empty()) return std::nullopt;
+  return std::min_element(running_.begin(), running_.end(),
+                          [](const Running& a, const Running& b) { return a.deadline < b.deadline; })
       ->deadline;
 }
 

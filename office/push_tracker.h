@@ -1,17 +1,19 @@
 #pragma once
-// A push from the web page: the next revision of each station's desired
-// state, published as tarvo-fleet push does, and each station's outcome
-// judged by the fleet's own rules (Judge) as its documents arrive, or at the
-// deadline. Outcomes are stored as they come and handed to `outcome`.
+// Pushes from the web page, each the fleet's own PushOperation (the one
+// tarvo-fleet push runs) driven from the service's loop: it is handed every
+// message of the fleet's topics and the deadline. Outcomes are stored as they
+// come and handed to `outcome`.
 
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "fleet/fleet_view.h"
+#include "fleet/push_operation.h"
 #include "mqtt/client.h"
 #include "office/office_store.h"
 
@@ -35,7 +37,8 @@ class PushTracker {
   // Every message of the stations, to know their revisions and judge pushes.
   void Take(const tarvo_mqtt::Message& message);
   // Publishes and records the push; throws std::runtime_error when the
-  // broker is not connected (nothing is recorded then).
+  // broker is not connected or a plan has no revision left (nothing is
+  // published or recorded then).
   PushRecord Create(const PushOrder& order);
   // Gives the final word to pushes past their deadline.
   void OnTimer();
@@ -45,21 +48,18 @@ class PushTracker {
   int64_t Created() const { return created_; }
 
  private:
-  struct Waiting {
-    std::string changeId;
-    std::string station;
-    int64_t rev = 0;
-    bool scheduled = false;
+  struct Running {
+    std::unique_ptr<tarvo_fleet::PushOperation> operation;
     std::chrono::steady_clock::time_point deadline;
   };
-  void Judge(Waiting& waiting, bool final, bool& done);
+  void Record(const tarvo_fleet::StationOutcome& outcome, const std::string& changeId);
 
   OfficeStore& store_;
   Publish publish_;
   std::chrono::seconds timeout_;
   std::function<void(const std::string&, const PushStation&)> outcome_;
   tarvo_fleet::FleetView view_;
-  std::vector<Waiting> waiting_;
+  std::vector<Running> running_;
   int64_t created_ = 0;
 };
 

@@ -7,7 +7,7 @@ packages=(
   libgtest-dev googletest gettext
   dpkg-dev lintian desktop-file-utils locales
   libcli11-dev nlohmann-json3-dev
-  libmosquitto-dev libsystemd-dev libsqlite3-dev libtomlplusplus-dev systemd
+  libmosquitto-dev libssl-dev libsystemd-dev libsqlite3-dev libtomlplusplus-dev systemd
   mosquitto mosquitto-clients openssl
   libmicrohttpd-dev libcrypt-dev prometheus chromium chromium-driver python3-selenium
 )

@@ -1,5 +1,4 @@
-// The head office's view of a station: which status stands, and where a
-// station stands on a pushed revision.
+// The head office's view of a station: which status stands.
 #include "fleet/fleet_view.h"
 
 #include <gtest/gtest.h>
@@ -36,67 +35,5 @@ TEST_P(StatusOrderTest, TheNewestSessionStands) {
 
 INSTANTIATE_TEST_SUITE_P(FleetView, StatusOrderTest, ::testing::ValuesIn(kStatusOrders),
                          [](const auto& param) { return std::string(param.param.name); });
-
-Reported Report(std::optional<int64_t> rev, StationState state,
-                std::vector<PendingRevision> pending = {}, std::string change = "c") {
-  Reported reported;
-  reported.rev = rev;
-  reported.changeId = change;
-  reported.state = state;
-  reported.pending = std::move(pending);
-  reported.version = "v";
-  reported.bootId = "b";
-  return reported;
-}
-
-struct Standing {
-  const char* name;
-  std::optional<Status> status;
-  std::optional<Reported> reported;
-  bool scheduled;
-  Outcome waiting;  // before the timeout
-  Outcome final;    // at the timeout
-};
-
-const Standing kStandings[] = {
-    {"VerifiedIsConfirmed", Status{true, 1}, Report(5, StationState::kVerified), false,
-     Outcome::kConfirmed, Outcome::kConfirmed},
-    {"ApplyingWaitsThenIsNotConfirmed", Status{true, 1}, Report(5, StationState::kApplying), false,
-     Outcome::kWaiting, Outcome::kNotConfirmed},
-    {"PendingIsConfirmedForAScheduledChange", Status{true, 1},
-     Report(4, StationState::kScheduled, {{5, "c", {}}}), true, Outcome::kConfirmed,
-     Outcome::kConfirmed},
-    {"PendingIsNotEnoughForAChangeNow", Status{true, 1},
-     Report(4, StationState::kScheduled, {{5, "c", {}}}), false, Outcome::kWaiting,
-     Outcome::kNotConfirmed},
-    {"NewerRevisionSupersedes", Status{true, 1}, Report(6, StationState::kVerified), false,
-     Outcome::kNotConfirmed, Outcome::kNotConfirmed},
-    // The broker lost the retained desired state and the push reused a revision.
-    {"SameRevisionOfAnotherChangeIsNotOurs", Status{true, 1},
-     Report(5, StationState::kVerified, {}, "older"), false, Outcome::kNotConfirmed,
-     Outcome::kNotConfirmed},
-    {"LostStationIsOffline", Status{false, 1}, Report(4, StationState::kVerified), false,
-     Outcome::kWaiting, Outcome::kOffline},
-    {"NeverSeenIsOffline", std::nullopt, std::nullopt, false, Outcome::kWaiting, Outcome::kOffline},
-};
-
-class StandingTest : public ::testing::TestWithParam<Standing> {};
-
-TEST_P(StandingTest, JudgesRevisionFive) {
-  StationView station{GetParam().status, std::nullopt, GetParam().reported, ""};
-  EXPECT_EQ(Judge(station, 5, "c", GetParam().scheduled, false).outcome, GetParam().waiting);
-  EXPECT_EQ(Judge(station, 5, "c", GetParam().scheduled, true).outcome, GetParam().final);
-}
-
-INSTANTIATE_TEST_SUITE_P(FleetView, StandingTest, ::testing::ValuesIn(kStandings),
-                         [](const auto& param) { return std::string(param.param.name); });
-
-TEST(FleetView, NextRevisionIsAboveEveryOneKnown) {
-  StationView station;
-  EXPECT_EQ(station.NextRev(), 1);
-  station.desired = Desired{3, "c", "i", {}, {}, {}};
-  station.reported = Report(7, StationState::kScheduled, {{9, "c", {}}});
-  EXPECT_EQ(station.NextRev(), 10);
-}
 
 }  // namespace

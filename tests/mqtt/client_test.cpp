@@ -35,7 +35,7 @@ class ClientTest : public ::testing::Test {
     return settings;
   }
   Desired Change(int64_t rev) const {
-    return {rev, "c" + std::to_string(rev), "head-office", {}, {{4, "4560", '3', '1'}}, {}};
+    return {rev, "c" + std::to_string(rev), "head-office", {{4, "4560", '3', '1'}}, {}, {}};
   }
 
   tarvo::test::HermeticEnv env_;
@@ -107,5 +107,31 @@ TEST_F(ClientTest, AfterTheBrokerIsKilledItReconnectsAndResubscribes) {
   ASSERT_TRUE(WaitFor([&] { return !s1.Desired().empty(); }));
   EXPECT_EQ(s1.Desired().back().rev, 3);
 }
+
+class OutageTest : public ClientTest, public ::testing::WithParamInterface<bool> {};
+
+// A retry while the broker is away fails at once ("connection refused") and
+// waits out its delay asleep: a handful of wake-ups, not a busy loop, over
+// TLS as over plain MQTT.
+TEST_P(OutageTest, ARetryWhileTheBrokerIsAwayFailsCleanlyAndTheLinkComesBack) {
+  ClientSettings settings = As("head-office", GetParam());
+  settings.firstRetry = 200ms;
+  HeadOffice office(settings);
+  ASSERT_TRUE(office.Run([&] { return office.client.Connected(); }));
+  broker_.Stop();
+  int wakeUps = 0;
+  while (office.reasons.size() < 3 && wakeUps < 500) {
+    office.loop.RunOnce(20s);
+    ++wakeUps;
+  }
+  ASSERT_EQ(office.reasons.size(), 3u);
+  EXPECT_LT(wakeUps, 40);
+  EXPECT_EQ(office.reasons[1], "connection refused");
+  broker_.Start();
+  EXPECT_TRUE(office.Run([&] { return office.connections == 2; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Client, OutageTest, ::testing::Values(false, true),
+                         [](const auto& param) { return param.param ? "Tls" : "Plain"; });
 
 }  // namespace

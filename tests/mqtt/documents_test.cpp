@@ -13,22 +13,24 @@ using namespace tarvo_mqtt;
 WallTime At(const char* text) { return *station::ParseRfc3339(text); }
 
 TEST(Documents, EachTakesBackWhatItWrote) {
-  const Desired desired{7,
-                        "c-1",
-                        "head-office",
-                        At("2026-12-09T06:00:00+03:00"),
-                        {{4, "4560", '3', '1'}, {12, "----", std::nullopt, std::nullopt}},
-                        "auto"};
+  const Desired desired{
+      7,
+      "c-1",
+      "head-office",
+      {{4, "4560", '3', '1'}, {12, "----", std::nullopt, std::nullopt}},
+      "auto",
+      {{"c-0", "head-office", At("2026-12-09T06:00:00+03:00"), {{0, "4570", {}, {}}}, "5"}}};
   EXPECT_EQ(ParseDesired(Serialise(desired)), desired);
   Reported reported{7,
                     "c-1",
                     StationState::kScheduled,
                     {{0, "0999", '5', '0'}},
-                    At("2026-12-08T10:00:00.250Z"),
+                    Verification{At("2026-12-08T10:00:00.250Z"), false},
                     std::nullopt,
                     3,
                     {{8, "c-2", At("2026-12-09T03:00:00Z")}},
-                    LocalOverride{"l-1", "operator", At("2026-12-08T09:00:00Z")},
+                    LocalOverride{"l-1", "operator", At("2026-12-08T09:00:00Z"), {0, 8}},
+                    RefusedPlan{6, "c-9", "conflict"},
                     "0.1",
                     "boot"};
   EXPECT_EQ(ParseReported(Serialise(reported)), reported);
@@ -39,7 +41,7 @@ TEST(Documents, EachTakesBackWhatItWrote) {
 }
 
 TEST(Documents, TimesAreSentInUtc) {
-  Desired desired{1, "c", "i", At("2026-12-09T06:00:00+03:00"), {}, "5"};
+  Desired desired{1, "c", "i", {}, "5", {{"e", "i", At("2026-12-09T06:00:00+03:00"), {}, {}}}};
   EXPECT_NE(Serialise(desired).find("\"effective_at\":\"2026-12-09T03:00:00Z\""),
             std::string::npos);
   EXPECT_NE(Serialise(desired).find("\"brightness\":5"), std::string::npos);
@@ -62,8 +64,9 @@ std::string Refusal(const std::string& payload) {
   return "accepted";
 }
 
-const std::string kDesired =
-    R"("change_id":"c","issuer":"i","effective_at":null,"brightness":null)";
+const std::string kDesired = R"("change_id":"c","issuer":"i","scheduled":[],"brightness":null)";
+const std::string kReported =
+    R"("change_id":null,"panels":[],"last_verification":null,"verified_at":null,"override":null,"version":"v","boot_id":"b")";
 const std::string kPanel = R"({"address":4,"price":"45.60","grade":"95","inscription":1})";
 
 const Malformed kMalformed[] = {
@@ -74,11 +77,19 @@ const Malformed kMalformed[] = {
     {"RevMissing", Refusal<ParseDesired>, R"({"panels":[],)" + kDesired + "}", "no \"rev\""},
     {"UnknownKey", Refusal<ParseDesired>, R"({"rev":1,"panels":[],"prices":[],)" + kDesired + "}",
      "unknown key \"prices\""},
+    {"RevBeyondTheHighest", Refusal<ParseDesired>,
+     R"({"rev":9223372036854775807,"panels":[],)" + kDesired + "}", "\"rev\" must be"},
     {"BadTime", Refusal<ParseDesired>,
-     R"({"rev":1,"panels":[],"change_id":"c","issuer":"i","effective_at":"tomorrow","brightness":null})",
-     "\"effective_at\" must be an RFC 3339 time"},
+     R"({"rev":1,"panels":[],"change_id":"c","issuer":"i","brightness":null,"scheduled":[)"
+     R"({"change_id":"e","issuer":"i","effective_at":"tomorrow","panels":[],"brightness":null}]})",
+     "desired.scheduled[0]: \"effective_at\" must be an RFC 3339 time"},
+    {"EntriesOutOfOrder", Refusal<ParseDesired>,
+     R"({"rev":1,"panels":[],"change_id":"c","issuer":"i","brightness":null,"scheduled":[)"
+     R"({"change_id":"e","issuer":"i","effective_at":"2026-12-09T06:00:00Z","panels":[],"brightness":null},)"
+     R"({"change_id":"f","issuer":"i","effective_at":"2026-12-09T05:00:00Z","panels":[],"brightness":null}]})",
+     "in the order of their times"},
     {"BrightnessTen", Refusal<ParseDesired>,
-     R"({"rev":1,"panels":[],"change_id":"c","issuer":"i","effective_at":null,"brightness":10})",
+     R"({"rev":1,"panels":[],"change_id":"c","issuer":"i","scheduled":[],"brightness":10})",
      "\"brightness\""},
     {"PanelFive", Refusal<ParseDesired>,
      R"({"rev":1,"panels":[{"address":5,"price":"45.60"}],)" + kDesired + "}",
@@ -88,17 +99,22 @@ const Malformed kMalformed[] = {
     {"BadPrice", Refusal<ParseDesired>,
      R"({"rev":1,"panels":[{"address":4,"price":"4.5"}],)" + kDesired + "}", "\"price\""},
     {"EmptyChangeId", Refusal<ParseDesired>,
-     R"({"rev":1,"panels":[],"change_id":"","issuer":"i","effective_at":null,"brightness":null})",
+     R"({"rev":1,"panels":[],"change_id":"","issuer":"i","scheduled":[],"brightness":null})",
      "\"change_id\""},
     {"UnknownState", Refusal<ParseReported>,
-     R"({"rev":null,"change_id":null,"state":"fine","panels":[],"read_at":null,"verified_at":null,"drift_count":0,"pending":[],"override":null,"version":"v","boot_id":"b"})",
+     R"({"rev":null,"state":"fine","drift_count":0,"pending":[],"refused":null,)" + kReported + "}",
      "\"state\" must be"},
     {"PendingWithoutTime", Refusal<ParseReported>,
-     R"({"rev":null,"change_id":null,"state":"scheduled","panels":[],"read_at":null,"verified_at":null,"drift_count":0,"pending":[{"rev":2,"change_id":"c","effective_at":null}],"override":null,"version":"v","boot_id":"b"})",
+     R"({"rev":null,"state":"scheduled","drift_count":0,"refused":null,)"
+     R"("pending":[{"rev":2,"change_id":"c","effective_at":null}],)" + kReported + "}",
      "reported.pending[0]: \"effective_at\""},
     {"NegativeDrift", Refusal<ParseReported>,
-     R"({"rev":null,"change_id":null,"state":"verified","panels":[],"read_at":null,"verified_at":null,"drift_count":-1,"pending":[],"override":null,"version":"v","boot_id":"b"})",
+     R"({"rev":null,"state":"verified","drift_count":-1,"pending":[],"refused":null,)" + kReported + "}",
      "\"drift_count\""},
+    {"RefusedForNoReason", Refusal<ParseReported>,
+     R"({"rev":null,"state":"verified","drift_count":0,"pending":[],)"
+     R"("refused":{"rev":2,"change_id":"c","reason":"bored"},)" + kReported + "}",
+     "\"reason\" must be stale or conflict"},
     {"StatusAway", Refusal<ParseStatus>, R"({"state":"away","session":1})", "\"state\""},
     {"StatusNoSession", Refusal<ParseStatus>, R"({"state":"online"})", "no \"session\""},
     {"EventSeqZero", Refusal<ParseEvent>,

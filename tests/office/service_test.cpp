@@ -38,7 +38,8 @@ std::string VerifiedReport(const std::string& price, const std::string& at, int6
   reported.changeId = "change-" + std::to_string(rev);
   reported.state = StationState::kVerified;
   reported.panels = station::ParseSpecs({"row1=" + price + ":95"});
-  reported.readAt = reported.verifiedAt = At(at);
+  reported.lastVerification = Verification{At(at), true};
+  reported.verifiedAt = At(at);
   reported.version = "test";
   reported.bootId = "boot-a";
   return Serialise(reported);
@@ -91,7 +92,7 @@ TEST_F(OfficeTest, EventsAreStoredOnceAcrossReplaysAndThoseSentWhileAwayArriveAf
   office_.Stop();
   // While the service is away: new events and replays of stored ones.
   for (int64_t seq = 4; seq <= 8; ++seq) north.Publish(events, EventDocument("boot-a", seq));
-  north.Publish(events, EventDocument("boot-b", 1));
+  north.Publish(events, EventDocument("boot-b", 9));
   ASSERT_TRUE(WaitFor([&] { return north.Settled(); }, 20s));
   office_.Start();
   pricing_ = office_.Login("anna", "anna-pass");
@@ -125,6 +126,7 @@ TEST_F(OfficeTest, ShownAnswersFromVerifiedReadBacksAndUnknownForAGap) {
   north.Publish(reported, VerifiedReport("46.10", "2026-12-03T12:00:00Z", 2));
   Reported unverified = ParseReported(VerifiedReport("46.10", "2026-12-03T13:00:00Z", 2));
   unverified.state = StationState::kUnverified;
+  unverified.lastVerification->ok = false;
   north.Publish(reported, Serialise(unverified));
   ASSERT_TRUE(WaitFor([&] {
     return office_.Get(pricing_, "/api/v1/stations/north-1")["state"] == "unverified";
@@ -159,7 +161,7 @@ TEST_F(OfficeTest, APushFromTheApiIsConfirmedAndRecordsItsWebUser) {
   const std::string id = json::parse(created.body)["change_id"];
   ASSERT_TRUE(WaitFor([&] {
     return office_.Get(pricing_, "/api/v1/pushes/" + id)["stations"][0]["outcome"] == "confirmed";
-  }, 20s));
+  }, 20s)) << office_.Get(pricing_, "/api/v1/pushes/" + id).dump();
   ASSERT_EQ(north.Desired().size(), 1u);
   EXPECT_EQ(north.Desired()[0].issuer, "anna");
   EXPECT_EQ(office_.Get(pricing_, "/api/v1/pushes")[0]["issuer"], "anna");
@@ -228,7 +230,7 @@ TEST_F(OfficeTest, MetricsNeedNoLoginOnLoopbackAndSayWhatTheAlertsWatch) {
   EXPECT_EQ(metrics.status, 200);
   for (const char* line : {"tarvo_station_online{station=\"north-1\"} 1",
                            "tarvo_station_verified{station=\"north-1\"} 0",
-                           "tarvo_station_revision_lag{station=\"north-1\"} 0",
+                           "tarvo_station_revision_lag_seconds{station=\"north-1\"} 0",
                            "tarvo_station_drift_total{station=\"north-1\"} 0",
                            "tarvo_office_broker_connected 1"})
     EXPECT_NE(metrics.body.find(line), std::string::npos) << line << "\n" << metrics.body;

@@ -102,16 +102,18 @@ void ScriptedStation::OnMessage(const Message& message) {
   reported.version = "test";
   reported.bootId = "test-boot";
   const WallTime now = std::chrono::system_clock::now();
-  if (desired.effectiveAt && *desired.effectiveAt > now) {
-    reported.state = StationState::kScheduled;
-    reported.pending.push_back({desired.rev, desired.changeId, *desired.effectiveAt});
-  } else {
-    reported.rev = desired.rev;
-    reported.changeId = desired.changeId;
-    reported.state = StationState::kVerified;
-    reported.panels = desired.panels;
-    reported.readAt = reported.verifiedAt = now;
+  reported.rev = desired.rev;
+  reported.changeId = desired.changeId;
+  reported.state = StationState::kVerified;
+  reported.panels = desired.panels;
+  for (const ScheduledEntry& entry : desired.scheduled) {
+    if (entry.effectiveAt > now) {
+      reported.state = StationState::kScheduled;
+      reported.pending.push_back({desired.rev, entry.changeId, entry.effectiveAt});
+    }
   }
+  reported.lastVerification = Verification{now, true};
+  reported.verifiedAt = now;
   client_.Publish(Topic(id_, TopicKind::kReported), Serialise(reported), 1, true);
   reported_ = reported;
 }
