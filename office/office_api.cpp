@@ -168,8 +168,13 @@ HttpResponse OfficeApi::Login(const HttpRequest& request) {
 }
 
 HttpResponse OfficeApi::Stations(const HttpRequest& request) {
+  if (!request.query.count("group")) {
+    HttpResponse response = JsonResponse(200, json::array());
+    response.body = parts_.store.StationsText();
+    return response;
+  }
   json stations = parts_.store.Stations();
-  if (request.query.count("group")) {
+  {
     const std::vector<std::string> members = GroupMembers(request.query.at("group"));
     json kept = json::array();
     for (json& station : stations)

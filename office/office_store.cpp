@@ -97,6 +97,7 @@ bool OfficeStore::TakeStatus(const std::string& station, const tarvo_mqtt::Statu
   // What a lost station's sign shows is unknown from now on.
   if (!status.online) ClosePeriods(station, now);
   transaction.Commit();
+  Changed(station);
   return true;
 }
 
@@ -199,6 +200,7 @@ bool OfficeStore::TakeReported(const std::string& station, const tarvo_mqtt::Rep
     }
   }
   transaction.Commit();
+  Changed(station);
   return true;
 }
 
@@ -220,6 +222,7 @@ bool OfficeStore::TakeDesired(const std::string& station, const tarvo_mqtt::Desi
   update.Bind(4, scheduled.dump()).Bind(5, now).Bind(6, station).Bind(7, desired.rev).Step();
   const bool changed = update.Changes() > 0;
   transaction.Commit();
+  Changed(station);
   return changed;
 }
 
@@ -234,10 +237,12 @@ bool OfficeStore::TakeEvent(const std::string& station, const tarvo_mqtt::Event&
   insert.Bind(5, event.kind).Bind(6, event.text).Bind(7, event.rev).Step();
   const bool added = insert.Changes() > 0;
   transaction.Commit();
+  // A new station's first word may be an event.
+  if (!cache_.count(station)) Changed(station);
   return added;
 }
 
-json OfficeStore::Stations() const {
+void OfficeStore::LoadStations(const std::optional<std::string>& only) const {
   const auto groups = Groups();
   std::map<std::string, json> memberOf;
   for (const auto& [name, members] : groups)
@@ -245,53 +250,84 @@ json OfficeStore::Stations() const {
   Statement rows(db_,
                  "SELECT id, online, session, since_ms, office_rev, office_change_id, office_issuer,"
                  " office_scheduled, rev, change_id, state, read_at_ms, verified_at_ms, "
-                 "drift_count, override, pending, panels, checked_ms, checked_ok, version, office_since_ms "
-                 "FROM stations ORDER BY id");
-  const Millis now = NowMillis();
-  json list = json::array();
+                 "drift_count, override, pending, panels, checked_ms, checked_ok, version, "
+                 "office_since_ms FROM stations WHERE ? IS NULL OR id = ?");
+  rows.Bind(1, only).Bind(2, only);
   while (rows.Step()) {
     const std::optional<int64_t> online = rows.OptionalInteger(1);
     const std::optional<int64_t> officeRev = rows.OptionalInteger(4);
     const std::optional<int64_t> rev = rows.OptionalInteger(8);
-    // The station has not taken the office's latest plan.
-    const bool lagging = officeRev && (!rev || *rev < *officeRev);
-    const Millis lagSince = rows.OptionalInteger(20).value_or(now);
     const std::optional<int64_t> checked = rows.OptionalInteger(17);
     const std::optional<int64_t> checkedOk = rows.OptionalInteger(18);
     const std::string id = rows.Text(0);
-    json groupList = memberOf.count(id) ? memberOf[id] : json::array();
-    list.push_back(
-        {{"id", id},
-         {"online", online ? json(*online != 0) : json()},
-         {"since", TimeText(rows.OptionalInteger(3))},
-         {"office_rev", officeRev ? json(*officeRev) : json()},
-         {"office_change_id", rows.OptionalText(5) ? json(rows.Text(5)) : json()},
-         {"office_issuer", rows.OptionalText(6) ? json(rows.Text(6)) : json()},
-         {"office_scheduled", json::parse(rows.Text(7))},
-         {"rev", rev ? json(*rev) : json()},
-         {"lag_s", lagging ? std::max<Millis>(0, now - lagSince) / 1000 : 0},
-         {"lagging", lagging},
-         {"change_id", rows.OptionalText(9) ? json(rows.Text(9)) : json()},
-         {"state", rows.OptionalText(10) ? json(rows.Text(10)) : json()},
-         {"read_at", TimeText(rows.OptionalInteger(11))},
-         {"verified_at", TimeText(rows.OptionalInteger(12))},
-         {"drift_count", rows.Integer(13)},
-         {"override", Parsed(rows.OptionalText(14))},
-         {"pending", json::parse(rows.Text(15))},
-         {"panels", json::parse(rows.Text(16))},
-         {"last_verification",
-          checked ? json{{"at", TimeText(checked)}, {"ok", checkedOk.value_or(0) != 0}} : json()},
-         {"version", rows.OptionalText(19) ? json(rows.Text(19)) : json()},
-         {"groups", groupList}});
+    Cached& entry = cache_[id];
+    // The station has not taken the office's latest plan.
+    entry.lagging = officeRev && (!rev || *rev < *officeRev);
+    entry.lagSince = rows.OptionalInteger(20).value_or(0);
+    entry.station = {
+        {"id", id},
+        {"online", online ? json(*online != 0) : json()},
+        {"since", TimeText(rows.OptionalInteger(3))},
+        {"office_rev", officeRev ? json(*officeRev) : json()},
+        {"office_change_id", rows.OptionalText(5) ? json(rows.Text(5)) : json()},
+        {"office_issuer", rows.OptionalText(6) ? json(rows.Text(6)) : json()},
+        {"office_scheduled", json::parse(rows.Text(7))},
+        {"rev", rev ? json(*rev) : json()},
+        {"lag_s", 0},
+        {"lagging", entry.lagging},
+        {"change_id", rows.OptionalText(9) ? json(rows.Text(9)) : json()},
+        {"state", rows.OptionalText(10) ? json(rows.Text(10)) : json()},
+        {"read_at", TimeText(rows.OptionalInteger(11))},
+        {"verified_at", TimeText(rows.OptionalInteger(12))},
+        {"drift_count", rows.Integer(13)},
+        {"override", Parsed(rows.OptionalText(14))},
+        {"pending", json::parse(rows.Text(15))},
+        {"panels", json::parse(rows.Text(16))},
+        {"last_verification",
+         checked ? json{{"at", TimeText(checked)}, {"ok", checkedOk.value_or(0) != 0}} : json()},
+        {"version", rows.OptionalText(19) ? json(rows.Text(19)) : json()},
+        {"groups", memberOf.count(id) ? memberOf[id] : json::array()}};
   }
+}
+
+void OfficeStore::Refresh() const {
+  if (!cacheComplete_) {
+    cache_.clear();
+    LoadStations(std::nullopt);
+    cacheComplete_ = true;
+  } else {
+    for (const std::string& id : stale_) LoadStations(id);
+  }
+  stale_.clear();
+  const Millis now = NowMillis();
+  for (auto& [id, entry] : cache_)
+    entry.station["lag_s"] = entry.lagging ? std::max<Millis>(0, now - entry.lagSince) / 1000 : 0;
+}
+
+void OfficeStore::Changed(const std::string& station) { stale_.insert(station); }
+
+std::string OfficeStore::StationsText() const {
+  Refresh();
+  std::string text = "[";
+  for (const auto& [id, entry] : cache_) {
+    if (text.size() > 1) text += ',';
+    text += entry.station.dump();
+  }
+  return text + "]";
+}
+
+json OfficeStore::Stations() const {
+  Refresh();
+  json list = json::array();
+  for (const auto& [id, entry] : cache_) list.push_back(entry.station);
   return list;
 }
 
 std::optional<json> OfficeStore::Station(const std::string& id) const {
-  // One station is the list's entry; the list is cheap at a fleet's size.
-  for (json& station : Stations())
-    if (station["id"] == id) return station;
-  return std::nullopt;
+  Refresh();
+  const auto found = cache_.find(id);
+  if (found == cache_.end()) return std::nullopt;
+  return found->second.station;
 }
 
 json OfficeStore::History(const std::string& station, std::optional<Millis> before,
@@ -388,6 +424,7 @@ void OfficeStore::SetGroup(const std::string& name, const std::vector<std::strin
         .Bind(2, station)
         .Step();
   transaction.Commit();
+  cacheComplete_ = false;  // every station's groups
 }
 
 void OfficeStore::AddPush(const PushRecord& push) {

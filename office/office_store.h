@@ -8,6 +8,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,8 @@ class OfficeStore {
   bool TakeEvent(const std::string& station, const tarvo_mqtt::Event& event, Millis now);
 
   nlohmann::json Stations() const;
+  // Stations() as one JSON text, made from the kept documents of the stations.
+  std::string StationsText() const;
   std::optional<nlohmann::json> Station(const std::string& id) const;
   // Newest first, at most `limit`, before `before` when given.
   nlohmann::json History(const std::string& station, std::optional<Millis> before,
@@ -78,9 +81,22 @@ class OfficeStore {
   std::vector<std::pair<std::string, PushStation>> Waiting() const;
 
  private:
+  // Each station's document is made once and again only after it changed:
+  // the list is asked for far more often than a station changes.
+  struct Cached {
+    nlohmann::json station;
+    bool lagging = false;
+    Millis lagSince = 0;
+  };
+  void LoadStations(const std::optional<std::string>& only) const;
+  void Refresh() const;
+  void Changed(const std::string& station);
   void ClosePeriods(const std::string& station, Millis at);
   std::vector<PushStation> PushStations(const std::string& changeId) const;
   mutable Database db_;
+  mutable std::map<std::string, Cached> cache_;
+  mutable std::set<std::string> stale_;
+  mutable bool cacheComplete_ = false;
 };
 
 }  // namespace office
