@@ -29,6 +29,7 @@
 #include "station/panel_request.h"
 #include "tests/office/office_process.h"
 #include "tests/support/hermetic_env.h"
+#include "tests/support/process_cpu.h"
 
 namespace {
 
@@ -160,17 +161,6 @@ class StationLoop {
   std::thread thread_;
 };
 
-double ProcessCpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), {});
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i)
-    if (i == 14 || i == 15) ticks += std::stod(field);
-  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 int64_t Metric(int port, const std::string& name) {
   const std::string body = Http(port, "GET", "/metrics").body;
   const size_t at = body.find("\n" + name + " ");
@@ -234,7 +224,7 @@ int main(int argc, char** argv) {
   const std::string db = office.Folder() + "/state/office.db";
   const int64_t total = static_cast<int64_t>(stations) * eventsPerStation;
   const int64_t sizeBefore = DatabaseSize(db);
-  const double cpuBefore = ProcessCpuSeconds(office.Pid());
+  const double cpuBefore = tarvo::test::CpuSeconds(office.Pid());
   const auto start = Clock::now();
   for (auto& loop : loops) loop->Burst(eventsPerStation);
   // Asked ten times a second: the question must not cost the office what it measures.
@@ -242,7 +232,7 @@ int main(int argc, char** argv) {
          Clock::now() - start < 600s)
     std::this_thread::sleep_for(100ms);
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-  const double cpu = ProcessCpuSeconds(office.Pid()) - cpuBefore;
+  const double cpu = tarvo::test::CpuSeconds(office.Pid()) - cpuBefore;
   Print("office.ingest_events_per_s", static_cast<double>(total) / elapsed, "events/s", ">= 2000");
   Print("office.ingest_cpu_us_per_event", cpu * 1e6 / static_cast<double>(total), "us", "");
   const int64_t sizeAfter = DatabaseSize(db);

@@ -20,6 +20,7 @@
 #include "office/passwd_command.h"
 #include "office/push_tracker.h"
 #include "station/service_log.h"
+#include "station/service_loop.h"
 
 namespace office {
 
@@ -40,15 +41,6 @@ std::string ReadFile(const std::string& path, const std::string& what) {
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-int OnStopSignal(sd_event_source* source, const signalfd_siginfo*, void*) {
-  sd_event_exit(sd_event_source_get_event(source), 0);
-  return 0;
-}
-
-struct LoopDeleter {
-  void operator()(sd_event* loop) const { sd_event_unref(loop); }
-};
-
 // The push deadlines, checked each second.
 int OnTick(sd_event_source* source, uint64_t usec, void* tracker) {
   static_cast<PushTracker*>(tracker)->OnTimer();
@@ -61,18 +53,7 @@ int Serve(const OfficeConfig& config) {
   mkdir(config.stateDir.c_str(), 0750);
   OfficeStore store(config.stateDir + "/office.db");
   for (const auto& [name, members] : config.groups) store.SetGroup(name, members);
-  sd_event* raw = nullptr;
-  if (sd_event_new(&raw) < 0) throw std::runtime_error("cannot make the event loop");
-  std::unique_ptr<sd_event, LoopDeleter> loop(raw);
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGTERM);
-  sigaddset(&stops, SIGINT);
-  sigprocmask(SIG_BLOCK, &stops, nullptr);
-  sd_event_add_signal(loop.get(), nullptr, SIGTERM, OnStopSignal, nullptr);
-  sd_event_add_signal(loop.get(), nullptr, SIGINT, OnStopSignal, nullptr);
-  // Fed by the loop itself: a loop stuck for WatchdogSec gets the service restarted.
-  sd_event_set_watchdog(loop.get(), 1);
+  const station::ServiceLoop loop = station::NewServiceLoop();
 
   HttpServer* server = nullptr;
   const auto broadcast = [&server](const std::string& topic, const std::string& kind,

@@ -83,6 +83,16 @@ void SetPassword(const std::string& file, const std::string& name, Role role,
   const std::string temporary = file + ".new";
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
   if (fd < 0) throw std::runtime_error(temporary + ": " + std::strerror(errno));
+  // Root setting a password leaves the file to whoever owns the folder: the
+  // service's own user, which must read it.
+  struct stat folder {};
+  const std::string parent = file.find('/') == std::string::npos ? "." : file.substr(0, file.rfind('/'));
+  if (geteuid() == 0 && stat(parent.empty() ? "/" : parent.c_str(), &folder) == 0 &&
+      fchown(fd, folder.st_uid, folder.st_gid) != 0) {
+    close(fd);
+    unlink(temporary.c_str());
+    throw std::runtime_error(temporary + ": " + std::strerror(errno));
+  }
   const std::string bytes = text.str();
   const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
                        fsync(fd) == 0;
