@@ -14,7 +14,31 @@ Database::Database(const std::string& path) : path_(path) {
   Execute("PRAGMA foreign_keys=ON");
 }
 
-Database::~Database() { sqlite3_close(db_); }
+Database::~Database() {
+  for (auto& [sql, statements] : kept_)
+    for (sqlite3_stmt* statement : statements) sqlite3_finalize(statement);
+  sqlite3_close(db_);
+}
+
+sqlite3_stmt* Database::Take(const char* sql) {
+  std::vector<sqlite3_stmt*>& free = kept_[sql];
+  if (!free.empty()) {
+    sqlite3_stmt* statement = free.back();
+    free.pop_back();
+    return statement;
+  }
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK)
+    Fail("prepare");
+  return statement;
+}
+
+void Database::Give(const char* sql, sqlite3_stmt* statement) {
+  if (statement == nullptr) return;
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  kept_[sql].push_back(statement);
+}
 
 void Database::Execute(const char* sql) {
   char* error = nullptr;
@@ -30,10 +54,7 @@ void Database::Fail(const std::string& what) const {
                            (db_ ? sqlite3_errmsg(db_) : "cannot allocate"));
 }
 
-Statement::Statement(Database& db, const char* sql) : db_(db) {
-  if (sqlite3_prepare_v2(db.Handle(), sql, -1, &statement_, nullptr) != SQLITE_OK)
-    db.Fail("prepare");
-}
+Statement::Statement(Database& db, const char* sql) : db_(db), sql_(sql), statement_(db.Take(sql)) {}
 
 Statement& Statement::Bind(int index, int64_t value) {
   sqlite3_bind_int64(statement_, index, value);

@@ -6,7 +6,9 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <vector>
 #include <stdexcept>
 #include <string>
 
@@ -23,15 +25,21 @@ class Database {
   [[noreturn]] void Fail(const std::string& what) const;
   sqlite3* Handle() const { return db_; }
 
+  // Prepared statements are kept by their text (a literal's address) and
+  // used again: preparing costs more than running most of ours.
+  sqlite3_stmt* Take(const char* sql);
+  void Give(const char* sql, sqlite3_stmt* statement);
+
  private:
   sqlite3* db_ = nullptr;
+  std::map<const char*, std::vector<sqlite3_stmt*>> kept_;
   std::string path_;
 };
 
 class Statement {
  public:
   Statement(Database& db, const char* sql);
-  ~Statement() { sqlite3_finalize(statement_); }
+  ~Statement() { db_.Give(sql_, statement_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -50,6 +58,7 @@ class Statement {
 
  private:
   Database& db_;
+  const char* sql_;
   sqlite3_stmt* statement_ = nullptr;
 };
 
