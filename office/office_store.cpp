@@ -468,12 +468,13 @@ std::vector<PushStation> OfficeStore::PushStations(const std::string& changeId) 
   return list;
 }
 
-std::vector<PushRecord> OfficeStore::Pushes(int limit) const {
+std::vector<PushRecord> OfficeStore::PushRows(const std::optional<std::string>& changeId,
+                                              int limit) const {
   std::vector<PushRecord> list;
   Statement rows(db_,
                  "SELECT change_id, issuer, created_ms, effective_ms, panels, target FROM pushes "
-                 "ORDER BY created_ms DESC LIMIT ?");
-  rows.Bind(1, int64_t{limit});
+                 "WHERE ? IS NULL OR change_id = ? ORDER BY created_ms DESC LIMIT ?");
+  rows.Bind(1, changeId).Bind(2, changeId).Bind(3, int64_t{limit});
   while (rows.Step()) {
     PushRecord& push = list.emplace_back();
     push.changeId = rows.Text(0);
@@ -487,10 +488,12 @@ std::vector<PushRecord> OfficeStore::Pushes(int limit) const {
   return list;
 }
 
+std::vector<PushRecord> OfficeStore::Pushes(int limit) const { return PushRows(std::nullopt, limit); }
+
 std::optional<PushRecord> OfficeStore::Push(const std::string& changeId) const {
-  for (PushRecord& push : Pushes(1 << 30))
-    if (push.changeId == changeId) return push;
-  return std::nullopt;
+  std::vector<PushRecord> found = PushRows(changeId, 1);
+  if (found.empty()) return std::nullopt;
+  return std::move(found[0]);
 }
 
 std::vector<std::pair<std::string, PushStation>> OfficeStore::Waiting() const {

@@ -93,6 +93,8 @@ class OfficeStore {
   void Changed(const std::string& station);
   void ClosePeriods(const std::string& station, Millis at);
   std::vector<PushStation> PushStations(const std::string& changeId) const;
+  // The newest pushes, or the one of `changeId`.
+  std::vector<PushRecord> PushRows(const std::optional<std::string>& changeId, int limit) const;
   mutable Database db_;
   mutable std::map<std::string, Cached> cache_;
   mutable std::set<std::string> stale_;

@@ -13,6 +13,7 @@ import sys
 import tempfile
 
 from selenium import webdriver
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
@@ -33,7 +34,11 @@ def browser(profile):
 
 def wait(driver, what, condition):
     try:
-        return WebDriverWait(driver, BOUND_S, poll_frequency=0.05).until(lambda d: condition(d))
+        # The table is drawn again as stations change: a row found a moment
+        # ago may be gone, which is asked again rather than failed.
+        return WebDriverWait(driver, BOUND_S, poll_frequency=0.05,
+                             ignored_exceptions=[StaleElementReferenceException]).until(
+                                 lambda d: condition(d))
     except Exception:
         sys.exit("browser: " + what + " did not happen; page:\n" +
                  driver.find_element(By.TAG_NAME, "body").text)
