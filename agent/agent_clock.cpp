@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <system_error>
 
 namespace agent {
@@ -52,10 +53,12 @@ uint64_t AgentClock::RealtimeUsecAt(int64_t ms) const {
   return real <= 0 ? 1 : static_cast<uint64_t>(real) * 1000;
 }
 
-// A timer far in the future that the kernel cancels when the clock is set.
+// A timer far in the future that the kernel cancels when the clock is set:
+// the latest instant the kernel's timers hold (year 2262), not one a clock
+// may reach and pass.
 void AgentClock::ArmChangeWatch() {
   itimerspec never{};
-  never.it_value.tv_sec = static_cast<time_t>(INT_MAX);
+  never.it_value.tv_sec = std::numeric_limits<int64_t>::max() / 1000000000 - 1;
   timerfd_settime(timerFd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &never, nullptr);
 }
 

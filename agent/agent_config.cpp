@@ -10,12 +10,13 @@
 #include <toml++/toml.h>
 
 #include "agent/mqtt_config.h"
+#include "station/port_name.h"
 
 namespace agent {
 
 namespace {
 
-const char* const kKeys[] = {"station", "port",   "verify_interval_s", "drift",
+const char* const kKeys[] = {"station", "port",   "verify_interval_s", "client_timeout_s", "drift",
                              "state_dir", "socket", "socket_group", "mqtt"};
 
 // The first folder of a systemd directory variable (it may list several, ":" between).
@@ -64,17 +65,22 @@ void Read(const Reader& reader, AgentConfig& config) {
     if (!IsStationId(*station)) reader.Refuse("station", "should be an id of letters, digits, - and _");
     config.station = *station;
   }
-  const char* portWhat = "should be \"auto\", a COM name such as \"COM3\" or a device path under /dev/";
+  const char* portWhat =
+      "should be \"auto\", a COM name such as \"COM3\" (no leading zero) or a device path under /dev/ "
+      "without \".\" or \"..\" parts";
   if (auto port = reader.Text("port", portWhat)) {
-    const bool com = port->rfind("COM", 0) == 0 && port->size() > 3 &&
-                     std::all_of(port->begin() + 3, port->end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (*port != "auto" && !com && port->rfind("/dev/", 0) != 0) reader.Refuse("port", portWhat);
+    if (*port != "auto" && !station::IsPortName(*port)) reader.Refuse("port", portWhat);
     config.port = *port;
   }
   const char* intervalWhat = "should be a whole number of seconds, 1..86400";
   if (auto interval = reader.Integer("verify_interval_s", intervalWhat)) {
     if (*interval < 1 || *interval > 86400) reader.Refuse("verify_interval_s", intervalWhat);
     config.verifyIntervalS = static_cast<int>(*interval);
+  }
+  const char* timeoutWhat = "should be a whole number of seconds, 1..3600";
+  if (auto timeout = reader.Integer("client_timeout_s", timeoutWhat)) {
+    if (*timeout < 1 || *timeout > 3600) reader.Refuse("client_timeout_s", timeoutWhat);
+    config.clientTimeoutS = static_cast<int>(*timeout);
   }
   if (auto drift = reader.Text("drift", "should be \"heal\" or \"report\"")) {
     if (*drift != "heal" && *drift != "report") reader.Refuse("drift", "should be \"heal\" or \"report\"");
@@ -105,6 +111,7 @@ AgentConfig LoadConfig(const std::string& path, bool required) {
   struct stat info{};
   const bool present = stat(path.c_str(), &info) == 0;
   if (required && !present) throw ConfigError(path + ": cannot read it: " + std::strerror(errno));
+  if (present && !S_ISREG(info.st_mode)) throw ConfigError(path + ": is not a file; give the configuration file");
   if (present) {
     try {
       table = toml::parse_file(path);
@@ -116,7 +123,7 @@ AgentConfig LoadConfig(const std::string& path, bool required) {
   for (const auto& [key, value] : table) {
     if (std::find(std::begin(kKeys), std::end(kKeys), key.str()) == std::end(kKeys))
       throw ConfigError(path + ": " + std::string(key.str()) +
-                        ": unknown key (known: station, port, verify_interval_s, drift, state_dir, "
+                        ": unknown key (known: station, port, verify_interval_s, client_timeout_s, drift, state_dir, "
                         "socket, socket_group, [mqtt])");
   }
   Read(Reader(path, table), config);

@@ -17,6 +17,7 @@ struct AgentConfig {
   std::string station = "station";  // letters, digits, "-", "_"
   std::string port = "auto";        // "auto", COMn, or a device path under /dev/
   int verifyIntervalS = 300;
+  int clientTimeoutS = 30;  // a control client idle this long is let go
   DriftMode drift = DriftMode::kHeal;
   std::string stateDir;  // $STATE_DIRECTORY, else /var/lib/tarvo
   std::string socket;    // $RUNTIME_DIRECTORY/agent.sock, else /run/tarvo/agent.sock

@@ -50,11 +50,28 @@ uint64_t MonotonicIn(sd_event* loop, int64_t ms) {
   return now + static_cast<uint64_t>(ms) * 1000;
 }
 
-const char* PortEventKind(const SignJobResult& result) {
-  if (!result.portState) return "sign silent";
-  if (result.portState == station::PortState::kBusy) return "port held";
-  if (result.portState == station::PortState::kNoDevice) return "port lost";
-  return "port failed";
+using station::EventKind;
+
+EventKind PortEventKind(const SignJobResult& result) {
+  if (!result.portState) return EventKind::kSignSilent;
+  if (result.portState == station::PortState::kBusy) return EventKind::kPortHeld;
+  if (result.portState == station::PortState::kNoDevice) return EventKind::kPortLost;
+  return EventKind::kPortFailed;
+}
+
+std::optional<int64_t> RevIf(int64_t rev) { return rev ? std::optional(rev) : std::nullopt; }
+
+bool SharesPanels(const ChangeRequest& earlier, const ChangeRequest& later) {
+  if (earlier.brightness && later.brightness) return true;
+  return std::any_of(earlier.panels.begin(), earlier.panels.end(), [&later](const station::PanelRequest& a) {
+    return std::any_of(later.panels.begin(), later.panels.end(),
+                       [&a](const station::PanelRequest& b) { return a.address == b.address; });
+  });
+}
+
+std::string EventLine(const Event& event) {
+  return std::string(station::EventKindName(event.kind)) + (event.rev ? " rev " + std::to_string(*event.rev) : "") +
+         ": " + station::Dump(event.detail);
 }
 
 }  // namespace
@@ -75,52 +92,104 @@ AgentCore::~AgentCore() {
 }
 
 void AgentCore::Load() {
-  const auto value = [this](const char* key) { return db_.Value(key); };
-  if (auto desired = value("desired")) desired_ = DesiredFromJson(*desired);
-  if (auto readback = value("readback")) readback_ = ReadbackFromJson(*readback);
-  currentRev_ = value("current_rev").value_or(0).get<int64_t>();
-  verifiedRev_ = value("verified_rev").value_or(0).get<int64_t>();
-  brightnessRev_ = value("brightness_rev").value_or(0).get<int64_t>();
-  brightnessDoneRev_ = value("brightness_done_rev").value_or(0).get<int64_t>();
-  driftCount_ = value("drift_count").value_or(0).get<int64_t>();
-  lastVerification_ = value("last_verification").value_or(json());
-  lastProblem_ = value("last_problem").value_or(json());
+  // A value an earlier or damaged agent stored in another shape stops the
+  // start with its name, not with the JSON library's words.
+  const auto read = [this](const char* key, const auto& convert) {
+    const std::optional<json> stored = db_.Value(key);
+    try {
+      return convert(stored);
+    } catch (const json::exception&) {
+      throw StoreError("database " + db_.Path() + ": the value " + key + " cannot be read: " +
+                       stored->dump().substr(0, 80));
+    }
+  };
+  const auto number = [&read](const char* key) {
+    return read(key, [](const std::optional<json>& value) { return value.value_or(0).get<int64_t>(); });
+  };
+  desired_ = read("desired", [](const std::optional<json>& value) {
+    return value ? DesiredFromJson(*value) : DesiredState();
+  });
+  readback_ = read("readback", [](const std::optional<json>& value) {
+    return value ? ReadbackFromJson(*value) : Readback();
+  });
+  // An earlier agent called the state's revision current_rev.
+  stateRev_ = db_.Value("state_rev") ? number("state_rev") : number("current_rev");
+  verifiedRev_ = number("verified_rev");
+  brightnessRev_ = number("brightness_rev");
+  brightnessDoneRev_ = number("brightness_done_rev");
+  driftCount_ = number("drift_count");
+  lastVerification_ = db_.Value("last_verification").value_or(json());
+  lastProblem_ = db_.Value("last_problem").value_or(json());
   pending_ = db_.Changes(ChangeState::kPending);
+  for (Change& change : db_.Changes(ChangeState::kApplied))
+    if (change.stateRev && *change.stateRev > verifiedRev_) unconfirmed_.push_back(std::move(change));
 }
 
-void AgentCore::Record(const std::string& kind, std::optional<int64_t> rev, json detail, int priority) {
-  Event event{0, clock_.NowMs(), kind, rev, std::move(detail)};
-  Log(priority, kind + (rev ? " rev " + std::to_string(*rev) : "") + ": " + station::Dump(event.detail));
+void AgentCore::Record(EventKind kind, std::optional<int64_t> rev, json detail, int priority) {
+  RecordEvent({0, clock_.NowMs(), kind, std::nullopt, rev, std::move(detail)}, priority);
+}
+
+void AgentCore::RecordChange(EventKind kind, const Change& change, json detail, int priority) {
+  RecordEvent({0, clock_.NowMs(), kind, change.number, change.stateRev, std::move(detail)}, priority);
+}
+
+void AgentCore::RecordEvent(Event event, int priority) {
+  if (inTransaction_) {
+    // A store failure here rolls the whole transaction back.
+    event.id = db_.AddEvent(event);
+    uncommitted_.emplace_back(std::move(event), priority);
+    return;
+  }
   try {
     event.id = db_.AddEvent(event);
   } catch (const StoreError& error) {
-    // The journal has the event; the agent goes on keeping the sign right.
+    // The journal has it; nobody hears of an event the history lacks.
+    Log(priority, EventLine(event));
     Log(LOG_ERR, "cannot record the event in the history: " + std::string(error.what()));
+    return;
   }
+  Heard(event, priority);
+}
+
+void AgentCore::Heard(const Event& event, int priority) {
+  Log(priority, EventLine(event));
   for (AgentObserver* observer : observers_) observer->OnEvent(event);
 }
 
 void AgentCore::Durably(const std::function<void()>& body) {
   db_.Begin();
+  inTransaction_ = true;
   try {
+    for (const auto& store : unstored_) store();
     body();
     db_.Commit();
   } catch (...) {
+    inTransaction_ = false;
+    uncommitted_.clear();
     db_.Rollback();
     throw;
   }
+  inTransaction_ = false;
+  unstored_.clear();
+  std::vector<std::pair<Event, int>> committed;
+  committed.swap(uncommitted_);
+  for (const auto& [event, priority] : committed) Heard(event, priority);
+}
+
+void AgentCore::Notify() {
+  for (AgentObserver* observer : observers_) observer->OnStatus();
 }
 
 void AgentCore::Start() {
-  Record("agent started", currentRev_ ? std::optional(currentRev_) : std::nullopt,
+  Record(EventKind::kAgentStarted, RevIf(stateRev_),
          {{"station", config_.station}, {"port", config_.port}, {"pending", pending_.size()}}, LOG_INFO);
   TakeDue();
-  if (currentRev_ > verifiedRev_ || brightnessRev_ > brightnessDoneRev_) needApply_ = true;
   needVerify_ = true;
   Kick();
+  Notify();
 }
 
-void AgentCore::Stopping() { Record("agent stopped", std::nullopt, json::object(), LOG_INFO); }
+void AgentCore::Stopping() { Record(EventKind::kAgentStopped, std::nullopt, json::object(), LOG_INFO); }
 
 void AgentCore::Submit(const ChangeRequest& request, Reply reply) {
   Change change;
@@ -130,28 +199,29 @@ void AgentCore::Submit(const ChangeRequest& request, Reply reply) {
   change.state = scheduled ? ChangeState::kPending : ChangeState::kApplied;
   // What the loop holds goes back with the transaction if it fails.
   const DesiredState desiredBefore = desired_;
-  const int64_t currentBefore = currentRev_;
+  const int64_t revBefore = stateRev_;
   const int64_t brightnessBefore = brightnessRev_;
   try {
     change.id = NewChangeId();
     Durably([&] {
-      change.rev = db_.LastRev() + 1;
-      db_.InsertChange(change);
+      change.number = db_.LastChangeNumber() + 1;
       if (scheduled) {
-        Record("change scheduled", change.rev, ChangeJson(change), LOG_INFO);
+        db_.InsertChange(change);
+        RecordChange(EventKind::kChangeScheduled, change, ChangeJson(change), LOG_INFO);
         return;
       }
       desired_.Apply(request);
-      currentRev_ = change.rev;
-      if (request.brightness) brightnessRev_ = change.rev;
+      change.stateRev = ++stateRev_;
+      if (request.brightness) brightnessRev_ = stateRev_;
+      db_.InsertChange(change);
       db_.SetValue("desired", DesiredJson(desired_));
-      db_.SetValue("current_rev", currentRev_);
+      db_.SetValue("state_rev", stateRev_);
       db_.SetValue("brightness_rev", brightnessRev_);
-      Record("change accepted", change.rev, ChangeJson(change), LOG_INFO);
+      RecordChange(EventKind::kChangeAccepted, change, ChangeJson(change), LOG_INFO);
     });
   } catch (const std::exception& error) {
     desired_ = desiredBefore;
-    currentRev_ = currentBefore;
+    stateRev_ = revBefore;
     brightnessRev_ = brightnessBefore;
     Log(LOG_ERR, std::string("cannot store a change: ") + error.what());
     reply(station::agent_protocol::ErrorReply(std::string("the change was not stored: ") + error.what()));
@@ -167,17 +237,58 @@ void AgentCore::Submit(const ChangeRequest& request, Reply reply) {
     document["ok"] = true;
     document["scheduled"] = true;
     reply(document);
+    Notify();
     return;
   }
-  needApply_ = true;
-  writeWaiters_.push_back({change.rev, change.id, request, std::move(reply)});
+  TookEffect(change);
+  writeWaiters_.push_back({change, std::move(reply)});
   Kick();
+  Notify();
+}
+
+void AgentCore::TookEffect(const Change& change) {
+  std::vector<Change> superseded;
+  std::erase_if(unconfirmed_, [&](const Change& earlier) {
+    if (!SharesPanels(earlier.request, change.request)) return false;
+    superseded.push_back(earlier);
+    return true;
+  });
+  for (const Change& earlier : superseded) {
+    try {
+      Durably([&] {
+        RecordChange(EventKind::kChangeSuperseded, earlier, {{"id", earlier.id}, {"by", change.id}}, LOG_INFO);
+      });
+    } catch (const std::exception& error) {
+      Log(LOG_ERR, std::string("cannot record a superseded change: ") + error.what());
+    }
+  }
+  for (auto waiter = writeWaiters_.begin(); waiter != writeWaiters_.end();) {
+    if (!SharesPanels(waiter->change.request, change.request)) {
+      ++waiter;
+      continue;
+    }
+    json document = ChangeJson(waiter->change);
+    document["ok"] = true;
+    document["scheduled"] = false;
+    document["verified"] = false;
+    document["superseded_by"] = change.id;
+    const Reply reply = std::move(waiter->reply);
+    waiter = writeWaiters_.erase(waiter);
+    reply(document);
+  }
+  unconfirmed_.push_back(change);
 }
 
 void AgentCore::Cancel(const std::string& id, const std::string& issuer, Reply reply) {
   const auto found = std::find_if(pending_.begin(), pending_.end(), [&id](const Change& c) { return c.id == id; });
   if (found == pending_.end()) {
-    const std::optional<Change> known = db_.ChangeById(id);
+    std::optional<Change> known;
+    try {
+      known = db_.ChangeById(id);
+    } catch (const StoreError& error) {
+      reply(station::agent_protocol::ErrorReply(error.what()));
+      return;
+    }
     reply(station::agent_protocol::ErrorReply(
         known ? "change " + id + " is " + StateName(known->state) + ", not pending"
               : "no change " + id + "; `tarvo-cli schedule` lists the pending ones"));
@@ -187,8 +298,8 @@ void AgentCore::Cancel(const std::string& id, const std::string& issuer, Reply r
   change.state = ChangeState::kCancelled;
   try {
     Durably([&] {
-      db_.SetChangeState(change.rev, ChangeState::kCancelled);
-      Record("change cancelled", change.rev, {{"id", id}, {"by", issuer}}, LOG_INFO);
+      db_.SetChangeState(change.number, ChangeState::kCancelled, std::nullopt);
+      RecordChange(EventKind::kChangeCancelled, change, {{"id", id}, {"by", issuer}}, LOG_INFO);
     });
   } catch (const std::exception& error) {
     reply(station::agent_protocol::ErrorReply(std::string("not cancelled: ") + error.what()));
@@ -199,6 +310,7 @@ void AgentCore::Cancel(const std::string& id, const std::string& issuer, Reply r
   json document = ChangeJson(change);
   document["ok"] = true;
   reply(document);
+  Notify();
 }
 
 void AgentCore::Read(Reply reply) {
@@ -206,49 +318,62 @@ void AgentCore::Read(Reply reply) {
   Kick();
 }
 
-// Every change whose time has come, in order of their times: the newest is
-// applied, the ones before it only show through it (recorded as skipped).
+// Every change whose time has come, in order of their times, makes one new
+// revision: the newest takes effect, the ones before it only show through it
+// (recorded as skipped).
 void AgentCore::TakeDue() {
   const int64_t now = clock_.NowMs();
   const auto firstLater = std::find_if(pending_.begin(), pending_.end(),
                                        [now](const Change& c) { return *c.request.effectiveAt > now; });
-  const std::vector<Change> due(pending_.begin(), firstLater);
+  std::vector<Change> due(pending_.begin(), firstLater);
   pending_.erase(pending_.begin(), firstLater);
   ArmSchedule();
   if (due.empty()) return;
-  for (const Change& change : due) {
-    desired_.Apply(change.request);
-    if (change.request.brightness) brightnessRev_ = change.rev;
-  }
-  currentRev_ = due.back().rev;
-  needApply_ = true;
+  for (const Change& change : due) desired_.Apply(change.request);
+  ++stateRev_;
+  for (Change& change : due) change.state = ChangeState::kSkipped;
+  Change& newest = due.back();
+  newest.state = ChangeState::kApplied;
+  newest.stateRev = stateRev_;
+  if (std::any_of(due.begin(), due.end(), [](const Change& c) { return c.request.brightness.has_value(); }))
+    brightnessRev_ = stateRev_;
+  TookEffect(newest);
   // The sign first, the disk after: the changes are stored already (as
   // pending), so a crash before this commit only applies them again at the
   // start, and the frames go out at the change's time, not after an fsync.
   Kick();
-  try {
-    Durably([&] {
-      for (const Change& change : due) {
-        const bool newest = &change == &due.back();
-        db_.SetChangeState(change.rev, newest ? ChangeState::kApplied : ChangeState::kSkipped);
-        if (!newest) {
-          Record("change skipped", change.rev,
-                 {{"id", change.id}, {"effective_at", station::FormatInstant(*change.request.effectiveAt)},
-                  {"shown_through_rev", due.back().rev}},
-                 LOG_NOTICE);
-        }
+  const DesiredState desired = desired_;
+  const int64_t rev = stateRev_;
+  const int64_t brightnessRev = brightnessRev_;
+  const std::function<void()> store = [this, due, desired, rev, brightnessRev] {
+    for (const Change& change : due) {
+      db_.SetChangeState(change.number, change.state, change.stateRev);
+      if (change.state == ChangeState::kSkipped) {
+        RecordChange(EventKind::kChangeSkipped, change,
+                     {{"id", change.id}, {"effective_at", station::FormatInstant(*change.request.effectiveAt)},
+                      {"shown_through", due.back().id}, {"shown_through_rev", rev}},
+                     LOG_NOTICE);
       }
-      db_.SetValue("desired", DesiredJson(desired_));
-      db_.SetValue("current_rev", currentRev_);
-      db_.SetValue("brightness_rev", brightnessRev_);
-      Record("change due", currentRev_,
-             {{"id", due.back().id}, {"effective_at", station::FormatInstant(*due.back().request.effectiveAt)}},
-             LOG_INFO);
-    });
+    }
+    // A later transaction may have stored a newer state already.
+    if (db_.Value("state_rev").value_or(0).get<int64_t>() <= rev) {
+      db_.SetValue("desired", DesiredJson(desired));
+      db_.SetValue("state_rev", rev);
+      db_.SetValue("brightness_rev", brightnessRev);
+    }
+    RecordChange(EventKind::kChangeDue, due.back(),
+                 {{"id", due.back().id}, {"effective_at", station::FormatInstant(*due.back().request.effectiveAt)}},
+                 LOG_INFO);
+  };
+  try {
+    Durably(store);
   } catch (const std::exception& error) {
-    // Still pending on disk: the next start applies them again.
+    // Kept for the next transaction; still pending on disk until then, so a
+    // crash before it applies them again at the start.
+    unstored_.push_back(store);
     Log(LOG_ERR, std::string("cannot record scheduled changes as applied: ") + error.what());
   }
+  Notify();
 }
 
 void AgentCore::ArmSchedule() {
@@ -293,38 +418,33 @@ int AgentCore::OnRetryTimer(sd_event_source*, uint64_t, void* self) {
 }
 
 void AgentCore::OnClockJump(int64_t jumpMs) {
-  Record("clock changed", std::nullopt, {{"jump_ms", jumpMs}, {"now", station::FormatInstant(clock_.NowMs())}},
+  Record(EventKind::kClockChanged, std::nullopt, {{"jump_ms", jumpMs}, {"now", station::FormatInstant(clock_.NowMs())}},
          LOG_NOTICE);
   TakeDue();
 }
 
-// Starts the next piece of sign work when the worker is free and no backoff
-// runs: an apply before a verification, a verification for a read.
+// Starts the next session when the worker is free and no backoff runs: one
+// for a revision not yet verified, a verification, or a read. Every session
+// reads all ten panels, so each of them can confirm what came before it.
 void AgentCore::Kick() {
   if (worker_.Busy() || retryTimer_ != nullptr) return;
+  const bool apply = !desired_.Empty() && (stateRev_ > verifiedRev_ || brightnessRev_ > brightnessDoneRev_);
+  if (!apply && !needVerify_ && readWaiters_.empty()) return;
+  Session& session = session_.emplace();
+  session.rev = stateRev_;
+  session.apply = apply;
+  session.desired = desired_;
+  session.readers.swap(readWaiters_);
+  session.startedUsec = MonotonicIn(loop_, 0);
+  needVerify_ = false;
   SignJob job;
   job.port = foundPort_.empty() ? config_.port : foundPort_;
   job.desired = desired_;
-  job.lastReadback = readback_;
-  JobKind kind = JobKind::kApply;
-  std::optional<int64_t> brightnessRev;
-  if (needApply_ && !desired_.Empty()) {
-    job.readAll = needVerify_ || !readWaiters_.empty() || desired_.Open();
-    if (brightnessRev_ > brightnessDoneRev_) {
-      job.brightness = desired_.brightness;
-      brightnessRev = brightnessRev_;
-    }
-    needApply_ = false;
-  } else if (needVerify_ || !readWaiters_.empty()) {
-    kind = JobKind::kVerify;
-    job.readAll = true;
-    job.write = config_.drift == DriftMode::kHeal;
-  } else {
-    return;
+  job.write = apply || config_.drift == DriftMode::kHeal;
+  if (brightnessRev_ > brightnessDoneRev_ && desired_.brightness) {
+    job.brightness = desired_.brightness;
+    session.brightnessRev = brightnessRev_;
   }
-  if (job.readAll) needVerify_ = false;
-  const int64_t rev = currentRev_;
-  const uint64_t started = MonotonicIn(loop_, 0);
   auto result = std::make_shared<SignJobResult>();
   worker_.Start(
       [job, result] {
@@ -335,71 +455,105 @@ void AgentCore::Kick() {
           result->problem = error.what();
         }
       },
-      [this, kind, rev, brightnessRev, result, started] {
-        Finished(kind, rev, brightnessRev, *result);
-        if (result->readAll && !result->Failed()) ArmVerify(started);
-        if (!result->Failed()) Unverified(kind, *result);
+      [this, result] {
+        Session finished = std::move(*session_);
+        session_.reset();
+        Finished(finished, *result);
         Kick();
+        Notify();
       });
 }
 
-void AgentCore::Finished(JobKind kind, int64_t rev, std::optional<int64_t> brightnessRev,
-                         const SignJobResult& result) {
-  try {
-    if (result.Failed()) {
-      if (kind == JobKind::kApply) needApply_ = true;
-      if (result.readAll || kind == JobKind::kVerify) needVerify_ = true;
+void AgentCore::Finished(Session& session, const SignJobResult& result) {
+  if (result.Failed()) {
+    if (!session.apply) needVerify_ = true;
+    try {
       PortFailed(result);
-    } else {
-      if (portDown_) {
-        Record("port back", rev ? std::optional(rev) : std::nullopt, {{"port", result.port}, {"device", result.device}},
-               LOG_NOTICE);
-        portDown_ = false;
-        portProblem_.clear();
-        backoffMs_ = 0;
-        if (!result.readAll) needVerify_ = true;
-      }
-      if (config_.port == "auto") foundPort_ = result.port;
-      Durably([&] {
-        for (const auto& [address, record] : result.readback) readback_[address] = record;
-        if (!result.readback.empty()) db_.SetValue("readback", ReadbackJson(readback_));
-        if (desired_.FillFrom(readback_)) db_.SetValue("desired", DesiredJson(desired_));
-        if (brightnessRev && result.brightnessConfirmed.value_or(false)) {
-          brightnessDoneRev_ = *brightnessRev;
-          db_.SetValue("brightness_done_rev", brightnessDoneRev_);
-        }
-        if (kind == JobKind::kApply) {
-          json detail = {{"port", result.port}, {"verified", result.AllVerified()}, {"panels", DriftJson(result)}};
-          if (result.brightnessConfirmed)
-            detail["brightness"] = {{"level", *desired_.brightness}, {"verified", *result.brightnessConfirmed}};
-          Record("applied", rev, detail, result.AllVerified() ? LOG_INFO : LOG_WARNING);
-        }
-        // What an apply found different is what it was asked to change: no drift.
-        if (kind == JobKind::kVerify) Verified(result);
-        if (result.AllVerified() && (kind == JobKind::kVerify || !brightnessRev || result.brightnessConfirmed)) {
-          verifiedRev_ = std::max(verifiedRev_, rev);
-          db_.SetValue("verified_rev", verifiedRev_);
-        }
-      });
+    } catch (const std::exception& error) {
+      Log(LOG_ERR, std::string("cannot record the port's state: ") + error.what());
     }
+    AnswerWriters(session, result);
+    AnswerReaders(session, result);
+    return;
+  }
+  if (config_.port == "auto") foundPort_ = result.port;
+  for (const auto& [address, record] : result.readback) readback_[address] = record;
+  // Every panel the session was to bring about shows it, read back in this
+  // session; and the brightness it sent echoed.
+  const bool holds =
+      std::all_of(session.desired.panels.begin(), session.desired.panels.end(),
+                  [&](const auto& entry) {
+                    const auto shown = result.readback.find(entry.first);
+                    return shown != result.readback.end() && shown->second &&
+                           shown->second == session.desired.Target(entry.first, result.readback);
+                  }) &&
+      result.brightnessConfirmed.value_or(true);
+  try {
+    Durably([&] {
+      if (portDown_) {
+        Record(EventKind::kPortBack, RevIf(session.rev), {{"port", result.port}, {"device", result.device}},
+               LOG_NOTICE);
+      }
+      db_.SetValue("readback", ReadbackJson(readback_));
+      if (desired_.FillFrom(readback_)) db_.SetValue("desired", DesiredJson(desired_));
+      if (session.brightnessRev && result.brightnessConfirmed.value_or(false)) {
+        brightnessDoneRev_ = std::max(brightnessDoneRev_, *session.brightnessRev);
+        db_.SetValue("brightness_done_rev", brightnessDoneRev_);
+      }
+      if (session.apply) {
+        json detail = {{"port", result.port}, {"verified", holds}, {"panels", DriftJson(result)}};
+        if (result.brightnessConfirmed)
+          detail["brightness"] = {{"level", *session.desired.brightness}, {"verified", *result.brightnessConfirmed}};
+        Record(EventKind::kApplied, RevIf(session.rev), detail, holds ? LOG_INFO : LOG_WARNING);
+      } else {
+        // What an apply found different is what it was asked to change: no drift.
+        Verified(session, result, holds);
+      }
+      if (holds && session.rev > verifiedRev_) {
+        verifiedRev_ = session.rev;
+        db_.SetValue("verified_rev", verifiedRev_);
+      }
+      Confirm(session, result);
+    });
   } catch (const std::exception& error) {
     Log(LOG_ERR, std::string("cannot record the sign's state: ") + error.what());
   }
-  AnswerWaiters(rev, result);
+  portDown_ = false;
+  portProblem_.clear();
+  ArmVerify(session.startedUsec);
+  // A session that reached the sign but left it unlike the state (a reply
+  // lost, a write refused) is tried again with the port's backoff, not only at
+  // the next verification; drift that is only reported is not.
+  if (holds || !(session.apply || config_.drift == DriftMode::kHeal)) {
+    backoffMs_ = 0;
+  } else {
+    if (!session.apply) needVerify_ = true;
+    ArmRetry();
+  }
+  AnswerWriters(session, result);
+  AnswerReaders(session, result);
 }
 
-// A session that reached the sign but left a panel unverified (a reply lost,
-// a write refused) is tried again with the port's backoff, not only at the
-// next verification; drift that is only reported is not.
-void AgentCore::Unverified(JobKind kind, const SignJobResult& result) {
-  const bool heals = kind == JobKind::kApply || config_.drift == DriftMode::kHeal;
-  if (result.AllVerified() || !heals) {
-    backoffMs_ = 0;
-    return;
-  }
-  if (kind == JobKind::kApply) needApply_ = true;
-  if (kind == JobKind::kVerify) needVerify_ = true;
-  ArmRetry();
+// A change is verified by a session that began after it took effect and read
+// back every panel it names as it asked; a cached read-back never counts.
+void AgentCore::Confirm(const Session& session, const SignJobResult& result) {
+  std::vector<Change> verified;
+  std::erase_if(unconfirmed_, [&](const Change& change) {
+    if (!change.stateRev || *change.stateRev > session.rev) return false;
+    const bool shown = std::all_of(change.request.panels.begin(), change.request.panels.end(),
+                                   [&](const station::PanelRequest& request) {
+                                     const auto read = result.readback.find(request.address);
+                                     return read != result.readback.end() && PanelShows(read->second, request);
+                                   });
+    const bool bright = !change.request.brightness ||
+                        (session.brightnessRev && result.brightnessConfirmed.value_or(false) &&
+                         session.desired.brightness == change.request.brightness);
+    if (!shown || !bright) return false;
+    verified.push_back(change);
+    return true;
+  });
+  for (const Change& change : verified)
+    RecordChange(EventKind::kChangeVerified, change, {{"id", change.id}, {"port", result.port}}, LOG_INFO);
 }
 
 void AgentCore::PortFailed(const SignJobResult& result) {
@@ -412,80 +566,79 @@ void AgentCore::PortFailed(const SignJobResult& result) {
                    {"problem", result.problem}};
     if (!result.holder.empty()) detail["holder"] = result.holder;
     lastProblem_ = {{"at", station::FormatInstant(clock_.NowMs())}, {"problem", result.problem}};
+    Record(PortEventKind(result), RevIf(stateRev_), detail, LOG_WARNING);
     db_.SetValue("last_problem", lastProblem_);
-    Record(PortEventKind(result), currentRev_ ? std::optional(currentRev_) : std::nullopt, detail, LOG_WARNING);
   }
   ArmRetry();
 }
 
-// A read of all ten panels: what differed from the desired state is drift.
-void AgentCore::Verified(const SignJobResult& result) {
+// A verification: what differed from the desired state is drift; "ok" only
+// when every panel of the state was read back as it should be.
+void AgentCore::Verified(const Session& session, const SignJobResult& result, bool holds) {
   const bool wasOk = lastVerification_.is_object() && lastVerification_.value("ok", false);
-  const bool ok = result.panels.empty();
+  const bool drifted = !result.panels.empty();
   lastVerification_ = {{"at", station::FormatInstant(clock_.NowMs())},
-                       {"rev", currentRev_},
-                       {"ok", ok},
+                       {"rev", session.rev},
+                       {"ok", holds && !drifted},
                        {"drift", result.panels.size()},
-                       {"healed", !ok && result.AllVerified()}};
+                       {"healed", drifted && holds}};
   db_.SetValue("last_verification", lastVerification_);
-  if (desired_.Empty()) return;
-  if (ok) {
-    if (!wasOk) Record("verification ok", currentRev_, {{"port", result.port}}, LOG_INFO);
+  if (session.desired.Empty()) return;
+  if (!drifted) {
+    if (holds && !wasOk) Record(EventKind::kVerificationOk, RevIf(session.rev), {{"port", result.port}}, LOG_INFO);
+    if (!holds)
+      Record(EventKind::kVerificationFailed, RevIf(session.rev), {{"panels", DriftJson(result)}}, LOG_ERR);
     return;
   }
   driftCount_ += static_cast<int64_t>(result.panels.size());
   db_.SetValue("drift_count", driftCount_);
-  Record("drift found", currentRev_, {{"port", result.port}, {"panels", DriftJson(result)}}, LOG_WARNING);
+  Record(EventKind::kDriftFound, RevIf(session.rev), {{"port", result.port}, {"panels", DriftJson(result)}},
+         LOG_WARNING);
   if (config_.drift == DriftMode::kHeal) {
-    Record(result.AllVerified() ? "drift healed" : "verification failed", currentRev_,
-           {{"panels", DriftJson(result)}}, result.AllVerified() ? LOG_NOTICE : LOG_ERR);
+    Record(holds ? EventKind::kDriftHealed : EventKind::kVerificationFailed, RevIf(session.rev),
+           {{"panels", DriftJson(result)}}, holds ? LOG_NOTICE : LOG_ERR);
   }
 }
 
-void AgentCore::AnswerWaiters(int64_t rev, const SignJobResult& result) {
+// Every write that took effect before the session began hears its outcome now.
+void AgentCore::AnswerWriters(const Session& session, const SignJobResult& result) {
   std::vector<WriteWaiter> answered;
-  for (auto waiter = writeWaiters_.begin(); waiter != writeWaiters_.end();) {
-    if (waiter->rev <= rev) {
-      answered.push_back(std::move(*waiter));
-      waiter = writeWaiters_.erase(waiter);
-    } else {
-      ++waiter;
-    }
-  }
-  for (WriteWaiter& waiter : answered) waiter.reply(WriteReply(waiter, result));
-  if (!result.readAll && !result.Failed()) return;
-  std::vector<Reply> readers;
-  readers.swap(readWaiters_);
-  for (Reply& reader : readers) {
+  std::erase_if(writeWaiters_, [&](WriteWaiter& waiter) {
+    if (*waiter.change.stateRev > session.rev) return false;
+    answered.push_back(std::move(waiter));
+    return true;
+  });
+  for (WriteWaiter& waiter : answered) waiter.reply(WriteReply(waiter.change, result));
+}
+
+void AgentCore::AnswerReaders(Session& session, const SignJobResult& result) {
+  for (Reply& reader : session.readers) {
     if (result.Failed()) {
       reader(station::agent_protocol::ErrorReply(result.problem));
-    } else {
-      reader({{"ok", true}, {"port", result.port}, {"device", result.device}, {"panels", [&] {
-                json list = json::array();
-                for (const auto& [address, record] : result.readback)
-                  list.push_back(station::PanelJson(address, record));
-                return list;
-              }()}});
+      continue;
     }
+    json list = json::array();
+    for (const auto& [address, record] : result.readback) list.push_back(station::PanelJson(address, record));
+    reader({{"ok", true}, {"port", result.port}, {"device", result.device}, {"panels", list}});
   }
 }
 
-json AgentCore::WriteReply(const WriteWaiter& waiter, const SignJobResult& result) const {
-  json document = {{"ok", true},
-                   {"id", waiter.id},
-                   {"rev", waiter.rev},
-                   {"scheduled", false},
-                   {"port", result.port},
-                   {"device", result.device},
-                   {"panels", PanelOutcomesJson(waiter.request, result, desired_, readback_)}};
-  bool verified = !result.Failed();
-  for (const json& panel : document["panels"]) verified = verified && panel["verified"].get<bool>();
-  if (waiter.request.brightness) {
-    const bool echoed = result.brightnessConfirmed.value_or(brightnessDoneRev_ >= waiter.rev);
-    document["brightness"] = {{"level", *waiter.request.brightness}, {"verified", echoed}};
-    verified = verified && echoed;
+json AgentCore::WriteReply(const Change& change, const SignJobResult& result) const {
+  const bool confirmed = std::none_of(unconfirmed_.begin(), unconfirmed_.end(),
+                                      [&change](const Change& c) { return c.number == change.number; });
+  json document = ChangeJson(change);
+  document["ok"] = true;
+  document["scheduled"] = false;
+  document["port"] = result.port;
+  document["device"] = result.device;
+  document["panels"] = PanelOutcomesJson(change.request, result);
+  // The brightness as the outcome of a write: its level and whether the sign echoed it.
+  document.erase("brightness");
+  if (change.request.brightness) {
+    document["brightness"] = {{"level", *change.request.brightness},
+                              {"verified", confirmed && result.brightnessConfirmed.value_or(false)}};
   }
-  document["verified"] = verified;
+  document["verified"] = confirmed && !result.Failed();
   // The change stays the desired state; the agent keeps trying.
   if (result.Failed()) document["problem"] = result.problem;
   return document;
@@ -499,7 +652,7 @@ json AgentCore::Status() const {
           {"port", config_.port},
           {"port_in_use", foundPort_.empty() ? config_.port : foundPort_},
           {"port_state", portDown_ ? json(portProblem_) : json("ok")},
-          {"rev", currentRev_},
+          {"rev", stateRev_},
           {"verified_rev", verifiedRev_},
           {"panels", DesiredPanelsJson(desired_, readback_)},
           {"brightness", desired_.brightness ? json(*desired_.brightness) : json()},
@@ -522,8 +675,10 @@ json AgentCore::History(int64_t since) {
   return {{"ok", true}, {"events", events}};
 }
 
+std::vector<Event> AgentCore::EventsAfter(int64_t afterId, int limit) { return db_.EventsAfter(afterId, limit); }
+
 std::string AgentCore::StatusLine() const {
-  std::string line = "rev " + std::to_string(currentRev_) + (verifiedRev_ >= currentRev_ ? " verified" : " applying") +
+  std::string line = "rev " + std::to_string(stateRev_) + (verifiedRev_ >= stateRev_ ? " verified" : " applying") +
                      ", " + std::to_string(pending_.size()) + " pending";
   if (portDown_) line += "; " + portProblem_;
   return line;

@@ -32,7 +32,7 @@ json ChangeJson(const Change& change) {
                       {"inscription", r.inscription ? json(station::InscriptionBits(*r.inscription)) : json()}});
   }
   json document = {{"id", change.id},
-                   {"rev", change.rev},
+                   {"rev", change.stateRev ? json(*change.stateRev) : json()},
                    {"issuer", change.request.issuer},
                    {"requested_at", Instant(change.requestedAt)},
                    {"effective_at", Instant(change.request.effectiveAt)},
@@ -43,35 +43,33 @@ json ChangeJson(const Change& change) {
   return document;
 }
 
-json PanelOutcomesJson(const ChangeRequest& change, const SignJobResult& result,
-                       const DesiredState& desired, const Readback& readback) {
+json PanelOutcomesJson(const ChangeRequest& change, const SignJobResult& result) {
   json list = json::array();
   for (const station::PanelRequest& request : change.panels) {
     const uint8_t address = request.address;
     const auto outcome = std::find_if(result.panels.begin(), result.panels.end(),
                                       [address](const PanelOutcome& p) { return p.address == address; });
+    const auto shown = result.readback.find(address);
+    const std::optional<sign_link::PanelRecord> after =
+        shown != result.readback.end() ? shown->second : std::nullopt;
+    const bool sent = outcome != result.panels.end() && outcome->sent;
     json entry = {{"address", address}, {"row", station::EntryRowOf(address)}, {"half", station::HalfOf(address)}};
-    if (outcome != result.panels.end()) {
-      entry["asked"] = outcome->wanted ? RecordJson(address, outcome->wanted) : json();
-      entry["sent"] = outcome->sent;
-      entry["acknowledged"] = outcome->acknowledged;
-      entry["verified"] = outcome->verified;
-      entry["after"] = outcome->sent ? RecordJson(address, outcome->after) : json();
-      if (!outcome->skipped.empty()) entry["skipped"] = outcome->skipped;
-    } else {
-      const auto wanted = desired.Target(address, readback);
-      const auto shown = readback.find(address);
-      const bool holds = wanted && shown != readback.end() && shown->second == wanted;
-      entry["asked"] = wanted ? RecordJson(address, wanted) : json();
-      entry["sent"] = false;
-      entry["acknowledged"] = false;
-      entry["verified"] = holds && !result.Failed();
-      entry["after"] = shown != readback.end() ? RecordJson(address, shown->second) : json();
-      if (holds) entry["skipped"] = "the sign holds it already";
-    }
+    entry["asked"] = sent && outcome->wanted ? RecordJson(address, outcome->wanted)
+                     : after                 ? RecordJson(address, station::Merged(*after, request))
+                                             : json();
+    entry["sent"] = sent;
+    entry["acknowledged"] = sent && outcome->acknowledged;
+    entry["verified"] = !result.Failed() && PanelShows(after, request);
+    entry["after"] = after ? RecordJson(address, after) : json();
+    if (outcome != result.panels.end() && !outcome->skipped.empty()) entry["skipped"] = outcome->skipped;
+    if (outcome == result.panels.end() && entry["verified"].get<bool>()) entry["skipped"] = "the sign held it already";
     list.push_back(entry);
   }
   return list;
+}
+
+bool PanelShows(const std::optional<sign_link::PanelRecord>& record, const station::PanelRequest& request) {
+  return record && station::Merged(*record, request) == *record;
 }
 
 json DriftJson(const SignJobResult& result) {
@@ -89,7 +87,7 @@ json DriftJson(const SignJobResult& result) {
 json EventJson(const Event& event) {
   return {{"id", event.id},
           {"at", station::FormatInstant(event.at)},
-          {"kind", event.kind},
+          {"kind", station::EventKindName(event.kind)},
           {"rev", event.rev ? json(*event.rev) : json()},
           {"detail", event.detail}};
 }

@@ -16,11 +16,13 @@ namespace agent {
 // the panels as a write names them: price, grade, inscription or null for "keep".
 nlohmann::json ChangeJson(const Change& change);
 
-// The outcome of a write for the panels the change named: asked, sent,
-// acknowledged, verified and what the sign showed after. A panel that the
-// sign held already counts as verified by the last read-back.
-nlohmann::json PanelOutcomesJson(const ChangeRequest& change, const SignJobResult& result,
-                                 const DesiredState& desired, const Readback& readback);
+// The outcome of a write for the panels the change named, from one session:
+// asked, sent, acknowledged, verified (that session read it back as the
+// change asked) and what the sign showed after.
+nlohmann::json PanelOutcomesJson(const ChangeRequest& change, const SignJobResult& result);
+
+// The record shows every field the request names.
+bool PanelShows(const std::optional<sign_link::PanelRecord>& record, const station::PanelRequest& request);
 
 // What a verification or an apply found different, with what the sign showed.
 nlohmann::json DriftJson(const SignJobResult& result);

@@ -16,6 +16,7 @@
 #include "agent/agent_log.h"
 #include "agent/control_server.h"
 #include "agent/fleet_link.h"
+#include "agent/state_lock.h"
 #include "agent/state_db.h"
 #include "station/service_loop.h"
 
@@ -59,11 +60,12 @@ std::optional<Arguments> ParseArguments(int argc, char** argv) {
   return arguments;
 }
 
-// Tells the service manager the state after every event.
+// Tells the service manager the state after every event and every change of it.
 class StatusNotifier final : public AgentObserver {
  public:
   explicit StatusNotifier(const AgentCore& core) : core_(core) {}
-  void OnEvent(const Event&) override { sd_notify(0, ("STATUS=" + core_.StatusLine()).c_str()); }
+  void OnEvent(const Event&) override { OnStatus(); }
+  void OnStatus() override { sd_notify(0, ("STATUS=" + core_.StatusLine()).c_str()); }
 
  private:
   const AgentCore& core_;
@@ -71,6 +73,7 @@ class StatusNotifier final : public AgentObserver {
 
 int Serve(const AgentConfig& config) {
   mkdir(config.stateDir.c_str(), 0750);
+  const StateLock lock(config.stateDir);
   StateDb db(config.stateDir + "/agent.db");
   const station::ServiceLoop loop = station::NewServiceLoop();
 

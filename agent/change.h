@@ -1,6 +1,8 @@
 #pragma once
 // One accepted change of the desired state: what it changes, who asked, when
-// it was asked and when it takes effect. Its revision number only grows.
+// it was asked and when it takes effect. Its number orders the changes as they
+// were accepted; the state revision it made is given when it takes effect, so
+// revisions follow the order in which changes took effect, never backwards.
 
 #include <cstdint>
 #include <optional>
@@ -13,7 +15,7 @@ namespace agent {
 
 enum class ChangeState { kPending, kApplied, kSkipped, kCancelled };
 
-// What a source (the control socket, later a head office) asks for.
+// What a source (the control socket, a head office) asks for.
 struct ChangeRequest {
   std::string issuer;                // the local user, or "head office"
   std::optional<int64_t> sourceRev;  // the source's own revision number, when it has one
@@ -23,10 +25,11 @@ struct ChangeRequest {
 };
 
 struct Change {
-  int64_t rev = 0;
+  int64_t number = 0;  // in the order accepted
   std::string id;
   int64_t requestedAt = 0;
   ChangeState state = ChangeState::kPending;
+  std::optional<int64_t> stateRev;  // the state revision it made, once it took effect
   ChangeRequest request;
 };
 

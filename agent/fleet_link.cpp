@@ -49,12 +49,6 @@ std::string NewBootId() {
   return sd_id128_to_string(id, text);
 }
 
-// "drift found" -> "drift-found", as the events topic names kinds.
-std::string KindName(std::string kind) {
-  std::replace(kind.begin(), kind.end(), ' ', '-');
-  return kind;
-}
-
 }  // namespace
 
 FleetLink::FleetLink(sd_event* loop, const AgentConfig& config, AgentCore& core, StateDb& db)
@@ -66,7 +60,10 @@ FleetLink::FleetLink(sd_event* loop, const AgentConfig& config, AgentCore& core,
       bootId_(NewBootId()) {
   if (auto saved = db_.Value(kRevisionsKey)) revisions_ = HeadOfficeRevisions::FromJson(*saved);
   session_ = db_.Value(kSessionKey).value_or(0).get<int64_t>();
-  if (auto sent = db_.Value(kSentEventKey)) sentEvent_ = sent->get<int64_t>();
+  if (auto sent = db_.Value(kSentEventKey); sent && sent->is_object()) {
+    sentId_ = sent->at("id").get<int64_t>();
+    sentAt_ = sent->at("at").get<int64_t>();
+  }
   // Where the sign stood when the agent last looked; events move it on.
   const json status = core_.Status();
   const json& verification = status["last_verification"];
@@ -162,10 +159,16 @@ int FleetLink::OnEchoWait(sd_event_source*, uint64_t, void* self) {
 // The history recorded while the broker was away, oldest first, with the
 // ids it has in the history: a head office drops what it got already.
 void FleetLink::Backfill() {
-  if (!sentEvent_) return;
+  if (!sentAt_) {
+    // The first connection ever: the history before it stays in the history.
+    sentAt_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+    Save(kSentEventKey, {{"id", sentId_}, {"at", *sentAt_}});
+  }
   std::vector<Event> missed;
   try {
-    missed = db_.Events(*sentEvent_, kBackfillBatch);
+    missed = db_.Events(*sentAt_, kBackfillBatch);
   } catch (const std::exception& error) {
     Log(LOG_ERR, std::string("cannot read the history to send: ") + error.what());
     return;
@@ -208,7 +211,7 @@ void FleetLink::OnDesired(const std::string& payload) {
   try {
     desired = tarvo_mqtt::ParseDesired(payload);
   } catch (const tarvo_mqtt::DocumentError& error) {
-    core_.Record("desired rejected", std::nullopt, {{"problem", error.what()}}, LOG_WARNING);
+    core_.Record(station::EventKind::kDesiredRejected, std::nullopt, {{"problem", error.what()}}, LOG_WARNING);
     return;
   }
   const int64_t highest = revisions_.Highest();
@@ -216,7 +219,9 @@ void FleetLink::OnDesired(const std::string& payload) {
   if (desired.rev <= highest) {
     // Never silently: the head office shows which plan was not taken, and why.
     const std::string reason = desired.rev < highest ? "stale" : "conflict";
-    core_.Record("desired " + reason, std::nullopt,
+    core_.Record(desired.rev < highest ? station::EventKind::kDesiredStale
+                                       : station::EventKind::kDesiredConflict,
+                 std::nullopt,
                  {{"office_rev", desired.rev},
                   {"change_id", desired.changeId},
                   {"holds_office_rev", highest},
@@ -248,7 +253,9 @@ void FleetLink::Reconcile(const tarvo_mqtt::Desired& plan) {
   for (const HeadOfficeRevision& held : std::vector(revisions_.pending))
     if (held.effectiveAt && !listed(plan.scheduled, held.changeId))
       core_.Cancel(held.agentId, "head office", [](const json&) {});
-  if (!before || before->panels != plan.panels || before->brightness != plan.brightness) {
+  const bool wantsNow = !plan.panels.empty() || plan.brightness;
+  if (wantsNow &&
+      (!before || before->panels != plan.panels || before->brightness != plan.brightness)) {
     ChangeRequest now;
     now.panels = plan.panels;
     now.brightness = plan.brightness;
@@ -282,18 +289,19 @@ void FleetLink::OnEvent(const Event& event) {
 }
 
 void FleetLink::TrackRevisions(const Event& event) {
-  const bool accepted = event.kind == "change accepted";
-  if (!event.rev || !(accepted || event.kind == "change scheduled" || event.kind == "change due" ||
-                      event.kind == "change skipped" || event.kind == "change cancelled"))
+  using station::EventKind;
+  const bool accepted = event.kind == EventKind::kChangeAccepted;
+  if (!event.change || !(accepted || event.kind == EventKind::kChangeScheduled || event.kind == EventKind::kChangeDue ||
+                         event.kind == EventKind::kChangeSkipped || event.kind == EventKind::kChangeCancelled))
     return;
-  const int64_t agentRev = *event.rev;
-  if (submitting_ && (accepted || event.kind == "change scheduled")) {
+  const int64_t agentRev = *event.change;
+  if (submitting_ && (accepted || event.kind == EventKind::kChangeScheduled)) {
     HeadOfficeRevision revision = *submitting_;
     revision.agentRev = agentRev;
     revision.agentId = event.detail.value("id", "");
     revisions_.pending.push_back(revision);
     if (accepted) revisions_.TookEffect(agentRev, {});
-  } else if (accepted || event.kind == "change due") {
+  } else if (accepted || event.kind == EventKind::kChangeDue) {
     const std::string id = event.detail.value("id", "");
     const std::optional<Change> change = db_.ChangeById(id);
     LocalOverride local{id, change ? change->request.issuer : "", event.at, {}};
@@ -301,7 +309,7 @@ void FleetLink::TrackRevisions(const Event& event) {
       for (const station::PanelRequest& panel : change->request.panels)
         local.panels.push_back(panel.address);
     revisions_.TookEffect(agentRev, local);
-  } else if (event.kind != "change scheduled") {
+  } else if (event.kind != EventKind::kChangeScheduled) {
     revisions_.Dropped(agentRev);
   }
   Save(kRevisionsKey, revisions_.ToJson());
@@ -309,47 +317,51 @@ void FleetLink::TrackRevisions(const Event& event) {
 
 // The sign's state as the core's events tell it, in their order.
 void FleetLink::TrackSign(const Event& event) {
-  const std::string& kind = event.kind;
+  using station::EventKind;
+  const EventKind kind = event.kind;
   StationState next = signState_;
-  if (kind == "change accepted" || kind == "change due" || kind == "port back") {
+  if (kind == EventKind::kChangeAccepted || kind == EventKind::kChangeDue || kind == EventKind::kPortBack) {
     next = StationState::kApplying;
-  } else if (kind == "applied") {
+  } else if (kind == EventKind::kApplied) {
     next =
         event.detail.value("verified", false) ? StationState::kVerified : StationState::kUnverified;
-  } else if (kind == "verification ok" || kind == "drift healed") {
+  } else if (kind == EventKind::kVerificationOk || kind == EventKind::kDriftHealed) {
     next = StationState::kVerified;
-  } else if (kind == "drift found") {
+  } else if (kind == EventKind::kDriftFound) {
     next = drift_ == DriftMode::kHeal ? StationState::kApplying : StationState::kUnverified;
-  } else if (kind == "verification failed" || kind == "sign silent") {
+  } else if (kind == EventKind::kVerificationFailed || kind == EventKind::kSignSilent) {
     next = StationState::kUnverified;
-  } else if (kind == "port held") {
+  } else if (kind == EventKind::kPortHeld) {
     next = StationState::kPortHeld;
-  } else if (kind == "port lost" || kind == "port failed") {
+  } else if (kind == EventKind::kPortLost || kind == EventKind::kPortFailed) {
     next = StationState::kPortLost;
   }
   if (next != signState_) signStateAt_ = event.at;
   signState_ = next;
   // A sign that did not answer leaves no verification behind: remember the failure.
-  if (kind == "sign silent" || kind == "port lost" || kind == "port failed" || kind == "port held")
+  if (kind == EventKind::kSignSilent || kind == EventKind::kPortLost ||
+      kind == EventKind::kPortFailed || kind == EventKind::kPortHeld)
     signFailedAt_ = event.at;
-  else if (kind == "port back" || kind == "verification ok" || kind == "applied")
+  else if (kind == EventKind::kPortBack || kind == EventKind::kVerificationOk ||
+           kind == EventKind::kApplied)
     signFailedAt_.reset();
 }
 
 void FleetLink::Publish(const Event& event) {
-  if (!client_->Connected()) return;  // the history keeps it until the link is back
-  if (sentEvent_ && event.id <= *sentEvent_) return;
+  if (!client_->Connected() || !sentAt_) return;  // the history keeps it until the link is back
+  if (event.id <= sentId_) return;
   tarvo_mqtt::Event document{bootId_,
                              event.id,
                              WallTimeOf(event.at),
-                             KindName(event.kind),
+                             station::EventKindTopicName(event.kind),
                              station::Dump(event.detail),
-                             event.rev ? revisions_.HeadOfficeRev(*event.rev) : std::nullopt};
+                             event.change ? revisions_.HeadOfficeRev(*event.change) : std::nullopt};
   if (!client_->Publish(tarvo_mqtt::Topic(station_, TopicKind::kEvents),
                         tarvo_mqtt::Serialise(document), 1, false))
     return;
-  sentEvent_ = event.id;
-  Save(kSentEventKey, event.id);
+  sentId_ = event.id;
+  sentAt_ = event.at;
+  Save(kSentEventKey, {{"id", sentId_}, {"at", *sentAt_}});
 }
 
 void FleetLink::Save(const char* key, const json& value) {

@@ -81,7 +81,10 @@ class FleetLink final : public AgentObserver {
   std::optional<int64_t> signFailedAt_;  // the sign did not answer since its last verification
   std::optional<int64_t> verifiedAt_;  // since when the sign holds the current revision
   std::string bootId_;
-  std::optional<int64_t> sentEvent_;  // the last history event the broker took; none: none yet
+  // The last history event the broker took, and its time; no time before
+  // the first connection.
+  int64_t sentId_ = 0;
+  std::optional<int64_t> sentAt_;
   int64_t session_ = 0;
   std::optional<tarvo_mqtt::Reported> published_;  // the last `reported` the broker took
   std::string lastProblem_;

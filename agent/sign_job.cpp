@@ -40,21 +40,17 @@ bool SendBrightness(tarvo_cli::SignLine& line, const std::string& level, int tim
   return echo == "LM" + level;
 }
 
+// Every session reads all ten panels first: what the agent read earlier says
+// nothing of what the sign holds now (a window or a --direct write may have
+// changed it since), and a confirmation must come from this session.
 void Talk(const SignJob& job, tarvo_cli::SignLine& line, SignJobResult& result) {
-  Readback known = job.lastReadback;
-  const bool incomplete = std::any_of(job.desired.panels.begin(), job.desired.panels.end(),
-                                      [&known](const auto& entry) {
-                                        const auto shown = known.find(entry.first);
-                                        return shown == known.end() || !shown->second;
-                                      });
-  if (job.readAll || (incomplete && !job.desired.panels.empty())) {
-    for (const auto& [address, record] :
-         tarvo_cli::ReadPanels(line, station::PortLabel(result.port, result.device))) {
-      known[address] = record;
-      result.readback[address] = record;
-    }
-    result.readAll = true;
+  Readback known;
+  for (const auto& [address, record] :
+       tarvo_cli::ReadPanels(line, station::PortLabel(result.port, result.device))) {
+    known[address] = record;
+    result.readback[address] = record;
   }
+  result.readAll = true;
   for (const auto& [address, request] : job.desired.panels) {
     PanelOutcome outcome;
     outcome.address = address;

@@ -1,6 +1,6 @@
 #pragma once
 // One session with the sign, run on the worker thread: open the port (or find
-// the sign), read what is needed, write the panels that differ from what
+// the sign), read all ten panels, write the panels that differ from what
 // should be there, read those back and verify each, set the brightness, close.
 // Uses protocol/'s exchanges that wait for the bytes; nothing here touches the
 // agent's state.
@@ -18,10 +18,8 @@ namespace agent {
 struct SignJob {
   std::string port;     // "auto", COMn or a device path
   int timeoutMs = 100;  // the wait for one answer
-  bool readAll = false;  // read all ten panels first (else trust lastReadback)
   bool write = true;     // write what differs (else only report it)
   DesiredState desired;  // its panels; may be empty (a read alone)
-  Readback lastReadback;
   std::optional<std::string> brightness;  // to send: "auto" or "0".."9"
 };
 
@@ -45,7 +43,7 @@ struct SignJobResult {
   std::string problem;  // the failure in words (port error, no sign found, a silent sign)
   std::string holder;   // who holds the port, when busy
   bool readAll = false;  // every panel was read this time
-  Readback readback;     // what was read this time, panel by panel
+  Readback readback;     // what this session read, panel by panel (a written panel: its read-back)
   std::vector<PanelOutcome> panels;  // the panels that differed from what they should hold
   std::optional<bool> brightnessConfirmed;  // when it was sent: the echo matched
 

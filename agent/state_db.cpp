@@ -55,7 +55,7 @@ using nlohmann::json;
 
 constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS changes (
-  rev INTEGER PRIMARY KEY,
+  rev INTEGER PRIMARY KEY, -- the change's number, in the order accepted
   id TEXT NOT NULL UNIQUE,
   issuer TEXT NOT NULL,
   source_rev INTEGER,
@@ -75,7 +75,15 @@ CREATE INDEX IF NOT EXISTS events_at ON events (at);
 )";
 
 constexpr const char* kChangeColumns =
-    "rev, id, issuer, source_rev, requested_at, effective_at, panels, brightness, state";
+    "rev, id, issuer, source_rev, requested_at, effective_at, panels, brightness, state, state_rev";
+constexpr const char* kEventColumns = "id, at, kind, change_number, rev, detail";
+
+// A document stored by an older or damaged agent: the error names what and where.
+json Parsed(const std::string& text, const std::string& what) {
+  json value = json::parse(text, nullptr, false);
+  if (value.is_discarded()) throw StoreError(what + " is not JSON: " + text.substr(0, 80));
+  return value;
+}
 
 ChangeState StateFromName(const std::string& name) {
   for (ChangeState state : {ChangeState::kPending, ChangeState::kApplied, ChangeState::kSkipped,
@@ -87,7 +95,7 @@ ChangeState StateFromName(const std::string& name) {
 
 }  // namespace
 
-StateDb::StateDb(const std::string& path) {
+StateDb::StateDb(const std::string& path) : path_(path) {
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) != SQLITE_OK) {
     const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
@@ -95,16 +103,25 @@ StateDb::StateDb(const std::string& path) {
     db_ = nullptr;
     throw StoreError("cannot open " + path + ": " + message);
   }
-  sqlite3_busy_timeout(db_, 5000);
-  Exec("PRAGMA journal_mode=WAL");
-  Exec("PRAGMA synchronous=FULL");
-  Exec(kSchema);
+  try {
+    sqlite3_busy_timeout(db_, 5000);
+    Exec("PRAGMA journal_mode=WAL");
+    Exec("PRAGMA synchronous=FULL");
+    Exec(kSchema);
+    // Columns a database made by an earlier agent lacks.
+    AddColumn("changes", "state_rev", "INTEGER");
+    AddColumn("events", "change_number", "INTEGER");
+  } catch (...) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw;
+  }
 }
 
 StateDb::~StateDb() { sqlite3_close(db_); }
 
 void StateDb::Fail(const std::string& what) {
-  throw StoreError("database " + what + ": " + sqlite3_errmsg(db_));
+  throw StoreError("database " + path_ + ": " + what + ": " + sqlite3_errmsg(db_));
 }
 
 void StateDb::Exec(const char* sql) {
@@ -112,8 +129,15 @@ void StateDb::Exec(const char* sql) {
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
     const std::string text = message ? message : "failed";
     sqlite3_free(message);
-    throw StoreError("database: " + text);
+    throw StoreError("database " + path_ + ": " + text);
   }
+}
+
+void StateDb::AddColumn(const char* table, const char* column, const char* type) {
+  Statement query(*this, (std::string("SELECT COUNT(*) FROM pragma_table_info('") + table + "') WHERE name = ?").c_str());
+  query.Bind(1, std::string(column));
+  query.Step();
+  if (query.Integer(0) == 0) Exec((std::string("ALTER TABLE ") + table + " ADD COLUMN " + column + " " + type).c_str());
 }
 
 void StateDb::Begin() { Exec("BEGIN IMMEDIATE"); }
@@ -122,7 +146,7 @@ void StateDb::Rollback() {
   if (!sqlite3_get_autocommit(db_)) Exec("ROLLBACK");
 }
 
-int64_t StateDb::LastRev() {
+int64_t StateDb::LastChangeNumber() {
   Statement query(*this, "SELECT COALESCE(MAX(rev), 0) FROM changes");
   query.Step();
   return query.Integer(0);
@@ -132,35 +156,41 @@ void StateDb::InsertChange(const Change& change) {
   const ChangeRequest& r = change.request;
   Statement insert(*this,
                    "INSERT INTO changes (rev, id, issuer, source_rev, requested_at, effective_at, "
-                   "panels, brightness, state) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  insert.Bind(1, change.rev).Bind(2, change.id).Bind(3, r.issuer).Bind(4, r.sourceRev);
+                   "panels, brightness, state, state_rev) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  insert.Bind(1, change.number).Bind(2, change.id).Bind(3, r.issuer).Bind(4, r.sourceRev);
   insert.Bind(5, change.requestedAt).Bind(6, r.effectiveAt).Bind(7, RequestsJson(r.panels).dump());
   if (r.brightness) insert.Bind(8, *r.brightness);
-  insert.Bind(9, std::string(StateName(change.state)));
+  insert.Bind(9, std::string(StateName(change.state))).Bind(10, change.stateRev);
   insert.Step();
 }
 
-void StateDb::SetChangeState(int64_t rev, ChangeState state) {
-  Statement update(*this, "UPDATE changes SET state = ? WHERE rev = ?");
-  update.Bind(1, std::string(StateName(state))).Bind(2, rev);
+void StateDb::SetChangeState(int64_t number, ChangeState state, std::optional<int64_t> stateRev) {
+  Statement update(*this, "UPDATE changes SET state = ?, state_rev = ? WHERE rev = ?");
+  update.Bind(1, std::string(StateName(state))).Bind(2, stateRev).Bind(3, number);
   update.Step();
 }
 
 namespace {
 
 template <typename Query>
-Change ChangeFromRow(Query& row) {
+Change ChangeFromRow(Query& row, const std::string& path) {
   Change change;
-  change.rev = row.Integer(0);
+  change.number = row.Integer(0);
   change.id = row.Text(1);
   change.request.issuer = row.Text(2);
   change.request.sourceRev = row.OptionalInteger(3);
   change.requestedAt = row.Integer(4);
   change.request.effectiveAt = row.OptionalInteger(5);
-  change.request.panels = RequestsFromJson(json::parse(row.Text(6)));
+  const std::string what = "change " + std::to_string(change.number) + " in " + path;
+  try {
+    change.request.panels = RequestsFromJson(Parsed(row.Text(6), what));
+  } catch (const json::exception& error) {
+    throw StoreError(what + ": " + error.what());
+  }
   const std::string brightness = row.Text(7);
   if (!brightness.empty()) change.request.brightness = brightness;
   change.state = StateFromName(row.Text(8));
+  change.stateRev = row.OptionalInteger(9);
   return change;
 }
 
@@ -172,7 +202,7 @@ std::vector<Change> StateDb::Changes(ChangeState state) {
                              .c_str());
   query.Bind(1, std::string(StateName(state)));
   std::vector<Change> changes;
-  while (query.Step()) changes.push_back(ChangeFromRow(query));
+  while (query.Step()) changes.push_back(ChangeFromRow(query, path_));
   return changes;
 }
 
@@ -180,14 +210,14 @@ std::optional<Change> StateDb::ChangeById(const std::string& id) {
   Statement query(*this, (std::string("SELECT ") + kChangeColumns + " FROM changes WHERE id = ?").c_str());
   query.Bind(1, id);
   if (!query.Step()) return std::nullopt;
-  return ChangeFromRow(query);
+  return ChangeFromRow(query, path_);
 }
 
 std::optional<json> StateDb::Value(const std::string& key) {
   Statement query(*this, "SELECT value FROM agent_values WHERE key = ?");
   query.Bind(1, key);
   if (!query.Step()) return std::nullopt;
-  return json::parse(query.Text(0));
+  return Parsed(query.Text(0), "the value " + key + " in " + path_);
 }
 
 void StateDb::SetValue(const std::string& key, const json& value) {
@@ -199,22 +229,36 @@ void StateDb::SetValue(const std::string& key, const json& value) {
 }
 
 int64_t StateDb::AddEvent(const Event& event) {
-  Statement insert(*this, "INSERT INTO events (at, kind, rev, detail) VALUES (?, ?, ?, ?)");
-  insert.Bind(1, event.at).Bind(2, event.kind).Bind(3, event.rev);
-  insert.Bind(4, event.detail.dump(-1, ' ', false, json::error_handler_t::replace));
+  Statement insert(*this, "INSERT INTO events (at, kind, change_number, rev, detail) VALUES (?, ?, ?, ?, ?)");
+  insert.Bind(1, event.at).Bind(2, std::string(station::EventKindName(event.kind))).Bind(3, event.change);
+  insert.Bind(4, event.rev).Bind(5, event.detail.dump(-1, ' ', false, json::error_handler_t::replace));
   insert.Step();
   return sqlite3_last_insert_rowid(db_);
 }
 
 std::vector<Event> StateDb::Events(int64_t since, int limit) {
-  Statement query(*this,
-                  "SELECT id, at, kind, rev, detail FROM (SELECT * FROM events WHERE at >= ? "
-                  "ORDER BY id DESC LIMIT ?) ORDER BY id");
-  query.Bind(1, since).Bind(2, static_cast<int64_t>(limit));
+  return EventRows("SELECT * FROM (SELECT * FROM events WHERE at >= ? ORDER BY id DESC LIMIT ?) ORDER BY id", since,
+                   limit);
+}
+
+std::vector<Event> StateDb::EventsAfter(int64_t afterId, int limit) {
+  return EventRows("SELECT * FROM events WHERE id > ? ORDER BY id LIMIT ?", afterId, limit);
+}
+
+// A detail a damaged database holds is shown as it is, not allowed to hide
+// the rest of the history; a kind this agent does not know is left out.
+std::vector<Event> StateDb::EventRows(const char* sql, int64_t from, int limit) {
+  Statement query(*this, (std::string("SELECT ") + kEventColumns + " FROM (" + sql + ")").c_str());
+  query.Bind(1, from).Bind(2, static_cast<int64_t>(limit));
   std::vector<Event> events;
   while (query.Step()) {
-    events.push_back({query.Integer(0), query.Integer(1), query.Text(2), query.OptionalInteger(3),
-                      json::parse(query.Text(4))});
+    Event event{query.Integer(0), query.Integer(1), station::EventKind::kAgentStarted, query.OptionalInteger(3),
+                query.OptionalInteger(4), json::parse(query.Text(5), nullptr, false)};
+    const std::optional<station::EventKind> known = station::EventKindFromName(query.Text(2));
+    if (!known) continue;
+    event.kind = *known;
+    if (event.detail.is_discarded()) event.detail = {{"unreadable", query.Text(5)}};
+    events.push_back(std::move(event));
   }
   return events;
 }

@@ -1,10 +1,11 @@
 // tarvo-fleet-bench: N stations, each the agent's own code (its core, its
 // head-office link, protocol/'s exchanges) against its own simulated sign on a
 // pseudo-terminal at 19200 bit/s, in this process (50 stations a loop),
-// one local mosquitto with the package's configuration, and tarvo-fleet push
-// as the head office runs it. Prints one JSON figure a line.
+// one local mosquitto with the package's configuration, the stations over
+// TLS as deployed, and tarvo-fleet push as the head office runs it. Prints
+// one JSON figure a line.
 //
-//   tarvo-fleet-bench [--stations N]   (default 1000)
+//   tarvo-fleet-bench [--stations N] [--outage-s S]   (default 1000 and 30)
 //
 // The stations' databases live on /dev/shm when there is one: a thousand
 // stations share one disk here, where each would have its own.
@@ -200,7 +201,7 @@ bool WaitUntil(const std::function<bool()>& done, Clock::duration bound) {
   return true;
 }
 
-int Run(int stations) {
+int Run(int stations, int outageS) {
   rlimit files{1 << 20, 1 << 20};
   if (setrlimit(RLIMIT_NOFILE, &files) != 0) {
     getrlimit(RLIMIT_NOFILE, &files);
@@ -247,7 +248,8 @@ int Run(int stations) {
     config.stateDir = env.StateDir() + "/" + ids[i];
     std::filesystem::create_directories(config.stateDir);
     tarvo_mqtt::ClientSettings mqtt;
-    mqtt.url = broker.Url();
+    mqtt.url = broker.TlsUrl();
+    mqtt.caFile = broker.CaFile();
     mqtt.username = ids[i];
     mqtt.passwordFile = broker.PasswordFile(ids[i]);
     config.mqtt = mqtt;
@@ -354,12 +356,51 @@ int Run(int stations) {
   check(back, "not every station came back after the broker's restart");
   const double reconnect = Seconds(Clock::now() - killed);
 
+  // Stopped 5 s, then started: from the start until every station is online
+  // in a new session with its reported published again.
+  const auto backAfter = [&](const std::map<std::string, Observer::Seen>& earlier,
+                             Clock::time_point since) {
+    return WaitUntil(
+        [&] {
+          const auto seen = observer.Snapshot();
+          return std::all_of(seen.begin(), seen.end(), [&](const auto& entry) {
+            return entry.second.online &&
+                   entry.second.session > earlier.at(entry.first).session &&
+                   entry.second.reportedAt > since;
+          });
+        },
+        180s);
+  };
+  const auto beforeOutage = observer.Snapshot();
+  broker.Stop();
+  std::this_thread::sleep_for(5s);
+  const Clock::time_point started = Clock::now();
+  broker.Start();
+  check(backAfter(beforeOutage, started), "not every station came back after a 5 s outage");
+  const double tlsReconnect = Seconds(Clock::now() - started);
+
+  // The stations' CPU while the broker is away: they wait for their next
+  // retry asleep. (The signs' verifications go on, as they would.)
+  const auto beforeLong = observer.Snapshot();
+  broker.Stop();
+  const double outageCpu = OwnCpuSeconds(RUSAGE_SELF);
+  const Clock::time_point outageStart = Clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(outageS));
+  const double outageCpuPercent = (OwnCpuSeconds(RUSAGE_SELF) - outageCpu) /
+                                  Seconds(Clock::now() - outageStart) * 100.0 / stations;
+  const Clock::time_point restarted = Clock::now();
+  broker.Start();
+  check(backAfter(beforeLong, restarted), "not every station came back after the long outage");
+
   dup2(stderrCopy, 2);
   const std::string n = std::to_string(stations);
   Print("fleet.push_p50_ms", percentile(50), "ms", "N=" + n);
   Print("fleet.push_p99_ms", percentile(99), "ms", "<= 3000");
   Print("fleet.push_last_ms", latencies.empty() ? 0.0 : latencies.back(), "ms", "N=" + n);
   Print("fleet.reconnect_s", reconnect, "s", "<= 10");
+  Print("fleet.tls_reconnect_s", tlsReconnect, "s", "<= 15");
+  Print("fleet.outage_cpu_percent", outageCpuPercent, "%", "< 0.1 per station over " +
+                                                                 std::to_string(outageS) + " s");
   Print("fleet.broker_kb_per_station", brokerKb / stations, "KiB", "N=" + n);
   Print("fleet.stations_kb_per_station", stationsKb / stations, "KiB", "N=" + n);
   Print("fleet.cpu_s_per_change", cpu / stations, "s", "N=" + n);
@@ -373,21 +414,24 @@ int Run(int stations) {
 
 int main(int argc, char** argv) {
   int stations = 1000;
+  int outageS = 30;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--stations" && i + 1 < argc) {
       stations = std::atoi(argv[++i]);
+    } else if (arg == "--outage-s" && i + 1 < argc) {
+      outageS = std::atoi(argv[++i]);
     } else if (arg != "--json") {
-      std::fprintf(stderr, "usage: tarvo-fleet-bench [--stations N] [--json]\n");
+      std::fprintf(stderr, "usage: tarvo-fleet-bench [--stations N] [--outage-s S] [--json]\n");
       return 2;
     }
   }
-  if (stations < 1) {
-    std::fprintf(stderr, "tarvo-fleet-bench: --stations must be 1 or more\n");
+  if (stations < 1 || outageS < 1) {
+    std::fprintf(stderr, "tarvo-fleet-bench: --stations and --outage-s must be 1 or more\n");
     return 2;
   }
   try {
-    return Run(stations);
+    return Run(stations, outageS);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tarvo-fleet-bench: %s\n", error.what());
     return 1;

@@ -58,7 +58,15 @@ std::optional<AgentClient> AgentClient::Connect() {
                      station::Format("the agent at %s: permission denied; add the user to group %s and log in again",
                                      {path, SocketGroup(path)}));
   }
-  return std::nullopt;  // no socket, or no agent behind it
+  // A socket nobody answers on is an agent that crashed or hangs: going to
+  // the port behind its back would be undone by it once it is back.
+  if (error != ENOENT) {
+    throw CliFailure(ExitStatus::kPortError,
+                     station::Format("the agent at %s does not answer (%s); see journalctl -u tarvo-agent, or "
+                                     "use --direct to write the port itself",
+                                     {path, std::strerror(error)}));
+  }
+  return std::nullopt;  // no agent installed or started
 }
 
 AgentClient::~AgentClient() {

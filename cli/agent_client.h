@@ -13,8 +13,9 @@ std::string AgentSocketPath();
 
 class AgentClient {
  public:
-  // Nothing when no agent listens there. A socket that refuses the user is a
-  // failure (port error) naming the group to join.
+  // Nothing when there is no socket. A socket that refuses the user is a
+  // failure (port error) naming the group to join; one that refuses the
+  // connection (a crashed agent's) is a failure naming the socket.
   static std::optional<AgentClient> Connect();
   AgentClient(AgentClient&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   AgentClient(const AgentClient&) = delete;

@@ -66,8 +66,8 @@ void PrintChanges(std::ostream& out, const json& changes) {
               Text(panel["grade"]) + ":" + Text(panel["inscription"]) + " ";
     if (!change["brightness"].is_null()) what += "brightness=" + Text(change["brightness"]);
     char line[160];
-    std::snprintf(line, sizeof line, "%-12s  %3lld  %-24s  %-8s  ", Text(change["id"]).c_str(),
-                  static_cast<long long>(change["rev"].get<int64_t>()), Text(change["effective_at"]).c_str(),
+    std::snprintf(line, sizeof line, "%-12s  %3s  %-24s  %-8s  ", Text(change["id"]).c_str(),
+                  Text(change["rev"]).c_str(), Text(change["effective_at"]).c_str(),
                   Text(change["issuer"]).c_str());
     out << line << what << '\n';
   }
@@ -102,12 +102,18 @@ ExitStatus WriteThroughAgent(const Options& options, Console& console, AgentClie
   if (options.json) console.out << station::Dump(reply) << '\n';
   if (reply.value("scheduled", false)) {
     if (!options.json)
-      console.out << station::Format("scheduled: change %s, rev %s, at %s",
-                                     {Text(reply["id"]), reply["rev"].dump(), Text(reply["effective_at"])})
+      console.out << station::Format("scheduled: change %s at %s", {Text(reply["id"]), Text(reply["effective_at"])})
                   << '\n';
     return ExitStatus::kDone;
   }
   const bool verified = reply.value("verified", false);
+  if (reply.contains("superseded_by")) {
+    console.err << "tarvo-cli: "
+                << station::Format("change %s was superseded by change %s before the sign confirmed it",
+                                   {Text(reply["id"]), Text(reply["superseded_by"])})
+                << '\n';
+    return ExitStatus::kNotConfirmed;
+  }
   if (!options.json) {
     console.out << station::Format("change %s, rev %s, %s",
                                    {Text(reply["id"]), reply["rev"].dump(),
@@ -178,6 +184,16 @@ std::optional<ExitStatus> RunThroughAgent(const Options& options, Console& conso
                        station::Format("--at needs the agent, and none answers at %s", {AgentSocketPath()}));
     return std::nullopt;
   }
+  // A script that names a port means that sign: the agent may keep another.
+  if (options.port) {
+    const json status = Checked(agent->Ask({{"op", "status"}}));
+    if (status["port"] != *options.port && status["port_in_use"] != *options.port)
+      throw CliFailure(ExitStatus::kBadUsage,
+                       station::Format("--port %s: the agent keeps the sign on %s; leave --port out, or use --direct "
+                                       "to use %s itself",
+                                       {station::Quoted(*options.port), Text(status["port_in_use"]),
+                                        station::Quoted(*options.port)}));
+  }
   if (options.command == Command::kRead) return ReadThroughAgent(options, console, *agent);
   return WriteThroughAgent(options, console, *agent);
 }
@@ -224,7 +240,7 @@ ExitStatus RunSchedule(const Options& options, Console& console) {
   if (options.json) {
     console.out << station::Dump(reply) << '\n';
   } else if (options.cancelId) {
-    console.out << station::Format("cancelled: change %s, rev %s", {Text(reply["id"]), reply["rev"].dump()}) << '\n';
+    console.out << station::Format("cancelled: change %s", {Text(reply["id"])}) << '\n';
   } else {
     PrintChanges(console.out, reply["pending"]);
   }

@@ -6,8 +6,8 @@
 #include <charconv>
 
 #include "cli/failure.h"
-#include "serial/port/port_names.h"
 #include "station/command_line.h"
+#include "station/port_name.h"
 #include "station/quoted.h"
 #include "station/text.h"
 
@@ -94,11 +94,7 @@ std::string InUserTerms(const CLI::ParseError& error, int argc, const char* cons
 
 // COMn as the port list names it, or a device path under /dev/.
 void CheckPortName(const std::string& port) {
-  const bool controlCharacter =
-      std::any_of(port.begin(), port.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
-  const bool comName = ComNumber(port).has_value() && port.rfind("COM", 0) == 0;
-  const bool devicePath = port.rfind("/dev/", 0) == 0 && DeviceForPort(port) == port;
-  if ((comName || devicePath) && !controlCharacter) return;
+  if (station::IsPortName(port)) return;
   BadUsage(station::Format("bad --port %s: give COMn (COM3: no leading zero) or a device path "
                            "under /dev/ (/dev/ttyUSB0: no \".\" or \"..\" parts)",
                            {station::Quoted(port)}));

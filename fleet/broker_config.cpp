@@ -2,23 +2,17 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 #include "fleet/failure.h"
 #include "fleet/options.h"
+#include "fleet/user_files.h"
 
 namespace tarvo_fleet {
 
 namespace {
 
-std::string ConfigPath() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  const std::string folder =
-      config && *config ? config : std::string(home ? home : "") + "/.config";
-  return folder + "/tarvo/fleet.toml";
-}
+std::string ConfigPath() { return UserFile("XDG_CONFIG_HOME", ".config", "fleet.toml"); }
 
 BrokerOptions FromFile(const std::string& path) {
   BrokerOptions file;

@@ -5,13 +5,13 @@
 // each other's events, and an event sent twice (again after a reconnect) is
 // printed once.
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "fleet/broker_session.h"
 #include "fleet/commands.h"
+#include "fleet/user_files.h"
 #include "mqtt/topics.h"
 #include "station/panel_json.h"
 
@@ -35,12 +35,8 @@ json EventJson(const std::string& station, const Event& event) {
 }
 
 std::string CursorPath(const Options& options) {
-  if (options.cursorFile) return *options.cursorFile;
-  const char* state = std::getenv("XDG_STATE_HOME");
-  const char* home = std::getenv("HOME");
-  const std::string folder =
-      state && *state ? state : std::string(home ? home : "") + "/.local/state";
-  return folder + "/tarvo/fleet-events.cursor";
+  return options.cursorFile.value_or(
+      UserFile("XDG_STATE_HOME", ".local/state", "fleet-events.cursor"));
 }
 
 // {"session": client id, "seen": {station: seq}}; a new one when there is none.

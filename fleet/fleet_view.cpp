@@ -26,9 +26,17 @@ void FleetView::Take(const Message& message) {
         }
         break;
       case TopicKind::kReported:
-        station.reported = ParseReported(message.payload);
+        if (message.payload.empty()) {
+          station.reported.reset();  // forgotten
+        } else {
+          station.reported = ParseReported(message.payload);
+        }
         break;
       case TopicKind::kStatus: {
+        if (message.payload.empty()) {
+          station.status.reset();
+          break;
+        }
         const Status status = ParseStatus(message.payload);
         // Within one session "lost" comes after "online"; across sessions the newer wins.
         if (!station.status || status.session > station.status->session ||

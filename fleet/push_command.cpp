@@ -79,7 +79,7 @@ ExitStatus RunPush(const Options& options, Console& console) {
   // Everything the line says is checked before anything is published.
   PlanChange change;
   change.panels = station::ParseSpecs(options.specs);
-  change.effectiveAt = EffectiveAt(options, std::chrono::system_clock::now());
+  change.effectiveAt = EffectiveAt(options, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()));
   std::vector<std::string> stations = NamedStations(options);
   const ClientSettings settings = BrokerSettings(options.broker);
   change.issuer = Issuer(settings.username);
@@ -101,14 +101,14 @@ ExitStatus RunPush(const Options& options, Console& console) {
                     "station that has never connected)");
   }
 
-  PushOperation push(session.View(), stations, change, std::chrono::system_clock::now(),
+  PushOperation push(session.View(), stations, change, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()),
                      {.publish =
                           [&session](const std::string& topic, const std::string& payload) {
                             return session.Client().Publish(topic, payload, 1, true);
                           },
                       .changed = nullptr});
   session.onMessage = [&push](const Message& message) {
-    push.Take(message, std::chrono::system_clock::now());
+    push.Take(message, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()));
   };
   push.Start();
   session.RunUntil([&push] { return push.Done(); }, std::chrono::seconds(options.timeoutS));

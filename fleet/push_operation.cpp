@@ -172,7 +172,10 @@ void PushOperation::Judge(size_t i) {
                         reported.localOverride->issuer + " (panels " + panels + ")");
   }
   const bool checked = reported.lastVerification && reported.lastVerification->ok;
-  if (reported.state == StationState::kVerified && checked && Shows(reported.panels, plan.panels))
+  // "scheduled": verified, with entries of the plan still to come.
+  const bool settled =
+      reported.state == StationState::kVerified || reported.state == StationState::kScheduled;
+  if (settled && checked && Shows(reported.panels, plan.panels))
     Settle(i, Outcome::kConfirmed, rev + " verified");
 }
 

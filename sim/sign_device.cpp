@@ -114,6 +114,12 @@ Exchange SignDevice::AnswerRead(const std::string& message) {
   const int address = AddressOf(message[1]);
   if (!IsPanelAddress(address)) return {message, "", "no such panel"};
   if (faults_.silent) return {message, "", "silent"};  // keeps the reply countdowns
+  if (faults_.answerForAnotherPanel) {
+    // A sign whose panels' addresses are set wrong: 4 answers as 8, 12 as 0.
+    const int other = address == 4 ? 8 : address == 12 ? 0 : address + 1;
+    return {message, PanelReply(sign_link::AddressChar(static_cast<uint8_t>(other)), panels_[static_cast<size_t>(other)]),
+            "answered for another panel"};
+  }
   return {message, PanelReply(message[1], panels_[static_cast<size_t>(address)]), ""};
 }
 

@@ -23,6 +23,7 @@ struct SignFaults {
   bool replyWithoutT = false;   // "X" in place of "T"; the check code still matches
   bool replyWithoutOk = false;  // "NO" in place of "OK"; the check code still matches
   int replyLength = 0;          // > 0: replies cut to this many bytes (11: the short reply)
+  bool answerForAnotherPanel = false;  // each read is answered by the next panel's reply (its address, its record)
 
   // Writes and brightness.
   int refusedWrites = 0;             // the next N good write frames are neither stored nor answered

@@ -6,12 +6,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -34,7 +36,19 @@ struct AgentSetup {
   std::string port = "COM3";
   int verifyIntervalS = 300;
   std::string drift = "heal";
+  int clientTimeoutS = 30;
 };
+
+// A killed program's exclusive hold on a terminal ends with the terminal's
+// last close, as with a real adapter; the simulator keeps its terminal end
+// open in this process, so the test ends the hold as that close would.
+inline void EndExclusiveHold(const std::string& terminal) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error) == terminal)
+      ioctl(std::stoi(entry.path().filename().string()), TIOCNXCL);
+  }
+}
 
 // A connection to a Unix socket; -1 when it was refused (errno tells why).
 inline int ConnectUnix(const std::string& path) {
@@ -82,6 +96,7 @@ class AgentProcess {
     std::ofstream config(Config());
     config << "# written by the test\nstation = \"test-station\"\nport = \"" << setup.port << "\"\n"
            << "verify_interval_s = " << setup.verifyIntervalS << "\ndrift = \"" << setup.drift << "\"\n"
+           << "client_timeout_s = " << setup.clientTimeoutS << "\n"
            << "state_dir = \"" << root_ << "/agent-state\"\nsocket = \"" << socket_ << "\"\n"
            << "socket_group = \"root\"\n";
   }
@@ -159,6 +174,7 @@ class AgentProcess {
   const std::string& Socket() const { return socket_; }
   pid_t Pid() const { return pid_; }
   std::string Config() const { return root_ + "/agent.toml"; }
+  std::string StateDir() const { return root_ + "/agent-state"; }
   std::string LogPath() const { return root_ + "/agent.log"; }
 
  private:

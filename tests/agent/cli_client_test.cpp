@@ -88,4 +88,34 @@ TEST_F(AgentTest, CliDirectWriteIsDriftToTheAgent) {
       << agent_->Log();
 }
 
+// A crashed agent's socket: the user hears of it, the port is left alone
+// (the restarted agent would heal the price back).
+TEST_F(AgentTest, CliBehindACrashedAgentStopsNamingTheSocket) {
+  StartAgent();
+  WaitFirstRead();
+  agent_->Kill9();
+  sign_.ClearReceived();
+
+  const CliResult result = RunCli({"write", "row1=11.11:80:0"});
+
+  EXPECT_EQ(result.status, 3) << result.out << result.err;
+  EXPECT_NE(result.err.find(agent_->Socket()), std::string::npos) << result.err;
+  EXPECT_EQ(sign_.ReceivedCount(), 0u);
+}
+
+TEST_F(AgentTest, CliPortThroughTheAgentMustBeTheAgentsOwn) {
+  StartAgent();
+  WaitFirstRead();
+  sign_.ClearReceived();
+
+  const CliResult other = RunCli({"write", "--port", "COM7", "row1=11.11:80:0"});
+  const CliResult own = RunCli({"write", "--port", "COM3", "row1=22.22:80:0"});
+
+  EXPECT_EQ(other.status, 2) << other.err;
+  EXPECT_NE(other.err.find("COM3"), std::string::npos) << other.err;
+  EXPECT_EQ(own.status, 0) << own.err;
+  EXPECT_EQ(tarvo::test::WriteFrames(sign_), 2u);
+  EXPECT_TRUE(Shows(4, {"2222", '1', '0'}));
+}
+
 }  // namespace

@@ -7,7 +7,11 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <sqlite3.h>
+
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "serial/CPort.h"
 #include "tests/agent/agent_fixture.h"
@@ -167,6 +171,180 @@ TEST_F(AgentTest, TheServiceManagerIsToldReadyWatchdogAndStopping) {
   close(notify);
 }
 
+TEST_F(AgentTest, ASecondAgentOnTheSameStateIsRefusedAndTheFirstKeepsItsSocket) {
+  StartAgent();
+  WaitFirstRead();
+  tarvo::test::AgentProcess second(env_.Root());
+
+  second.Start({}, false);
+
+  EXPECT_EQ(second.Wait(), 1);
+  EXPECT_NE(second.Log().find("another tarvo-agent (pid " + std::to_string(agent_->Pid()) + ")"), std::string::npos)
+      << second.Log();
+  EXPECT_TRUE(agent_->Request({{"op", "status"}})["ok"]);
+}
+
+TEST_F(AgentTest, AFileThatIsNotASocketIsNeverRemoved) {
+  std::ofstream(env_.Root() + "/agent.sock") << "keep me\n";
+  tarvo::test::AgentProcess agent(env_.Root());
+
+  agent.Start({}, false);
+
+  EXPECT_EQ(agent.Wait(), 1);
+  std::ifstream kept(env_.Root() + "/agent.sock");
+  std::string text;
+  std::getline(kept, text);
+  EXPECT_EQ(text, "keep me");
+  EXPECT_NE(agent.Log().find("not a socket"), std::string::npos) << agent.Log();
+}
+
+// One request of each client a turn: a client that pipelines requests as
+// fast as it can delays neither another client nor a change that comes due.
+TEST_F(AgentTest, AFloodingClientHoldsUpNeitherOthersNorADueChange) {
+  StartAgent();
+  WaitFirstRead();
+  Schedule({"row1=11.11:80:0"}, tarvo::test::NowMs() + 500);
+  std::atomic<bool> flooding = true;
+  std::atomic<bool> stop = false;
+  std::thread flood([&] {
+    const int fd = tarvo::test::ConnectUnix(agent_->Socket());
+    std::string burst;
+    for (int i = 0; i < 200; ++i) burst += "{\"op\":\"status\"}\n";
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    while (!stop && std::chrono::steady_clock::now() < end) {
+      (void)!send(fd, burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      char buffer[65536];
+      while (recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+      }
+    }
+    flooding = false;
+    close(fd);
+  });
+
+  const json status = agent_->Request({{"op", "status"}});
+  const bool answeredDuringFlood = flooding;
+  const bool shownDuringFlood = WaitFor([&] { return Shows(4, {"1111", '1', '0'}) || !flooding; }) && flooding;
+  stop = true;
+  flood.join();
+
+  EXPECT_TRUE(status["ok"]) << status;
+  EXPECT_TRUE(answeredDuringFlood);
+  EXPECT_TRUE(shownDuringFlood) << agent_->Log();
+}
+
+TEST_F(AgentTest, IdleClientsAreLetGoSoOthersGetIn) {
+  StartAgent({.clientTimeoutS = 1});
+  std::vector<int> silent;
+  for (size_t i = 0; i < 32; ++i) silent.push_back(tarvo::test::ConnectUnix(agent_->Socket()));
+
+  EXPECT_TRUE(WaitFor([&] { return agent_->Request({{"op", "status"}}).value("ok", false); }));
+  for (int fd : silent) close(fd);
+}
+
+TEST_F(AgentTest, AHalfClosedClientStillGetsItsReply) {
+  StartAgent();
+  const int fd = tarvo::test::ConnectUnix(agent_->Socket());
+  const std::string request = json({{"op", "write"}, {"specs", {"row1=56.90:95"}}}).dump() + "\n";
+  ASSERT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  shutdown(fd, SHUT_WR);
+
+  const json reply = json::parse(tarvo::test::Exchange(fd, ""), nullptr, false);
+  close(fd);
+
+  EXPECT_TRUE(reply["verified"]) << reply;
+}
+
+// The service manager's STATUS follows the state, not only its events.
+TEST_F(AgentTest, TheServiceStatusLineFollowsTheState) {
+  sim_.Start();
+  const std::string path = env_.Root() + "/notify.sock";
+  const int notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  std::string last;
+  const auto hear = [&](const std::string& what) {
+    pollfd wait = {notify, POLLIN, 0};
+    while (last != what && poll(&wait, 1, 20000) > 0) {
+      char buffer[4096];
+      const ssize_t n = recv(notify, buffer, sizeof buffer, 0);
+      const std::string said(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+      if (said.rfind("STATUS=", 0) == 0) last = said.substr(7);
+    }
+    return last == what;
+  };
+  agent_ = std::make_unique<tarvo::test::AgentProcess>(env_.Root());
+  agent_->Start({{"NOTIFY_SOCKET", path}});
+
+  Schedule({"row1=11.11:80:0"}, tarvo::test::NowMs() + 3600 * 1000);
+  EXPECT_TRUE(hear("rev 0 verified, 1 pending")) << last;
+  ASSERT_TRUE(Write({"row2=22.22:92:0"})["verified"]);
+  EXPECT_TRUE(hear("rev 1 verified, 1 pending")) << last;
+  close(notify);
+}
+
+// Damage an earlier agent or a crash may leave: one clear line naming the
+// file, or the history shown around the damaged row.
+TEST_F(AgentTest, AStoredValueThatCannotBeReadStopsTheStartNamingIt) {
+  StartAgent();
+  ASSERT_TRUE(Write({"row1=11.11:80:0"})["verified"]);
+  ASSERT_EQ(agent_->Stop(), 0);
+  const std::string database = agent_->StateDir() + "/agent.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "UPDATE events SET detail = '{not json' WHERE id = 1;"
+                         "UPDATE agent_values SET value = '\"seven\"' WHERE key = 'state_rev';",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  std::filesystem::remove(agent_->LogPath());
+
+  agent_->Start({}, false);
+
+  EXPECT_EQ(agent_->Wait(), 1);
+  const std::string log = agent_->Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+  EXPECT_NE(log.find(database), std::string::npos) << log;
+  EXPECT_NE(log.find("state_rev"), std::string::npos) << log;
+  EXPECT_EQ(log.find("json.exception"), std::string::npos) << log;
+
+  ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE agent_values SET value = '1' WHERE key = 'state_rev';", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  agent_->Start();
+  const json events = agent_->Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_TRUE(events[0]["detail"]["unreadable"].is_string()) << events;
+  EXPECT_EQ(agent_->CountEvents("change accepted"), 1u);
+}
+
+TEST_F(AgentTest, AMalformedDatabaseIsRefusedNamingTheFile) {
+  tarvo::test::AgentProcess agent(env_.Root());
+  std::filesystem::create_directories(agent.StateDir());
+  std::ofstream(agent.StateDir() + "/agent.db") << std::string(8192, 'x');
+
+  agent.Start({}, false);
+
+  EXPECT_EQ(agent.Wait(), 1);
+  EXPECT_NE(agent.Log().find(agent.StateDir() + "/agent.db"), std::string::npos) << agent.Log();
+}
+
+TEST(AgentConfig, AFolderGivenAsTheConfigurationIsRefused) {
+  tarvo::test::HermeticEnv env;
+  tarvo::test::AgentProcess agent(env.Root());
+  std::filesystem::remove(agent.Config());
+  std::filesystem::create_directories(agent.Config());
+
+  agent.Start({}, false);
+
+  EXPECT_EQ(agent.Wait(), 1);
+  EXPECT_NE(agent.Log().find(agent.Config() + ": "), std::string::npos) << agent.Log();
+}
+
 struct BadConfig {
   const char* line;
   const char* key;
@@ -193,13 +371,18 @@ INSTANTIATE_TEST_SUITE_P(Agent, BadConfigTest,
                                            BadConfig{"drift = \"fix\"", "drift"},
                                            BadConfig{"station = \"north gate\"", "station"},
                                            BadConfig{"colour = \"red\"", "colour"},
+                                           BadConfig{"port = \"COM0\"", "port"},
+                                           BadConfig{"port = \"COM03\"", "port"},
+                                           BadConfig{"port = \"COM99999999999999999999\"", "port"},
+                                           BadConfig{"port = \"/dev/../tmp/x\"", "port"},
+                                           BadConfig{"port = \"/dev/\"", "port"},
                                            BadConfig{"socket_group = \"root\"\n[mqtt]\nurl = \"http://broker\"", "mqtt.url"},
                                            BadConfig{"socket_group = \"root\"\n[mqtt]\nurl = \"mqtt://b\"\nkeepalive_s = 1",
                                                      "mqtt.keepalive_s"}),
                          [](const auto& param) {
                            std::string name = param.param.key;
                            std::replace(name.begin(), name.end(), '.', '_');
-                           return name;
+                           return name + "_" + std::to_string(param.index);
                          });
 
 }  // namespace

@@ -151,7 +151,7 @@ TEST_F(FleetTest, EventsKeptWhileAwayComeInOrderWithBrokerSettingsFromFleetToml)
   ASSERT_TRUE(WaitFor([&] { return s1.Connected(); }));
   for (int64_t seq : {1, 2})
     s1.Publish(Topic("S1", TopicKind::kEvents),
-               Serialise(Event{"boot", seq, std::chrono::system_clock::now(), "drift-found",
+               Serialise(Event{"boot", seq, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()), "drift-found",
                                "panel 4", std::nullopt}));
   ASSERT_TRUE(WaitFor([&] { return s1.Settled(); }));
 
@@ -165,7 +165,7 @@ TEST_F(FleetTest, EventsKeptWhileAwayComeInOrderWithBrokerSettingsFromFleetToml)
 
 TEST_F(FleetTest, ReadersWithCursorsOfTheirOwnEachGetEveryEventOnceAndARetainedOneIsNone) {
   const auto event = [](int64_t seq) {
-    return Serialise(Event{"boot", seq, std::chrono::system_clock::now(), "drift-found", "panel 4",
+    return Serialise(Event{"boot", seq, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()), "drift-found", "panel 4",
                            std::nullopt});
   };
   const ProcessResult retained =
@@ -191,6 +191,33 @@ TEST_F(FleetTest, ReadersWithCursorsOfTheirOwnEachGetEveryEventOnceAndARetainedO
   EXPECT_EQ(seqs("first"), (std::vector<int64_t>{2, 3}));
   EXPECT_EQ(seqs("second"), (std::vector<int64_t>{2, 3}));
   EXPECT_EQ(seqs("first"), std::vector<int64_t>{});
+}
+
+TEST_F(FleetTest, ForgetClearsAGoneStationsDocumentsButNotAnOnlineOnes) {
+  {
+    ScriptedStation s2("S2", Station("S2"));
+    ASSERT_TRUE(WaitFor([&] { return s2.Connected(); }));
+    ASSERT_EQ(Run({"push", "--station", "S2", "row1=45.60"}).status, 0);
+  }
+  // Gone: its last word was "lost".
+  const ProcessResult lost =
+      ChildProcess({"/usr/bin/mosquitto_pub", "-L", broker_.Url() + "/tarvo/v1/S2/status", "-u",
+                    "S2", "-P", "s2-secret", "-q", "1", "-r", "-m",
+                    Serialise(Status{false, NextSession(0)})})
+          .Finish();
+  ASSERT_EQ(lost.status, 0) << lost.err;
+  ScriptedStation s1("S1", Station("S1"));
+  ASSERT_TRUE(WaitFor([&] { return s1.Connected(); }));
+  const ProcessResult online = Run({"forget", "S1"});
+  EXPECT_EQ(online.status, 2) << online.err;
+  EXPECT_NE(online.err.find("S1 is online"), std::string::npos) << online.err;
+
+  const ProcessResult forgotten = Run({"forget", "S2"});
+  EXPECT_EQ(forgotten.status, 0) << forgotten.err;
+  const json status = Document(Run({"status", "--json"}));
+  ASSERT_EQ(status["stations"].size(), 1u) << status;
+  EXPECT_EQ(status["stations"][0]["station"], "S1");
+  EXPECT_EQ(Run({"push", "--station", "S2", "row1=45.70"}).status, 2);
 }
 
 struct Refused {
@@ -257,14 +284,14 @@ const Refused kRefused[] = {
                                        "row1=1.00", "--at",  "6am",  "--json"};
      },
      2, "--at"},
-    // Beyond what a time point holds: it must not wrap into the past and apply now.
-    {"TimeTooFarAhead",
+    // A time gone by (as a far one that wrapped would be) must not apply now.
+    {"TimeGoneBy",
      [](const MosquittoBroker& b) {
        return std::vector<std::string>{
            "--broker",  b.Url(), "push", "--station", "S1", "row1=1.00",
-           "--at",      "2262-04-12T00:00:00Z", "--json"};
+           "--at",      "2020-01-01T00:00:00Z", "--json"};
      },
-     2, "--at"},
+     2, "is not ahead"},
 };
 
 class RefusedTest : public FleetTest, public ::testing::WithParamInterface<Refused> {};
