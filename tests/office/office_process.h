@@ -35,8 +35,11 @@ inline int FreePort() {
 class OfficeProcess {
  public:
   // `extra`: more lines of office.toml (sections after [broker] and [http]).
-  OfficeProcess(const MosquittoBroker& broker, std::string folder, std::string extra = "")
-      : broker_(broker), folder_(std::move(folder)), extra_(std::move(extra)), port_(FreePort()) {}
+  // `tls`: HTTPS with the broker's own certificate (made out to 127.0.0.1).
+  OfficeProcess(const MosquittoBroker& broker, std::string folder, std::string extra = "",
+                bool tls = false)
+      : broker_(broker), folder_(std::move(folder)), extra_(std::move(extra)), tls_(tls),
+        port_(FreePort()) {}
   ~OfficeProcess() {
     if (process_) Stop();
   }
@@ -45,7 +48,8 @@ class OfficeProcess {
     WriteConfig();
     process_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{TARVO_OFFICE_PROGRAM, "--config", folder_ + "/office.toml"});
-    if (!WaitFor([&] { return Http(port_, "GET", "/login").status == 200; },
+    if (!WaitFor([&] { return tls_ ? Curl({"-o", "/dev/null", "/login"}).status == 0
+                                   : Http(port_, "GET", "/login").status == 200; },
                  std::chrono::seconds(20)))
       throw std::runtime_error("tarvo-office did not answer: " + Stop().err);
   }
@@ -80,6 +84,15 @@ class OfficeProcess {
     return nlohmann::json::parse(answer.body);
   }
 
+  // curl over HTTPS, trusting the broker's CA: `args` then the path last.
+  ProcessResult Curl(std::vector<std::string> args) const {
+    std::vector<std::string> line = {"/usr/bin/curl", "-sS", "--cacert", broker_.CaFile()};
+    const std::string path = args.back();
+    args.pop_back();
+    line.insert(line.end(), args.begin(), args.end());
+    line.push_back("https://127.0.0.1:" + std::to_string(port_) + path);
+    return ChildProcess(line).Finish();
+  }
   int Port() const { return port_; }
   pid_t Pid() const { return process_ ? process_->Pid() : -1; }
   const std::string& Folder() const { return folder_; }
@@ -87,17 +100,22 @@ class OfficeProcess {
  private:
   // Once the broker runs: its port is known from then on.
   void WriteConfig() const {
-    std::ofstream(folder_ + "/office.toml")
-        << "state_dir = \"" << folder_ << "/state\"\nweb_dir = \"" << TARVO_OFFICE_WEB_SOURCE
+    std::ofstream config(folder_ + "/office.toml");
+    config << "state_dir = \"" << folder_ << "/state\"\nweb_dir = \"" << TARVO_OFFICE_WEB_SOURCE
         << "\"\n[broker]\nurl = \"" << broker_.Url() << "\"\nusername = \"head-office\"\n"
         << "password_file = \"" << broker_.PasswordFile("head-office") << "\"\n"
-        << "[http]\nlisten = \"127.0.0.1:" << port_ << "\"\npush_timeout_s = 20\n"
-        << extra_;
+        << "[http]\nlisten = \"127.0.0.1:" << port_ << "\"\npush_timeout_s = 20\n";
+    if (tls_)
+      config << "cert_file = \"" << broker_.CaFile().substr(0, broker_.CaFile().rfind('/'))
+             << "/server.crt\"\nkey_file = \"" << broker_.CaFile().substr(0, broker_.CaFile().rfind('/'))
+             << "/server.key\"\n";
+    config << extra_;
   }
 
   const MosquittoBroker& broker_;
   std::string folder_;
   std::string extra_;
+  bool tls_;
   int port_;
   std::unique_ptr<ChildProcess> process_;
 };

@@ -236,4 +236,21 @@ TEST_F(OfficeTest, MetricsNeedNoLoginOnLoopbackAndSayWhatTheAlertsWatch) {
     EXPECT_NE(metrics.body.find(line), std::string::npos) << line << "\n" << metrics.body;
 }
 
+TEST(OfficeTls, ServesHttpsWithSecureSessionCookies) {
+  tarvo::test::HermeticEnv env;
+  MosquittoBroker broker(env.Root(), {{"head-office", "ho"}});
+  broker.Start();
+  OfficeProcess office(broker, env.Root(), "", true);
+  office.AddUser("anna", "pricing", "anna-pass");
+  office.Start();
+  const tarvo::test::ProcessResult login =
+      office.Curl({"-i", "-H", "Content-Type: application/json", "-d",
+                   R"({"user":"anna","password":"anna-pass"})", "/api/v1/login"});
+  ASSERT_EQ(login.status, 0) << login.err;
+  EXPECT_NE(login.out.find("HTTP/1.1 200"), std::string::npos) << login.out;
+  EXPECT_NE(login.out.find("HttpOnly; SameSite=Strict; Secure"), std::string::npos) << login.out;
+  // Plain HTTP on the same port gets no answer of ours.
+  EXPECT_NE(Http(office.Port(), "GET", "/login").status, 200);
+}
+
 }  // namespace
