@@ -1,14 +1,9 @@
 #include "agent/agent_log.h"
 
-#include <cstdio>
+#include "station/service_log.h"
 
 namespace agent {
 
-void Log(int priority, const std::string& message) {
-  // One write per line, so lines of a crash and of the loop never interleave.
-  const std::string line = "<" + std::to_string(priority) + ">" + message + "\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
-}
+void Log(int priority, const std::string& message) { station::ServiceLog(priority, message); }
 
 }  // namespace agent

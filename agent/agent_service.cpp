@@ -20,6 +20,7 @@
 #include "agent/fleet_link.h"
 #include "agent/state_lock.h"
 #include "agent/state_db.h"
+#include "station/service_loop.h"
 
 namespace agent {
 
@@ -78,31 +79,11 @@ class StatusNotifier final : public AgentObserver {
   const AgentCore& core_;
 };
 
-int OnStopSignal(sd_event_source* source, const signalfd_siginfo*, void*) {
-  sd_event_exit(sd_event_source_get_event(source), 0);
-  return 0;
-}
-
-struct LoopDeleter {
-  void operator()(sd_event* loop) const { sd_event_unref(loop); }
-};
-
 int Serve(const AgentConfig& config) {
   mkdir(config.stateDir.c_str(), 0750);
   const StateLock lock(config.stateDir);
   StateDb db(config.stateDir + "/agent.db");
-  sd_event* raw = nullptr;
-  if (sd_event_new(&raw) < 0) throw std::runtime_error("cannot make the event loop");
-  std::unique_ptr<sd_event, LoopDeleter> loop(raw);
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGTERM);
-  sigaddset(&stops, SIGINT);
-  sigprocmask(SIG_BLOCK, &stops, nullptr);
-  sd_event_add_signal(loop.get(), nullptr, SIGTERM, OnStopSignal, nullptr);
-  sd_event_add_signal(loop.get(), nullptr, SIGINT, OnStopSignal, nullptr);
-  // Fed by the loop itself: a loop stuck for WatchdogSec gets the service restarted.
-  sd_event_set_watchdog(loop.get(), 1);
+  const station::ServiceLoop loop = station::NewServiceLoop();
 
   AgentCore core(loop.get(), config, db);
   StatusNotifier notifier(core);

@@ -41,6 +41,7 @@
 #include "sim/sign_simulator.h"
 #include "tests/support/broker_listener.h"
 #include "tests/support/hermetic_env.h"
+#include "tests/support/process_cpu.h"
 #include "tests/support/mosquitto_broker.h"
 
 extern char** environ;
@@ -48,6 +49,7 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using tarvo::test::CpuSeconds;
 using namespace std::chrono_literals;
 using tarvo_mqtt::StationState;
 
@@ -172,17 +174,6 @@ long RssKb(pid_t pid) {
   for (std::string line; std::getline(status, line);)
     if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
   return 0;
-}
-
-double CpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i)
-    if (i == 14 || i == 15) ticks += std::stod(field);
-  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 double OwnCpuSeconds(int who) {

@@ -28,6 +28,10 @@ struct ClientSettings {
   std::string url;           // as ParseBrokerUrl takes it
   std::string clientId;      // empty: the library makes one up (clean sessions only)
   bool cleanSession = true;  // false: the broker keeps QoS 1 messages while we are away
+  // A QoS 1 message is acknowledged to the broker only once the message
+  // callback has returned, so a client that stores it there loses none when
+  // killed (the broker sends it again); else as soon as it is read.
+  bool acknowledgeAfterHandling = false;
   std::string username;      // empty: none
   std::string passwordFile;  // see ReadPassword
   std::string caFile;        // mqtts without one: the system's CAs

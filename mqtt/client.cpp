@@ -320,6 +320,10 @@ Client::Client(ClientSettings settings, ClientCallbacks callbacks) : impl_(new I
   mosquitto_message_callback_set(self.mosq, &Impl::OnMessage);
   mosquitto_log_callback_set(self.mosq, &Impl::OnLog);
   mosquitto_publish_callback_set(self.mosq, &Impl::OnPublish);
+  // The library writes a PUBACK at once, before it hands the message on,
+  // unless it believes a thread of its own writes: then every packet waits
+  // for OnReady's write, which comes after the callbacks.
+  if (self.settings.acknowledgeAfterHandling) mosquitto_threaded_set(self.mosq, true);
   if (!self.settings.username.empty())
     mosquitto_username_pw_set(self.mosq, self.settings.username.c_str(),
                               password.empty() ? nullptr : password.c_str());
@@ -381,6 +385,8 @@ void Client::OnReady(bool readable, bool writable) {
   errno = 0;
   if (readable) mosquitto_loop_read(impl_->mosq, 1);
   const int readError = errno;
+  // Before anything read is acknowledged by the write below.
+  if (readable) impl_->Dispatch();
   if (writable && mosquitto_socket(impl_->mosq) >= 0) mosquitto_loop_write(impl_->mosq, 1);
   impl_->Notify(readable, readError);
 }

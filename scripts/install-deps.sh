@@ -10,6 +10,7 @@ packages=(
   libmosquitto-dev libssl-dev libsystemd-dev libsqlite3-dev libtomlplusplus-dev systemd
   mosquitto mosquitto-clients openssl
   iproute2 util-linux adduser init-system-helpers git
+  libmicrohttpd-dev libcrypt-dev prometheus chromium chromium-driver python3-selenium
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -65,6 +65,18 @@ completed=$(bash -c 'source "$1"; complete_line() { COMP_WORDS=("${@:2}"); COMP_
   complete_line _tarvo_cli tarvo-cli wr; complete_line _tarvo_fleet tarvo-fleet push --st
   complete_line _tarvo_agent tarvo-agent --b' completion "$completions/tarvo-cli")
 [ "$completed" = $'write\n--station --stations\n--backup' ] || fail "completion gave: $completed"
+echo "== unpacked tarvo-office --version, its conffile, web page, alert rules and systemd-analyze verify"
+"$tree/usr/sbin/tarvo-office" --version >/dev/null || fail "tarvo-office --version"
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/tarvo/office.toml ||
+  fail "/etc/tarvo/office.toml is not a conffile"
+for page in index.html login.html app.js i18n.js sign.js login.js style.css; do
+  [ -f "$tree/usr/share/tarvo/office/$page" ] || fail "no web file $page"
+done
+[ -f "$tree/usr/share/tarvo/prometheus/tarvo-alerts.yml" ] || fail "no alert rules"
+sed "s#^ExecStart=/usr/sbin/#ExecStart=$tree/usr/sbin/#" "$tree/lib/systemd/system/tarvo-office.service" \
+  >"$work/tarvo-office.service"
+MANPATH=$tree/usr/share/man systemd-analyze verify "$work/tarvo-office.service" ||
+  fail "systemd-analyze verify finds fault with tarvo-office.service"
 echo "== unpacked tarvo-fleet --version"
 "$tree/usr/bin/tarvo-fleet" --version >/dev/null || fail "tarvo-fleet --version"
 echo "== unpacked tarvo-broker-add-station"

@@ -95,6 +95,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   void Signal(int signal) const { kill(pid_, signal); }
+  pid_t Pid() const { return pid_; }
 
   // Takes everything the program writes until it ends, and its status.
   ProcessResult Finish() {

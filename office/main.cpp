@@ -1,0 +1,3 @@
+#include "office/office_service.h"
+
+int main(int argc, char** argv) { return office::RunOffice(argc, argv); }

@@ -1,0 +1,112 @@
+#include "office/push_tracker.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "fleet/broker_session.h"
+#include "mqtt/document_fields.h"
+#include "mqtt/topics.h"
+
+namespace office {
+
+namespace {
+
+// "not confirmed" as "not-confirmed": a JSON value is one word.
+std::string OutcomeWord(tarvo_fleet::Outcome outcome) {
+  std::string name(tarvo_fleet::OutcomeName(outcome));
+  std::replace(name.begin(), name.end(), ' ', '-');
+  return name;
+}
+
+}  // namespace
+
+PushTracker::PushTracker(OfficeStore& store, Publish publish, std::chrono::seconds timeout,
+                         std::function<void(const std::string&, const PushStation&)> outcome)
+    : store_(store), publish_(std::move(publish)), timeout_(timeout), outcome_(std::move(outcome)) {
+  // A push that was waiting when the service stopped cannot be judged on
+  // what came meanwhile: it says so rather than stay waiting for ever.
+  for (const auto& [changeId, station] : store_.Waiting())
+    store_.SetOutcome(changeId, {station.station, station.rev, "not-confirmed",
+                                 "not confirmed: the office restarted while it waited",
+                                 NowMillis()});
+}
+
+void PushTracker::Record(const tarvo_fleet::StationOutcome& outcome, const std::string& changeId) {
+  const PushStation stored{outcome.station, outcome.rev, OutcomeWord(outcome.outcome),
+                           outcome.detail, NowMillis()};
+  store_.SetOutcome(changeId, stored);
+  if (outcome_) outcome_(changeId, stored);
+}
+
+void PushTracker::Take(const tarvo_mqtt::Message& message) {
+  view_.Take(message);
+  const auto now = std::chrono::system_clock::now();
+  for (Running& running : running_) running.operation->Take(message, now);
+  std::erase_if(running_, [](const Running& running) { return running.operation->Done(); });
+}
+
+PushRecord PushTracker::Create(const PushOrder& order) {
+  tarvo_fleet::PlanChange change;
+  change.changeId = tarvo_fleet::RandomId();
+  change.issuer = order.issuer;
+  change.effectiveAt = order.effectiveAt;
+  change.panels = order.panels;
+  change.brightness = order.brightness;
+  PushRecord record;
+  record.changeId = change.changeId;
+  record.issuer = order.issuer;
+  record.created = NowMillis();
+  if (order.effectiveAt) record.effectiveAt = ToMillis(*order.effectiveAt);
+  record.panels = tarvo_mqtt::PanelsJson(order.panels);
+  record.target = order.target;
+  // Outcomes that come while the push starts are stored once it is recorded.
+  struct Early {
+    bool recorded = false;
+    std::vector<tarvo_fleet::StationOutcome> outcomes;
+  };
+  auto early = std::make_shared<Early>();
+  tarvo_fleet::PushCallbacks callbacks;
+  callbacks.publish = publish_;
+  callbacks.changed = [this, early, id = change.changeId](const tarvo_fleet::StationOutcome& outcome) {
+    if (early->recorded)
+      Record(outcome, id);
+    else
+      early->outcomes.push_back(outcome);
+  };
+  // Throws FleetFailure (a std::runtime_error) before publishing anything.
+  auto operation = std::make_unique<tarvo_fleet::PushOperation>(
+      view_, order.stations, change, std::chrono::system_clock::now(), callbacks);
+  operation->Start();
+  for (const tarvo_fleet::StationOutcome& outcome : operation->Outcomes())
+    record.stations.push_back({outcome.station, outcome.rev, OutcomeWord(outcome.outcome),
+                               outcome.detail, std::nullopt});
+  store_.AddPush(record);
+  early->recorded = true;
+  for (const tarvo_fleet::StationOutcome& outcome : early->outcomes)
+    if (outcome.outcome != tarvo_fleet::Outcome::kWaiting) Record(outcome, change.changeId);
+  ++created_;
+  if (!operation->Done())
+    running_.push_back({std::move(operation), std::chrono::steady_clock::now() + timeout_});
+  return record;
+}
+
+void PushTracker::OnTimer() {
+  const auto now = std::chrono::steady_clock::now();
+  for (Running& running : running_)
+    if (running.deadline <= now) running.operation->Expire();
+  std::erase_if(running_, [](const Running& running) { return running.operation->Done(); });
+}
+
+std::optional<std::chrono::steady_clock::time_point> PushTracker::NextDeadline() const {
+  if (running_.empty()) return std::nullopt;
+  return std::min_element(running_.begin(), running_.end(),
+                          [](const Running& a, const Running& b) { return a.deadline < b.deadline; })
+      ->deadline;
+}
+
+bool PushTracker::Known(const std::string& station) const {
+  const tarvo_fleet::StationView* known = view_.Find(station);
+  return known && known->Seen();
+}
+
+}  // namespace office
