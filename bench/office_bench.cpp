@@ -65,7 +65,7 @@ Reported Verified(int64_t rev, const std::string& changeId, std::vector<station:
   }
   reported.state = StationState::kVerified;
   reported.panels = std::move(panels);
-  reported.verifiedAt = std::chrono::system_clock::now();
+  reported.verifiedAt = station::WallNow();
   reported.lastVerification = Verification{*reported.verifiedAt, true};
   reported.version = "bench";
   reported.bootId = "bench-boot";
@@ -140,7 +140,7 @@ class StationLoop {
       loop_.RunOnce(5ms);
       const int events = burst_;
       if (events == 0) continue;
-      const WallTime now = std::chrono::system_clock::now();
+      const WallTime now = station::WallNow();
       for (int i = 0; i < events; ++i) {
         ++seq;
         for (auto& station : stations_)

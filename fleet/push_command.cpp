@@ -95,7 +95,7 @@ ExitStatus RunPush(const Options& options, Console& console) {
   PlanChange change;
   change.panels = station::ParseSpecs(options.specs);
   change.effectiveAt = EffectiveAt(
-      options, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()), console);
+      options, station::WallNow(), console);
   std::vector<std::string> stations = NamedStations(options);
   const ClientSettings settings = BrokerSettings(options.broker);
   change.issuer = Issuer(settings.username);
@@ -120,14 +120,14 @@ ExitStatus RunPush(const Options& options, Console& console) {
                   << same->changeId << ")\n";
   }
 
-  PushOperation push(session.View(), stations, change, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()),
+  PushOperation push(session.View(), stations, change, station::WallNow(),
                      {.publish =
                           [&session](const std::string& topic, const std::string& payload) {
                             return session.Client().Publish(topic, payload, 1, true);
                           },
                       .changed = nullptr});
   session.onMessage = [&push](const Message& message) {
-    push.Take(message, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()));
+    push.Take(message, station::WallNow());
   };
   push.Start();
   session.RunUntil([&push] { return push.Done(); }, std::chrono::seconds(options.timeoutS));

@@ -61,7 +61,7 @@ void EnsureStation(Database& db, const std::string& station) {
 
 }  // namespace
 
-Millis NowMillis() { return ToMillis(std::chrono::system_clock::now()); }
+Millis NowMillis() { return ToMillis(station::WallNow()); }
 
 Millis ToMillis(tarvo_mqtt::WallTime time) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();

@@ -40,7 +40,7 @@ void PushTracker::Record(const tarvo_fleet::StationOutcome& outcome, const std::
 
 void PushTracker::Take(const tarvo_mqtt::Message& message) {
   view_.Take(message);
-  const auto now = std::chrono::system_clock::now();
+  const auto now = station::WallNow();
   for (Running& running : running_) running.operation->Take(message, now);
   std::erase_if(running_, [](const Running& running) { return running.operation->Done(); });
 }
@@ -75,7 +75,7 @@ PushRecord PushTracker::Create(const PushOrder& order) {
   };
   // Throws FleetFailure (a std::runtime_error) before publishing anything.
   auto operation = std::make_unique<tarvo_fleet::PushOperation>(
-      view_, order.stations, change, std::chrono::system_clock::now(), callbacks);
+      view_, order.stations, change, station::WallNow(), callbacks);
   operation->Start();
   for (const tarvo_fleet::StationOutcome& outcome : operation->Outcomes())
     record.stations.push_back({outcome.station, outcome.rev, OutcomeWord(outcome.outcome),

@@ -8,7 +8,7 @@ namespace station {
 
 namespace {
 
-constexpr std::array<std::pair<EventKind, std::string_view>, 23> kNames = {{
+constexpr std::array<std::pair<EventKind, std::string_view>, 24> kNames = {{
     {EventKind::kAgentStarted, "agent started"},
     {EventKind::kAgentStopped, "agent stopped"},
     {EventKind::kChangeAccepted, "change accepted"},

@@ -12,6 +12,9 @@ namespace station {
 
 using WallTime = std::chrono::sys_time<std::chrono::milliseconds>;
 
+// The system clock's now, to the millisecond.
+inline WallTime WallNow() { return std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()); }
+
 // ParseInstant's times.
 std::optional<WallTime> ParseRfc3339(std::string_view text);
 

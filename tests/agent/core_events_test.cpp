@@ -69,7 +69,7 @@ TEST_F(CoreEventsTest, AChangeTheDiskRefusedIsNeverHeardOf) {
 TEST_F(CoreEventsTest, ObserversHearTheHistoryRowsAndCanCatchUp) {
   ASSERT_TRUE(Schedule()["ok"]);
   ASSERT_TRUE(Schedule()["ok"]);
-  core_->Record(EventKind::kDesiredIgnored, std::nullopt, {{"why", "test"}}, LOG_INFO);
+  core_->Record(EventKind::kDesiredStale, std::nullopt, {{"why", "test"}}, LOG_INFO);
 
   ASSERT_EQ(heard_.events.size(), 3u);
   const std::vector<agent::Event> missed = core_->EventsAfter(heard_.events[0].id, 10);
@@ -77,7 +77,7 @@ TEST_F(CoreEventsTest, ObserversHearTheHistoryRowsAndCanCatchUp) {
   EXPECT_EQ(missed[0].id, heard_.events[1].id);
   EXPECT_EQ(missed[0].kind, EventKind::kChangeScheduled);
   EXPECT_EQ(missed[0].change, heard_.events[1].change);
-  EXPECT_EQ(missed[1].kind, EventKind::kDesiredIgnored);
+  EXPECT_EQ(missed[1].kind, EventKind::kDesiredStale);
   EXPECT_EQ(core_->EventsAfter(heard_.events[0].id, 1).size(), 1u);
 }
 

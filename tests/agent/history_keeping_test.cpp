@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "agent/state_db.h"
+#include "station/event_kind.h"
 #include "tests/agent/agent_fixture.h"
 
 namespace {
@@ -58,12 +59,12 @@ TEST_F(AgentTest, ABackupWhileTheAgentWritesIsAWholeDatabase) {
   EXPECT_FALSE(std::filesystem::exists(copy + "-wal"));
   EXPECT_FALSE(std::filesystem::exists(copy + ".partial"));
   agent::StateDb restored(copy);
-  const int64_t revs = restored.LastRev();
-  EXPECT_GE(revs, 1);
+  const int64_t changes = restored.LastChangeNumber();
+  EXPECT_GE(changes, 1);
   size_t accepted = 0;
   for (const agent::Event& event : restored.Events(0, 100000))
-    accepted += event.kind == "change accepted";
-  EXPECT_EQ(accepted, static_cast<size_t>(revs));
+    accepted += event.kind == station::EventKind::kChangeAccepted;
+  EXPECT_EQ(accepted, static_cast<size_t>(changes));
 }
 
 TEST_F(AgentTest, ABackupOfAFolderWithoutADatabaseFailsAndWritesNothing) {

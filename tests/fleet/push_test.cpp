@@ -172,7 +172,7 @@ TEST_F(FleetTest, EventsKeptWhileAwayComeInOrderWithBrokerSettingsFromFleetToml)
     s1.Publish(Topic("S1", TopicKind::kEvents),
                Serialise(Event{
                    "boot", seq,
-                   std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()),
+                   station::WallNow(),
                    "drift-found", "panel 4", std::nullopt}));
   ASSERT_TRUE(WaitFor([&] { return s1.Settled(); }));
 
@@ -186,7 +186,7 @@ TEST_F(FleetTest, EventsKeptWhileAwayComeInOrderWithBrokerSettingsFromFleetToml)
 
 TEST_F(FleetTest, ReadersWithCursorsOfTheirOwnEachGetEveryEventOnceAndARetainedOneIsNone) {
   const auto event = [](int64_t seq) {
-    return Serialise(Event{"boot", seq, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now()), "drift-found", "panel 4",
+    return Serialise(Event{"boot", seq, station::WallNow(), "drift-found", "panel 4",
                            std::nullopt});
   };
   const ProcessResult retained =

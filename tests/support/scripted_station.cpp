@@ -101,7 +101,7 @@ void ScriptedStation::OnMessage(const Message& message) {
   Reported reported;
   reported.version = "test";
   reported.bootId = "test-boot";
-  const WallTime now = std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now());
+  const WallTime now = station::WallNow();
   reported.rev = desired.rev;
   reported.changeId = desired.changeId;
   reported.state = StationState::kVerified;
