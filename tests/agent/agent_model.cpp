@@ -119,7 +119,7 @@ SignPanelsWanted AgentModel::CheckHistory(const json& events) {
       ++stored[price];
       if (!byPrice_.count(price)) violations_.push_back("the history holds a change nobody asked for: " + event.dump());
     }
-    if (kind == "change accepted" || kind == "change due") {
+    if (kind == "change accepted" || kind == "change due" || kind == "change skipped") {
       // 2: one more each time a change takes effect, across restarts too.
       const int64_t rev = event["rev"].is_number() ? event["rev"].get<int64_t>() : -1;
       if (rev != lastRev + 1)
