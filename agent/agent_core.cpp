@@ -318,9 +318,10 @@ void AgentCore::Read(Reply reply) {
   Kick();
 }
 
-// Every change whose time has come, in order of their times, makes one new
-// revision: the newest takes effect, the ones before it only show through it
-// (recorded as skipped).
+// Every change whose time has come, in order of their times, takes effect
+// with a revision of its own (so a restart that finds them overdue together
+// counts them as it counted them one by one); the newest is the one the sign
+// is brought to, the ones before it only show through it (recorded as skipped).
 void AgentCore::TakeDue() {
   const int64_t now = clock_.NowMs();
   const auto firstLater = std::find_if(pending_.begin(), pending_.end(),
@@ -329,14 +330,14 @@ void AgentCore::TakeDue() {
   pending_.erase(pending_.begin(), firstLater);
   ArmSchedule();
   if (due.empty()) return;
-  for (const Change& change : due) desired_.Apply(change.request);
-  ++stateRev_;
-  for (Change& change : due) change.state = ChangeState::kSkipped;
+  for (Change& change : due) {
+    desired_.Apply(change.request);
+    change.state = ChangeState::kSkipped;
+    change.stateRev = ++stateRev_;
+    if (change.request.brightness) brightnessRev_ = stateRev_;
+  }
   Change& newest = due.back();
   newest.state = ChangeState::kApplied;
-  newest.stateRev = stateRev_;
-  if (std::any_of(due.begin(), due.end(), [](const Change& c) { return c.request.brightness.has_value(); }))
-    brightnessRev_ = stateRev_;
   TookEffect(newest);
   // The sign first, the disk after: the changes are stored already (as
   // pending), so a crash before this commit only applies them again at the
@@ -351,7 +352,7 @@ void AgentCore::TakeDue() {
       if (change.state == ChangeState::kSkipped) {
         RecordChange(EventKind::kChangeSkipped, change,
                      {{"id", change.id}, {"effective_at", station::FormatInstant(*change.request.effectiveAt)},
-                      {"shown_through", due.back().id}, {"shown_through_rev", rev}},
+                      {"shown_through", due.back().id}},
                      LOG_NOTICE);
       }
     }

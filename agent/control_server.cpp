@@ -46,6 +46,10 @@ std::string PeerUser(int fd) {
   return entry != nullptr ? entry->pw_name : "uid " + std::to_string(credentials.uid);
 }
 
+// Below the loop's own work (timers, the sign worker's results, the
+// watchdog): a client is served when nothing of that waits.
+constexpr int64_t kClientPriority = SD_EVENT_PRIORITY_NORMAL + 10;
+
 uint64_t Now(sd_event* loop) {
   uint64_t now = 0;
   sd_event_now(loop, CLOCK_MONOTONIC, &now);
@@ -104,6 +108,8 @@ ControlServer::ControlServer(sd_event* loop, const AgentConfig& config, AgentCor
   int result = sd_event_add_io(loop, &listenSource_, listenFd_, EPOLLIN, &ControlServer::OnAccept, this);
   if (result >= 0) result = sd_event_add_defer(loop, &turn_, &ControlServer::OnTurn, this);
   if (result >= 0) result = sd_event_source_set_enabled(turn_, SD_EVENT_OFF);
+  if (result >= 0) result = sd_event_source_set_priority(listenSource_, kClientPriority);
+  if (result >= 0) result = sd_event_source_set_priority(turn_, kClientPriority);
   if (result < 0) {
     errno = -result;
     Fail("watching " + path_);
@@ -137,7 +143,9 @@ int ControlServer::OnAccept(sd_event_source*, int fd, uint32_t, void* self) {
     connection->user = PeerUser(client);
     connection->lastActiveUsec = Now(server->loop_);
     if (sd_event_add_io(server->loop_, &connection->source, client, EPOLLIN, &ControlServer::OnConnection,
-                        server) < 0) {
+                        server) < 0 ||
+        sd_event_source_set_priority(connection->source, kClientPriority) < 0) {
+      sd_event_source_disable_unref(connection->source);
       close(client);
       continue;
     }

@@ -52,7 +52,6 @@ void Talk(const SignJob& job, tarvo_cli::SignLine& line, SignJobResult& result) 
       known[address] = record;
       result.readback[address] = record;
     }
-    result.readAll = true;
   }
   for (const auto& [address, request] : job.desired.panels) {
     if (!job.readAll && !job.scope.count(address)) continue;
@@ -93,11 +92,6 @@ void Talk(const SignJob& job, tarvo_cli::SignLine& line, SignJobResult& result) 
 }
 
 }  // namespace
-
-bool SignJobResult::AllVerified() const {
-  return !Failed() && brightnessConfirmed.value_or(true) &&
-         std::all_of(panels.begin(), panels.end(), [](const PanelOutcome& p) { return p.verified; });
-}
 
 SignJobResult RunSignJob(const SignJob& job) {
   SignJobResult result;

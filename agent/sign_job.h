@@ -48,13 +48,11 @@ struct SignJobResult {
   std::optional<station::PortState> portState;
   std::string problem;  // the failure in words (port error, no sign found, a silent sign)
   std::string holder;   // who holds the port, when busy
-  bool readAll = false;  // every panel was read this time
   Readback readback;     // what this session read, panel by panel (a written panel: its read-back)
   std::vector<PanelOutcome> panels;  // the panels that differed from what they should hold
   std::optional<bool> brightnessConfirmed;  // when it was sent: the echo matched
 
   bool Failed() const { return !problem.empty(); }
-  bool AllVerified() const;
 };
 
 SignJobResult RunSignJob(const SignJob& job);

@@ -11,6 +11,8 @@ namespace {
 
 using nlohmann::json;
 
+constexpr int64_t kStampSlackMs = 1000;
+
 std::string PriceOf(const json& panel) {
   const std::optional<std::string> price = station::PriceCharacters(panel.value("price", std::string()));
   return price.value_or("");
@@ -61,14 +63,25 @@ void AgentModel::Answered(const AskedChange& asked, const std::string& replyLine
     return;
   }
   idOfPrice_[asked.price] = reply.value("id", "");
-  if (!reply.value("verified", false)) return;
-  // 1: every panel it names was read back as asked, after it was asked.
-  for (const auto& [address, record] : asked.panels) {
-    const bool seen = std::any_of(said_.begin(), said_.end(), [&](const Said& s) {
-      return s.address == address && s.record == record && s.atMs >= asked.sentMs && s.atMs <= repliedMs;
-    });
-    if (!seen) violations_.push_back(what + " was verified, but panel " + std::to_string(address) +
-                                     " never read back as asked: " + replyLine);
+  // Checked at the end: the simulator's account of its line may come a
+  // moment after the agent's reply.
+  if (reply.value("verified", false)) verified_.push_back({asked, repliedMs, replyLine});
+}
+
+// 1: every panel a verified reply names was read back as asked, after it was asked.
+void AgentModel::CheckVerified() {
+  for (const VerifiedReply& verified : verified_) {
+    for (const auto& [address, record] : verified.asked.panels) {
+      // The simulator stamps an answer once its write returned: on a busy
+      // machine that may be a moment after the agent had it and replied.
+      const bool seen = std::any_of(said_.begin(), said_.end(), [&](const Said& s) {
+        return s.address == address && s.record == record && s.atMs >= verified.asked.sentMs &&
+               s.atMs <= verified.repliedMs + kStampSlackMs;
+      });
+      if (!seen)
+        violations_.push_back("the request for " + verified.asked.price + " was verified, but panel " +
+                              std::to_string(address) + " never read back as asked: " + verified.replyLine);
+    }
   }
 }
 
@@ -90,6 +103,7 @@ void AgentModel::StatusSeen(const json& status) {
 
 SignPanelsWanted AgentModel::CheckHistory(const json& events) {
   std::lock_guard lock(mutex_);
+  CheckVerified();
   SignPanelsWanted wanted;
   std::map<std::string, std::string> priceOfId;  // every change the history holds
   std::map<std::string, int> stored;             // price -> times it was stored
@@ -119,7 +133,7 @@ SignPanelsWanted AgentModel::CheckHistory(const json& events) {
       ++stored[price];
       if (!byPrice_.count(price)) violations_.push_back("the history holds a change nobody asked for: " + event.dump());
     }
-    if (kind == "change accepted" || kind == "change due") {
+    if (kind == "change accepted" || kind == "change due" || kind == "change skipped") {
       // 2: one more each time a change takes effect, across restarts too.
       const int64_t rev = event["rev"].is_number() ? event["rev"].get<int64_t>() : -1;
       if (rev != lastRev + 1)

@@ -34,13 +34,13 @@ class AgentModel {
   void Killed();
   int Kills() const;
 
-  // A request's reply ("" none within the bound); checks 1 and 4.
+  // A request's reply ("" none within the bound): check 4, and what check 1 looks at.
   void Answered(const AskedChange& asked, const std::string& replyLine, int64_t repliedMs);
   void Cancelled(const std::string& id, const std::string& replyLine);
   void StatusSeen(const nlohmann::json& status);  // check 2
 
-  // Checks 2, 3 and 6 against the whole history; the sign should show the
-  // result (check 5).
+  // Checks 1, 2, 3 and 6 against the whole history; the sign should show
+  // the result (check 5).
   SignPanelsWanted CheckHistory(const nlohmann::json& events);
 
   void Violation(const std::string& what);
@@ -53,7 +53,14 @@ class AgentModel {
     uint8_t address;
     sign_link::PanelRecord record;
   };
+  struct VerifiedReply {
+    AskedChange asked;
+    int64_t repliedMs;
+    std::string replyLine;
+  };
+  void CheckVerified();
   std::vector<Said> said_;
+  std::vector<VerifiedReply> verified_;
   int kills_ = 0;
   int64_t highestRev_ = 0;
   std::map<std::string, AskedChange> byPrice_;

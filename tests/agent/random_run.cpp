@@ -147,6 +147,15 @@ class Sequence {
     if (!WaitFor([&] { return agent.Request({{"op", "schedule"}})["pending"].empty(); }, std::chrono::seconds(30)))
       model_.Violation("scheduled changes still pending long after their time");
     model_.StatusSeen(agent.Request({{"op", "status"}}));
+    // What took effect while the disk was full is stored with the agent's
+    // next transaction: the history is read once it has the current revision.
+    const auto stored = [&] {
+      const json status = agent.Request({{"op", "status"}});
+      for (const json& event : agent.Events())
+        if (event["rev"] == status["rev"] && event["kind"].get<std::string>().rfind("change ", 0) == 0) return true;
+      return status["rev"] == 0;
+    };
+    if (!WaitFor(stored, std::chrono::seconds(70))) model_.Violation("the current revision never reached the history");
     // 5: within an interval (and the port's backoff after the faults), the sign shows the state.
     const SignPanelsWanted wanted = model_.CheckHistory(agent.Events());
     const auto shows = [&] {
