@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "cli/failure.h"
-#include "cli/find_sign.h"
-#include "cli/port_error.h"
-#include "cli/sign_line.h"
-#include "cli/sign_panels.h"
+#include "station/failure.h"
+#include "station/find_sign.h"
+#include "station/port_error.h"
+#include "station/sign_line.h"
+#include "station/sign_panels.h"
 #include "protocol/brightness.h"
 #include "protocol/read_sign.h"
 #include "protocol/write_sign.h"
@@ -16,19 +16,13 @@ namespace agent {
 
 namespace {
 
-tarvo_cli::Options LineOptions(const SignJob& job) {
-  tarvo_cli::Options options;
-  options.timeoutMs = job.timeoutMs;
-  return options;
-}
-
 // The panel's read with its retries; nothing when no proper reply came.
-std::optional<sign_link::PanelRecord> ReadOne(tarvo_cli::SignLine& line, uint8_t address) {
+std::optional<sign_link::PanelRecord> ReadOne(station::SignLine& line, uint8_t address) {
   if (!sign_exchange::ReadPanel(line.Port(), address, line.Context())) return std::nullopt;
   return sign_link::DecodeReply(line.Context().replyBuffer);
 }
 
-bool SendBrightness(tarvo_cli::SignLine& line, const std::string& level, int timeoutMs) {
+bool SendBrightness(station::SignLine& line, const std::string& level, int timeoutMs) {
   std::string echo;
   const std::chrono::milliseconds wait(timeoutMs);
   const auto how = sign_exchange::AnswerWait::ForBytes;
@@ -44,11 +38,11 @@ bool SendBrightness(tarvo_cli::SignLine& line, const std::string& level, int tim
 // of what the sign holds (a window or a --direct write may have changed it
 // since), so a panel is written unless this session read it right, and a
 // confirmation comes only from this session's read-back.
-void Talk(const SignJob& job, tarvo_cli::SignLine& line, SignJobResult& result) {
+void Talk(const SignJob& job, station::SignLine& line, SignJobResult& result) {
   Readback known;
   if (job.readAll) {
     for (const auto& [address, record] :
-         tarvo_cli::ReadPanels(line, station::PortLabel(result.port, result.device))) {
+         station::ReadPanels(line, station::PortLabel(result.port, result.device))) {
       known[address] = record;
       result.readback[address] = record;
     }
@@ -95,36 +89,35 @@ void Talk(const SignJob& job, tarvo_cli::SignLine& line, SignJobResult& result) 
 
 SignJobResult RunSignJob(const SignJob& job) {
   SignJobResult result;
-  const tarvo_cli::Options options = LineOptions(job);
   try {
     if (job.port == "auto") {
-      const tarvo_cli::FindResult found = tarvo_cli::FindSign(options, nullptr);
+      const station::FindResult found = station::FindSign(job.timeoutMs, nullptr);
       if (!found.used) {
         result.portState = station::PortState::kNoDevice;
-        result.problem = tarvo_cli::NoSignText(found);
+        result.problem = station::NoSignText(found);
         return result;
       }
       result.port = *found.used;
     } else {
       result.port = job.port;
     }
-  } catch (const tarvo_cli::CliFailure& failure) {
+  } catch (const station::CliFailure& failure) {
     result.portState = station::PortState::kNoDevice;
     result.problem = failure.what();
     return result;
   }
   result.device = DeviceForPort(result.port).value_or("");
   try {
-    tarvo_cli::SignLine line(result.port, options, nullptr);
+    station::SignLine line(result.port, job.timeoutMs, nullptr);
     Talk(job, line, result);
-  } catch (const tarvo_cli::CliFailure& failure) {
+  } catch (const station::CliFailure& failure) {
     // The port works; the sign does not answer (or too slowly).
     result.problem = failure.what();
   } catch (const EComPort& error) {
     const station::PortStatus status = station::InspectPort(result.port);
     result.portState = status.state;
     result.holder = status.holder;
-    result.problem = tarvo_cli::PortErrorText(error, result.port);
+    result.problem = station::PortErrorText(error, result.port);
   }
   return result;
 }

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/failure.h"
+#include "station/failure.h"
 #include "station/agent_protocol.h"
 #include "station/text.h"
 
@@ -24,7 +24,7 @@ constexpr int kReplyBoundMs = 5 * 60 * 1000;
 
 // `why` is the cause in the user's words.
 [[noreturn]] void Lost(const std::string& why) {
-  throw CliFailure(ExitStatus::kPortError,
+  throw station::CliFailure(station::ExitStatus::kPortError,
                    station::Format("the agent at %s %s; see journalctl -u tarvo-agent", {AgentSocketPath(), why}));
 }
 
@@ -54,14 +54,14 @@ std::optional<AgentClient> AgentClient::Connect() {
   const int error = errno;
   close(fd);
   if (error == EACCES || error == EPERM) {
-    throw CliFailure(ExitStatus::kPortError,
+    throw station::CliFailure(station::ExitStatus::kPortError,
                      station::Format("the agent at %s: permission denied; add the user to group %s and log in again",
                                      {path, SocketGroup(path)}));
   }
   // A socket nobody answers on is an agent that crashed or hangs: going to
   // the port behind its back would be undone by it once it is back.
   if (error != ENOENT) {
-    throw CliFailure(ExitStatus::kPortError,
+    throw station::CliFailure(station::ExitStatus::kPortError,
                      station::Format("the agent at %s does not answer (%s); see journalctl -u tarvo-agent, or "
                                      "use --direct to write the port itself",
                                      {path, std::strerror(error)}));

@@ -8,7 +8,7 @@
 #include "cli/agent_client.h"
 #include "cli/commands.h"
 #include "cli/history_text.h"
-#include "cli/sign_panels.h"
+#include "station/sign_panels.h"
 #include "station/human_time.h"
 #include "station/panel_json.h"
 #include "station/port_state.h"
@@ -25,7 +25,7 @@ using nlohmann::json;
 AgentClient NeedAgent() {
   std::optional<AgentClient> client = AgentClient::Connect();
   if (!client)
-    throw CliFailure(ExitStatus::kPortError,
+    throw station::CliFailure(station::ExitStatus::kPortError,
                      station::Format("no agent answers at %s; start it with systemctl enable --now tarvo-agent",
                                      {AgentSocketPath()}));
   return std::move(*client);
@@ -35,11 +35,11 @@ AgentClient NeedAgent() {
 json Checked(const json& reply) {
   if (reply.value("ok", false)) return reply;
   const std::string error = reply.value("error", station::Tr("the agent refused the request"));
-  throw CliFailure(error.rfind("bad ", 0) == 0 ? ExitStatus::kBadUsage : ExitStatus::kPortError, error);
+  throw station::CliFailure(error.rfind("bad ", 0) == 0 ? station::ExitStatus::kBadUsage : station::ExitStatus::kPortError, error);
 }
 
-SignPanels PanelsOf(const json& list) {
-  SignPanels panels;
+station::SignPanels PanelsOf(const json& list) {
+  station::SignPanels panels;
   for (const json& panel : list) {
     const auto address = panel.at("address").get<uint8_t>();
     panels[address] = std::nullopt;
@@ -83,7 +83,7 @@ std::optional<int64_t> At(const Options& options) {
                           .count();
   const std::optional<int64_t> at = station::ParseWhen(*options.at, now);
   if (!at)
-    throw CliFailure(ExitStatus::kBadUsage,
+    throw station::CliFailure(station::ExitStatus::kBadUsage,
                      station::Format("bad --at %s: give 06:00, tomorrow 06:00, 2026-12-10 06:00 (local time) "
                                      "or 2026-12-09T06:00:00+03:00",
                                      {station::Quoted(*options.at)}));
@@ -126,7 +126,7 @@ json WriteRequest(const Options& options, std::optional<int64_t> at) {
   return request;
 }
 
-ExitStatus WriteThroughAgent(const Options& options, std::optional<int64_t> at, Console& console,
+station::ExitStatus WriteThroughAgent(const Options& options, std::optional<int64_t> at, Console& console,
                              AgentClient& agent) {
   const json request = WriteRequest(options, at);
   // The instant a person's "06:00" became, before anything is scheduled.
@@ -138,7 +138,7 @@ ExitStatus WriteThroughAgent(const Options& options, std::optional<int64_t> at, 
       console.out << station::Format("scheduled: change %s at %s", {Text(reply["id"]), Text(reply["effective_at"])})
                   << '\n';
     WarnOfTwin(reply, console, agent);
-    return ExitStatus::kDone;
+    return station::ExitStatus::kDone;
   }
   const bool verified = reply.value("verified", false);
   if (reply.contains("superseded_by")) {
@@ -146,7 +146,7 @@ ExitStatus WriteThroughAgent(const Options& options, std::optional<int64_t> at, 
                 << station::Format("change %s was superseded by change %s before the sign confirmed it",
                                    {Text(reply["id"]), Text(reply["superseded_by"])})
                 << '\n';
-    return ExitStatus::kNotConfirmed;
+    return station::ExitStatus::kNotConfirmed;
   }
   if (!options.json) {
     console.out << station::Format("change %s, rev %s, %s",
@@ -174,48 +174,48 @@ ExitStatus WriteThroughAgent(const Options& options, std::optional<int64_t> at, 
     }
     console.out << (verified ? station::Tr("verified") : station::Tr("NOT verified")) << '\n';
   }
-  if (verified) return ExitStatus::kDone;
+  if (verified) return station::ExitStatus::kDone;
   if (reply.contains("problem")) {
     console.err << "tarvo-cli: "
                 << station::Format("%s; the agent keeps rev %s and tries again",
                                    {Text(reply["problem"]), reply["rev"].dump()})
                 << '\n';
-    return ExitStatus::kPortError;
+    return station::ExitStatus::kPortError;
   }
   console.err << "tarvo-cli: "
               << station::Format("the sign did not confirm every panel; the agent keeps rev %s and verifies it again",
                                  {reply["rev"].dump()})
               << '\n';
-  return ExitStatus::kNotConfirmed;
+  return station::ExitStatus::kNotConfirmed;
 }
 
-ExitStatus ReadThroughAgent(const Options& options, Console& console, AgentClient& agent) {
+station::ExitStatus ReadThroughAgent(const Options& options, Console& console, AgentClient& agent) {
   const json reply = Checked(agent.Ask({{"op", "read"}}));
-  const SignPanels panels = PanelsOf(reply["panels"]);
+  const station::SignPanels panels = PanelsOf(reply["panels"]);
   if (options.json) {
     console.out << station::Dump(reply) << '\n';
   } else {
     console.out << station::PortLabel(Text(reply["port"]), Text(reply["device"])) << '\n';
-    PrintPanels(console.out, panels);
+    station::PrintPanels(console.out, panels);
   }
   for (const auto& [address, record] : panels) {
     if (record) continue;
     console.err << "tarvo-cli: " << station::Tr("no proper answer from every panel; check the sign's cable and power")
                 << '\n';
-    return ExitStatus::kNotConfirmed;
+    return station::ExitStatus::kNotConfirmed;
   }
-  return ExitStatus::kDone;
+  return station::ExitStatus::kDone;
 }
 
 }  // namespace
 
-std::optional<ExitStatus> RunThroughAgent(const Options& options, Console& console) {
+std::optional<station::ExitStatus> RunThroughAgent(const Options& options, Console& console) {
   if (options.direct) return std::nullopt;
   const std::optional<int64_t> at = At(options);  // bad input before the agent is asked
   std::optional<AgentClient> agent = AgentClient::Connect();
   if (!agent) {
     if (options.at)
-      throw CliFailure(ExitStatus::kPortError,
+      throw station::CliFailure(station::ExitStatus::kPortError,
                        station::Format("--at needs the agent, and none answers at %s", {AgentSocketPath()}));
     return std::nullopt;
   }
@@ -223,7 +223,7 @@ std::optional<ExitStatus> RunThroughAgent(const Options& options, Console& conso
   if (options.port) {
     const json status = Checked(agent->Ask({{"op", "status"}}));
     if (status["port"] != *options.port && status["port_in_use"] != *options.port)
-      throw CliFailure(ExitStatus::kBadUsage,
+      throw station::CliFailure(station::ExitStatus::kBadUsage,
                        station::Format("--port %s: the agent keeps the sign on %s; leave --port out, or use --direct "
                                        "to use %s itself",
                                        {station::Quoted(*options.port), Text(status["port_in_use"]),
@@ -233,12 +233,12 @@ std::optional<ExitStatus> RunThroughAgent(const Options& options, Console& conso
   return WriteThroughAgent(options, at, console, *agent);
 }
 
-ExitStatus RunStatus(const Options& options, Console& console) {
+station::ExitStatus RunStatus(const Options& options, Console& console) {
   AgentClient agent = NeedAgent();
   const json status = Checked(agent.Ask({{"op", "status"}}));
   if (options.json) {
     console.out << station::Dump(status) << '\n';
-    return ExitStatus::kDone;
+    return station::ExitStatus::kDone;
   }
   const json& verification = status["last_verification"];
   const std::string rev = status["rev"].dump();
@@ -264,11 +264,11 @@ ExitStatus RunStatus(const Options& options, Console& console) {
                                  {problem.is_object() ? Text(problem["at"]) + " " + Text(problem["problem"])
                                                       : std::string("-")})
               << '\n';
-  if (!status["panels"].empty()) PrintPanels(console.out, PanelsOf(status["panels"]));
-  return ExitStatus::kDone;
+  if (!status["panels"].empty()) station::PrintPanels(console.out, PanelsOf(status["panels"]));
+  return station::ExitStatus::kDone;
 }
 
-ExitStatus RunSchedule(const Options& options, Console& console) {
+station::ExitStatus RunSchedule(const Options& options, Console& console) {
   AgentClient agent = NeedAgent();
   const json reply = Checked(agent.Ask(options.cancelId ? json{{"op", "cancel"}, {"id", *options.cancelId}}
                                                         : json{{"op", "schedule"}}));
@@ -279,15 +279,15 @@ ExitStatus RunSchedule(const Options& options, Console& console) {
   } else {
     PrintChanges(console.out, reply["pending"]);
   }
-  return ExitStatus::kDone;
+  return station::ExitStatus::kDone;
 }
 
-ExitStatus RunHistory(const Options& options, Console& console) {
+station::ExitStatus RunHistory(const Options& options, Console& console) {
   json request = {{"op", "history"}};
   if (options.since) {
     const std::optional<int64_t> since = station::ParseInstant(*options.since);
     if (!since)
-      throw CliFailure(ExitStatus::kBadUsage, station::Format("bad --since %s: give a time such as 2026-12-08T00:00:00Z",
+      throw station::CliFailure(station::ExitStatus::kBadUsage, station::Format("bad --since %s: give a time such as 2026-12-08T00:00:00Z",
                                                               {station::Quoted(*options.since)}));
     request["since"] = station::FormatInstant(*since);
   }
@@ -295,10 +295,10 @@ ExitStatus RunHistory(const Options& options, Console& console) {
   const json reply = Checked(agent.Ask(request));
   if (options.json) {
     console.out << station::Dump(reply) << '\n';
-    return ExitStatus::kDone;
+    return station::ExitStatus::kDone;
   }
   PrintHistory(console.out, reply["events"]);
-  return ExitStatus::kDone;
+  return station::ExitStatus::kDone;
 }
 
 }  // namespace tarvo_cli

@@ -2,10 +2,10 @@
 // window checks it, and the command is journalled.
 #include "station/text.h"
 #include "cli/commands.h"
-#include "cli/find_sign.h"
+#include "station/find_sign.h"
 #include "cli/journal_record.h"
-#include "cli/port_error.h"
-#include "cli/sign_line.h"
+#include "station/port_error.h"
+#include "station/sign_line.h"
 #include "protocol/brightness.h"
 #include "serial/port/port_names.h"
 #include "station/panel_json.h"
@@ -19,19 +19,19 @@ namespace {
 // "auto" or one digit; anything else is bad input.
 void CheckLevel(const std::string& level) {
   if (level == "auto" || (level.size() == 1 && level[0] >= '0' && level[0] <= '9')) return;
-  throw CliFailure(ExitStatus::kBadUsage,
+  throw station::CliFailure(station::ExitStatus::kBadUsage,
                    station::Format("bad brightness %s: give auto or a level 0..9",
                                    {station::Quoted(level)}));
 }
 
 }  // namespace
 
-ExitStatus RunBrightness(const Options& options, Console& console) {
+station::ExitStatus RunBrightness(const Options& options, Console& console) {
   CheckLevel(options.level);
   CommandJournal journal(options, "brightness");
-  Tracer tracer(console.err);
-  Tracer* trace = options.trace ? &tracer : nullptr;
-  const std::string name = ChosenPort(options, trace);
+  station::Tracer tracer(console.err);
+  station::Tracer* trace = options.trace ? &tracer : nullptr;
+  const std::string name = station::ChosenPort(options.port, options.timeoutMs, trace);
   journal.SetPort(name);
   const std::string device = DeviceForPort(name).value_or("");
   const bool automatic = options.level == "auto";
@@ -41,9 +41,9 @@ ExitStatus RunBrightness(const Options& options, Console& console) {
   record["level"] = automatic ? nlohmann::json("auto") : nlohmann::json(options.level[0] - '0');
 
   std::string echo;
-  std::optional<CliFailure> portFailure;
+  std::optional<station::CliFailure> portFailure;
   try {
-    SignLine line(name, options, trace);
+    station::SignLine line(name, options.timeoutMs, trace);
     journal.RecordIntent({{"level", record["level"]}});
     try {
       // The window's own words stay the window's; ours are said below.
@@ -54,16 +54,16 @@ ExitStatus RunBrightness(const Options& options, Console& console) {
                             sign_exchange::AnswerWait::ForBytes);
       }
     } catch (const EComPort& error) {
-      portFailure = PortFailure(error, name);
+      portFailure = station::PortFailure(error, name);
     }
   } catch (const EComPort& error) {
-    throw PortFailure(error, name);  // never opened: nothing to record
+    throw station::PortFailure(error, name);  // never opened: nothing to record
   }
   // The command succeeded when the sign echoed every byte of it.
   const bool confirmed = !portFailure && echo == command;
-  const ExitStatus status = portFailure ? ExitStatus::kPortError
-                            : confirmed ? ExitStatus::kDone
-                                        : ExitStatus::kNotConfirmed;
+  const station::ExitStatus status = portFailure ? station::ExitStatus::kPortError
+                            : confirmed ? station::ExitStatus::kDone
+                                        : station::ExitStatus::kNotConfirmed;
   record["verified"] = confirmed;
   const std::string unconfirmed =
       station::PortLabel(name, device) + ": " +
@@ -75,8 +75,8 @@ ExitStatus RunBrightness(const Options& options, Console& console) {
                                {"level", record["level"]},
                                {"echo", echo},
                                {"verified", confirmed}};
-    if (portFailure) document["error"] = ErrorJson(status, portFailure->what(), name);
-    if (status == ExitStatus::kNotConfirmed) document["error"] = ErrorJson(status, unconfirmed, name);
+    if (portFailure) document["error"] = station::ErrorJson(status, portFailure->what(), name);
+    if (status == station::ExitStatus::kNotConfirmed) document["error"] = station::ErrorJson(status, unconfirmed, name);
     console.out << station::Dump(document) << '\n';
   } else if (!portFailure) {
     console.out << station::PortLabel(name, device) << ": "
@@ -85,7 +85,7 @@ ExitStatus RunBrightness(const Options& options, Console& console) {
                 << '\n';
   }
   if (portFailure) console.err << "tarvo-cli: " << portFailure->what() << '\n';
-  if (status == ExitStatus::kNotConfirmed) console.err << "tarvo-cli: " << unconfirmed << '\n';
+  if (status == station::ExitStatus::kNotConfirmed) console.err << "tarvo-cli: " << unconfirmed << '\n';
   return journal.RecordOutcome(status, console.err);
 }
 

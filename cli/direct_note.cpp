@@ -7,7 +7,7 @@
 
 namespace tarvo_cli {
 
-ExitStatus NoteTheAgentAfterDirect(const Options& options, ExitStatus status, Console& console) {
+station::ExitStatus NoteTheAgentAfterDirect(const Options& options, station::ExitStatus status, Console& console) {
   if (!options.direct) return status;
   try {
     std::optional<AgentClient> agent = AgentClient::Connect();

@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/failure.h"
+#include "station/failure.h"
 #include "station/quoted.h"
 
 namespace tarvo_cli {
@@ -25,7 +25,7 @@ namespace {
 constexpr unsigned long long kRoomForARecord = 64 * 1024;
 
 [[noreturn]] void CannotWrite(const std::string& path, int error) {
-  throw CliFailure(ExitStatus::kPortError,
+  throw station::CliFailure(station::ExitStatus::kPortError,
                    station::Format("journal %s: %s; nothing was sent to the sign (give --journal "
                                    "FILE or --no-journal to write anyway)",
                                    {station::Quoted(path), std::strerror(error)}));
@@ -75,7 +75,7 @@ std::string DefaultJournalPath() {
   if (state != nullptr && *state == '/') return std::string(state) + "/tarvo/journal.jsonl";
   const char* home = std::getenv("HOME");
   if (home == nullptr || *home != '/')
-    throw CliFailure(ExitStatus::kPortError,
+    throw station::CliFailure(station::ExitStatus::kPortError,
                      station::Tr("no journal: neither HOME nor XDG_STATE_HOME is set; nothing was "
                                  "sent to the sign (give --journal FILE or --no-journal)"));
   return std::string(home) + "/.local/state/tarvo/journal.jsonl";
@@ -125,7 +125,7 @@ bool ForEachJournalLine(const std::string& path,
   std::ifstream file(path, std::ios::binary);
   if (!file.is_open()) {
     if (errno == ENOENT) return false;
-    throw CliFailure(ExitStatus::kPortError,
+    throw station::CliFailure(station::ExitStatus::kPortError,
                      station::Format("journal %s: %s", {station::Quoted(path), std::strerror(errno)}));
   }
   std::string line;
@@ -134,7 +134,7 @@ bool ForEachJournalLine(const std::string& path,
     if (!line.empty()) use(line);
   }
   if (file.bad())
-    throw CliFailure(ExitStatus::kPortError,
+    throw station::CliFailure(station::ExitStatus::kPortError,
                      station::Format("journal %s: %s", {station::Quoted(path), std::strerror(errno)}));
   return false;
 }

@@ -40,7 +40,7 @@ std::string Summary(const nlohmann::json& entry) {
 
 }  // namespace
 
-ExitStatus RunJournal(const Options& options, Console& console) {
+station::ExitStatus RunJournal(const Options& options, Console& console) {
   const std::string path = JournalPathOf(options);
   const auto record = [&](const std::string& line) {
     return nlohmann::json::parse(line, nullptr, false);
@@ -84,7 +84,7 @@ ExitStatus RunJournal(const Options& options, Console& console) {
                                    "write?); skipped",
                                    {station::Quoted(path)})
                 << '\n';
-  return ExitStatus::kDone;
+  return station::ExitStatus::kDone;
 }
 
 }  // namespace tarvo_cli

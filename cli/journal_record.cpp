@@ -4,8 +4,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "cli/failure.h"
-#include "cli/utc_time.h"
+#include "station/failure.h"
+#include "station/utc_time.h"
 #include "serial/port/port_names.h"
 #include "station/panel_json.h"
 #include "station/quoted.h"
@@ -31,7 +31,7 @@ std::string JournalPathOf(const Options& options) {
 }
 
 CommandJournal::CommandJournal(const Options& options, const std::string& command) {
-  const std::string time = UtcTimeStamp();
+  const std::string time = station::UtcTimeStamp();
   const std::string host = HostName();
   record_ = {{"time", time},
              {"user", UserName()},
@@ -56,14 +56,14 @@ void CommandJournal::RecordIntent(const nlohmann::json& what) {
   intent.update(what);
   const std::string failure = file_->Append(station::Dump(intent));
   if (!failure.empty())
-    throw CliFailure(ExitStatus::kPortError,
+    throw station::CliFailure(station::ExitStatus::kPortError,
                      station::Format("journal %s: %s; the sign was not changed",
                                      {station::Quoted(file_->Path()), failure}));
 }
 
-ExitStatus CommandJournal::RecordOutcome(ExitStatus status, std::ostream& err) {
+station::ExitStatus CommandJournal::RecordOutcome(station::ExitStatus status, std::ostream& err) {
   if (!file_) return status;
-  record_["time"] = UtcTimeStamp();
+  record_["time"] = station::UtcTimeStamp();
   record_["stage"] = "outcome";
   record_["exit"] = static_cast<int>(status);
   const std::string failure = file_->Append(station::Dump(record_));
@@ -75,7 +75,7 @@ ExitStatus CommandJournal::RecordOutcome(ExitStatus status, std::ostream& err) {
                           record_["command"].get<std::string>(),
                           std::to_string(static_cast<int>(status))})
       << '\n';
-  return status == ExitStatus::kDone ? ExitStatus::kNotRecorded : status;
+  return status == station::ExitStatus::kDone ? station::ExitStatus::kNotRecorded : status;
 }
 
 }  // namespace tarvo_cli

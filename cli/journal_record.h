@@ -9,7 +9,7 @@
 #include <ostream>
 #include <string>
 
-#include "cli/failure.h"
+#include "station/failure.h"
 #include "cli/journal.h"
 #include "cli/options.h"
 
@@ -35,7 +35,7 @@ class CommandJournal {
   // Appends the outcome record (stamped anew) with the exit status. When it
   // cannot be written, says so on `err`: a done command then ends with
   // kNotRecorded, any other status is the sign's outcome and stays.
-  ExitStatus RecordOutcome(ExitStatus status, std::ostream& err);
+  station::ExitStatus RecordOutcome(station::ExitStatus status, std::ostream& err);
   // The journal's file ("" with --no-journal).
   std::string Path() const { return file_ ? file_->Path() : std::string(); }
 

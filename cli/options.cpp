@@ -5,7 +5,7 @@
 #include <array>
 #include <charconv>
 
-#include "cli/failure.h"
+#include "station/failure.h"
 #include "station/command_line.h"
 #include "station/port_name.h"
 #include "station/quoted.h"
@@ -57,7 +57,7 @@ constexpr std::array<const char*, 9> kVerbs = {"ports",   "find",   "read",     
 constexpr std::array<const char*, 6> kValued = {"--port", "--timeout", "--journal", "--file", "--at", "--since"};
 
 [[noreturn]] void BadUsage(const std::string& what) {
-  throw CliFailure(ExitStatus::kBadUsage, what);
+  throw station::CliFailure(station::ExitStatus::kBadUsage, what);
 }
 
 std::string VerbList() {

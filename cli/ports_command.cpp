@@ -1,14 +1,14 @@
 // ports: every port name whose device exists, with its state; sends nothing
 // and opens nothing.
 #include "cli/commands.h"
-#include "cli/find_sign.h"
+#include "station/find_sign.h"
 #include "station/panel_json.h"
 #include "station/port_state.h"
 
 namespace tarvo_cli {
 
-ExitStatus RunPorts(const Options& options, Console& console) {
-  const std::vector<std::string> names = ListedPorts();
+station::ExitStatus RunPorts(const Options& options, Console& console) {
+  const std::vector<std::string> names = station::ListedPorts();
   nlohmann::json list = nlohmann::json::array();
   for (const std::string& name : names) {
     const station::PortStatus status = station::InspectPort(name);
@@ -23,7 +23,7 @@ ExitStatus RunPorts(const Options& options, Console& console) {
     }
   }
   if (options.json) console.out << station::Dump({{"ports", list}}) << '\n';
-  return ExitStatus::kDone;
+  return station::ExitStatus::kDone;
 }
 
 }  // namespace tarvo_cli

@@ -15,12 +15,12 @@ namespace tarvo_cli {
 
 namespace {
 
-ExitStatus Run(const Options& options, Console& console) {
+station::ExitStatus Run(const Options& options, Console& console) {
   const bool signVerb = options.command == Command::kRead || options.command == Command::kWrite ||
                         options.command == Command::kBrightness;
   // A running agent keeps the sign: never go to the port behind its back.
   if (signVerb) {
-    if (const std::optional<ExitStatus> status = RunThroughAgent(options, console)) return *status;
+    if (const std::optional<station::ExitStatus> status = RunThroughAgent(options, console)) return *status;
   }
   switch (options.command) {
     case Command::kPorts:
@@ -42,7 +42,7 @@ ExitStatus Run(const Options& options, Console& console) {
     case Command::kHistory:
       return RunHistory(options, console);
   }
-  return ExitStatus::kBadUsage;
+  return station::ExitStatus::kBadUsage;
 }
 
 // --json anywhere on the line, also on a line that does not parse.
@@ -54,9 +54,9 @@ bool AsksForJson(int argc, const char* const* argv) {
   return false;
 }
 
-ExitStatus Failed(ExitStatus status, const std::string& message, const std::string& port,
+station::ExitStatus Failed(station::ExitStatus status, const std::string& message, const std::string& port,
                   bool json, Console& console) {
-  if (json) console.out << station::Dump({{"error", ErrorJson(status, message, port)}}) << '\n';
+  if (json) console.out << station::Dump({{"error", station::ErrorJson(status, message, port)}}) << '\n';
   // Whatever the parser quoted of the line stays on this one.
   console.err << "tarvo-cli: " << station::OneLine(message) << '\n';
   return status;
@@ -72,20 +72,20 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   const bool json = AsksForJson(argc, argv);
   // A document for machines is the same under every locale, its stderr line too.
   if (!json) UseUserLanguage();
-  ExitStatus status = ExitStatus::kDone;
+  station::ExitStatus status = station::ExitStatus::kDone;
   bool changesTheSign = false;
   try {
     const std::optional<Options> options = ParseCommandLine(argc, argv, out);
     changesTheSign = options && (options->command == Command::kWrite ||
                                  options->command == Command::kBrightness);
     if (options) status = Run(*options, console);
-  } catch (const CliFailure& failure) {
+  } catch (const station::CliFailure& failure) {
     status = Failed(failure.Status(), failure.what(), failure.Port(), json, console);
   } catch (const station::InputError& error) {
-    status = Failed(ExitStatus::kBadUsage, error.what(), "", json, console);
+    status = Failed(station::ExitStatus::kBadUsage, error.what(), "", json, console);
   } catch (const std::exception& error) {
     // Anything else is the machine's, not the sign's: a file or memory.
-    status = Failed(ExitStatus::kPortError, error.what(), "", json, console);
+    status = Failed(station::ExitStatus::kPortError, error.what(), "", json, console);
   }
   errno = 0;
   out.flush();
@@ -93,14 +93,14 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const int error = errno != 0 ? errno : EIO;
     // A command that changed the sign ends with the sign's outcome (the
     // journal holds it); one that only told something failed.
-    const bool keep = changesTheSign || status != ExitStatus::kDone;
+    const bool keep = changesTheSign || status != station::ExitStatus::kDone;
     err << "tarvo-cli: "
         << (keep ? station::Format(
                        "cannot write the output: %s; the exit status is the command's own",
                        {std::strerror(error)})
                  : station::Format("cannot write the output: %s", {std::strerror(error)}))
         << '\n';
-    if (!keep) status = ExitStatus::kNotRecorded;
+    if (!keep) status = station::ExitStatus::kNotRecorded;
   }
   return static_cast<int>(status);
 }

@@ -7,13 +7,13 @@
 
 #include "station/text.h"
 #include "cli/commands.h"
-#include "cli/find_sign.h"
+#include "station/find_sign.h"
 #include "cli/journal_record.h"
 #include "station/panel_json.h"
-#include "cli/port_error.h"
+#include "station/port_error.h"
 #include "station/port_state.h"
-#include "cli/sign_panels.h"
-#include "cli/stop_signals.h"
+#include "station/sign_panels.h"
+#include "station/stop_signals.h"
 #include "protocol/write_sign.h"
 #include "serial/port/port_names.h"
 
@@ -35,9 +35,9 @@ struct PanelWrite {
 };
 
 struct WriteRun {
-  SignPanels before;
+  station::SignPanels before;
   std::vector<PanelWrite> panels;
-  std::optional<SignPanels> after;
+  std::optional<station::SignPanels> after;
   bool verified() const {
     return after && std::all_of(panels.begin(), panels.end(),
                                 [](const PanelWrite& p) { return p.verified; });
@@ -55,7 +55,7 @@ std::vector<station::PanelRequest> InFrameOrder(std::vector<station::PanelReques
 }
 
 // What to send for one request, from what the sign held before.
-void Plan(PanelWrite& write, const SignPanels& before, bool onlyChanges) {
+void Plan(PanelWrite& write, const station::SignPanels& before, bool onlyChanges) {
   const auto held = before.find(write.request.address);
   const bool known = held != before.end() && held->second;
   if (!known && !station::Complete(write.request)) {
@@ -92,7 +92,7 @@ nlohmann::json PanelsJsonOf(const WriteRun& run) {
 }
 
 // Sends the frames until a stop signal refuses the next one.
-void SendFrames(WriteRun& run, SignLine& line) {
+void SendFrames(WriteRun& run, station::SignLine& line) {
   for (PanelWrite& write : run.panels) {
     if (!write.toSend) continue;
     const int sendsBefore = line.Sends();
@@ -100,7 +100,7 @@ void SendFrames(WriteRun& run, SignLine& line) {
       write.acknowledged = sign_exchange::WritePanel(line.Port(), write.request.address,
                                                      *write.record, line.Context())
                                .acknowledged;
-    } catch (const SendingStopped&) {
+    } catch (const station::SendingStopped&) {
       write.sent = line.Sends() > sendsBefore;
       return;
     }
@@ -109,25 +109,25 @@ void SendFrames(WriteRun& run, SignLine& line) {
 }
 
 // A sign that cannot be read first is sent nothing.
-void Run(WriteRun& run, SignLine& line, const std::string& where, bool onlyChanges,
+void Run(WriteRun& run, station::SignLine& line, const std::string& where, bool onlyChanges,
          CommandJournal& journal) {
   // A stop signal refuses every send from here, a second one the read-back too.
   line.StopSendingAfter(0);
   try {
-    run.before = ReadPanels(line, where);
+    run.before = station::ReadPanels(line, where);
     for (PanelWrite& write : run.panels) Plan(write, run.before, onlyChanges);
     journal.RecordIntent({{"panels", PanelsJsonOf(run)}});
     SendFrames(run, line);
-  } catch (const SendingStopped&) {
+  } catch (const station::SendingStopped&) {
     // stopped before the first frame: nothing to read back
   }
   if (std::none_of(run.panels.begin(), run.panels.end(), [](const auto& p) { return p.sent; }) &&
-      FirstStopSignal() != 0)
+      station::FirstStopSignal() != 0)
     return;
   line.StopSendingAfter(1);
   try {
-    run.after = ReadPanels(line, where);
-  } catch (const SendingStopped&) {
+    run.after = station::ReadPanels(line, where);
+  } catch (const station::SendingStopped&) {
     return;
   }
   for (PanelWrite& write : run.panels) {
@@ -166,7 +166,7 @@ void PrintRun(std::ostream& out, const WriteRun& run) {
                   station::HalfOf(address));
     const std::string yes = station::Tr("yes");
     const std::string no = station::Tr("no");
-    out << lead << (write.record ? RecordText(*write.record) : station::Tr("(unknown)    ")) << "      "
+    out << lead << (write.record ? station::RecordText(*write.record) : station::Tr("(unknown)    ")) << "      "
         << station::PadRight(write.acknowledged ? yes : no, 14) << (write.verified ? yes : no)
         << (write.skipped.empty() ? "" : "  " + write.skipped) << '\n';
   }
@@ -175,7 +175,7 @@ void PrintRun(std::ostream& out, const WriteRun& run) {
 
 }  // namespace
 
-ExitStatus RunWrite(const Options& options, Console& console) {
+station::ExitStatus RunWrite(const Options& options, Console& console) {
   // Bad input is refused before the port is opened, a journal that cannot
   // be written before anything is sent.
   const bool fromFile = options.file.has_value();
@@ -187,45 +187,45 @@ ExitStatus RunWrite(const Options& options, Console& console) {
     run.panels.push_back(write);
   }
   CommandJournal journal(options, "write");
-  CatchStopSignals();
+  station::CatchStopSignals();
 
-  Tracer tracer(console.err);
-  Tracer* trace = options.trace ? &tracer : nullptr;
-  const std::string name = ChosenPort(options, trace);
+  station::Tracer tracer(console.err);
+  station::Tracer* trace = options.trace ? &tracer : nullptr;
+  const std::string name = station::ChosenPort(options.port, options.timeoutMs, trace);
   const std::string device = DeviceForPort(name).value_or("");
   journal.SetPort(name);
-  std::optional<CliFailure> failed;  // the port's, or a sign that did not answer
+  std::optional<station::CliFailure> failed;  // the port's, or a sign that did not answer
   try {
-    SignLine line(name, options, trace);
+    station::SignLine line(name, options.timeoutMs, trace);
     try {
       Run(run, line, station::PortLabel(name, device), fromFile, journal);
     } catch (const EComPort& error) {
-      failed = PortFailure(error, name);
-    } catch (const CliFailure& unanswered) {
+      failed = station::PortFailure(error, name);
+    } catch (const station::CliFailure& unanswered) {
       failed = unanswered;
     }
   } catch (const EComPort& error) {
-    throw PortFailure(error, name);  // never opened: nothing to record
+    throw station::PortFailure(error, name);  // never opened: nothing to record
   }
 
-  const int stopSignal = FirstStopSignal();
-  const ExitStatus status = stopSignal == SIGINT    ? ExitStatus::kInterrupted
-                            : stopSignal == SIGTERM ? ExitStatus::kTerminated
+  const int stopSignal = station::FirstStopSignal();
+  const station::ExitStatus status = stopSignal == SIGINT    ? station::ExitStatus::kInterrupted
+                            : stopSignal == SIGTERM ? station::ExitStatus::kTerminated
                             : failed           ? failed->Status()
-                            : run.verified()        ? ExitStatus::kDone
-                                                    : ExitStatus::kNotConfirmed;
+                            : run.verified()        ? station::ExitStatus::kDone
+                                                    : station::ExitStatus::kNotConfirmed;
   std::string failure = failed ? failed->what() : std::string();
   if (stopSignal != 0) {
     failure = station::PortLabel(name, device) + ": " + StoppedText(run, stopSignal) +
               (failed ? station::Format("; then %s", {failure}) : std::string());
-  } else if (!failed && status == ExitStatus::kNotConfirmed) {
+  } else if (!failed && status == station::ExitStatus::kNotConfirmed) {
     failure = station::PortLabel(name, device) + ": " +
               station::Tr("the sign did not confirm every panel; see the panels marked not verified");
   }
   nlohmann::json& record = journal.Outcome();
-  record["before"] = PanelsJson(run.before);
+  record["before"] = station::PanelsJson(run.before);
   record["panels"] = PanelsJsonOf(run);
-  record["after"] = run.after ? PanelsJson(*run.after) : nullptr;
+  record["after"] = run.after ? station::PanelsJson(*run.after) : nullptr;
   record["verified"] = run.verified();
   if (stopSignal != 0) record["signal"] = stopSignal == SIGINT ? "SIGINT" : "SIGTERM";
 
@@ -234,7 +234,7 @@ ExitStatus RunWrite(const Options& options, Console& console) {
                                {"device", device},
                                {"panels", record["panels"]},
                                {"verified", run.verified()}};
-    if (!failure.empty()) document["error"] = ErrorJson(status, failure, name);
+    if (!failure.empty()) document["error"] = station::ErrorJson(status, failure, name);
     console.out << station::Dump(document) << '\n';
   } else if (!failed) {
     console.out << station::PortLabel(name, device) << '\n';

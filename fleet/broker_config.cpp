@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "fleet/failure.h"
+#include "fleet_push/failure.h"
 #include "fleet/options.h"
 #include "fleet/user_files.h"
 

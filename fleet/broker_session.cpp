@@ -1,9 +1,11 @@
 #include "fleet/broker_session.h"
 
+#include "fleet_push/random_id.h"
+
 #include <fstream>
 #include <stdexcept>
 
-#include "fleet/failure.h"
+#include "fleet_push/failure.h"
 #include "mqtt/topics.h"
 
 namespace tarvo_fleet {
@@ -14,13 +16,6 @@ using namespace std::chrono_literals;
 using namespace tarvo_mqtt;
 
 }  // namespace
-
-std::string RandomId() {
-  std::ifstream uuid("/proc/sys/kernel/random/uuid");
-  std::string id;
-  std::getline(uuid, id);
-  return id;
-}
 
 BrokerSession::BrokerSession(ClientSettings settings, std::vector<std::string> filters,
                              const std::string& persistentId) {

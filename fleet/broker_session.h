@@ -9,14 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "fleet/fleet_view.h"
+#include "fleet_push/fleet_view.h"
 #include "mqtt/client.h"
 #include "mqtt/poll_loop.h"
 
 namespace tarvo_fleet {
-
-// A random UUID (the kernel's), for client and change ids.
-std::string RandomId();
 
 class BrokerSession {
  public:

@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "fleet/failure.h"
+#include "fleet_push/failure.h"
 #include "fleet/options.h"
 
 namespace tarvo_fleet {

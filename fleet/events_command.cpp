@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fleet/broker_session.h"
+#include "fleet_push/random_id.h"
 #include "fleet/commands.h"
 #include "fleet/user_files.h"
 #include "mqtt/topics.h"

@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "fleet/failure.h"
+#include "fleet_push/failure.h"
 #include "station/command_line.h"
 
 namespace tarvo_fleet {

@@ -8,8 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "fleet/broker_session.h"
+#include "fleet_push/random_id.h"
 #include "fleet/commands.h"
-#include "fleet/push_operation.h"
+#include "fleet_push/push_operation.h"
 #include "mqtt/topics.h"
 #include "station/human_time.h"
 #include "station/panel_json.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "fleet/broker_session.h"
+#include "fleet_push/random_id.h"
 #include "mqtt/document_fields.h"
 #include "mqtt/topics.h"
 

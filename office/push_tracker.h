@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "fleet/fleet_view.h"
-#include "fleet/push_operation.h"
+#include "fleet_push/fleet_view.h"
+#include "fleet_push/push_operation.h"
 #include "mqtt/client.h"
 #include "office/office_store.h"
 

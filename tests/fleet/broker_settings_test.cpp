@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fleet/failure.h"
+#include "fleet_push/failure.h"
 #include "fleet/options.h"
 #include "tests/support/hermetic_env.h"
 

@@ -1,5 +1,5 @@
 // The head office's view of a station: which status stands.
-#include "fleet/fleet_view.h"
+#include "fleet_push/fleet_view.h"
 
 #include <gtest/gtest.h>
 

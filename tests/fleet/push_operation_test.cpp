@@ -1,10 +1,10 @@
 // A push as an object, without a broker: the plans it publishes, and when a
 // station's report confirms it, on what the sign shows.
-#include "fleet/push_operation.h"
+#include "fleet_push/push_operation.h"
 
 #include <gtest/gtest.h>
 
-#include "fleet/failure.h"
+#include "fleet_push/failure.h"
 #include "mqtt/topics.h"
 
 namespace {

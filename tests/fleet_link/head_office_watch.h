@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fleet/fleet_view.h"
+#include "fleet_push/fleet_view.h"
 #include "mqtt/topics.h"
 #include "tests/support/broker_listener.h"
 

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fleet/fleet_view.h"
-#include "fleet/plan.h"
+#include "fleet_push/fleet_view.h"
+#include "fleet_push/plan.h"
 #include "mqtt/client.h"
 
 namespace tarvo_fleet {

@@ -1,8 +1,8 @@
-#include "cli/failure.h"
+#include "station/failure.h"
 
 #include "serial/port/port_names.h"
 
-namespace tarvo_cli {
+namespace station {
 
 nlohmann::json ErrorJson(ExitStatus status, const std::string& message, const std::string& port) {
   const std::optional<std::string> device = port.empty() ? std::nullopt : DeviceForPort(port);
@@ -12,4 +12,4 @@ nlohmann::json ErrorJson(ExitStatus status, const std::string& message, const st
           {"message", message}};
 }
 
-}  // namespace tarvo_cli
+}  // namespace station

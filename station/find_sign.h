@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/failure.h"
-#include "cli/options.h"
-#include "cli/trace.h"
+#include "station/failure.h"
+#include "station/trace.h"
 
-namespace tarvo_cli {
+namespace station {
 
 struct ProbeOutcome {
   std::string name;
@@ -29,7 +28,8 @@ struct FindResult {
 std::vector<std::string> ListedPorts();
 
 // Throws CliFailure (port error) when the ports cannot be listed.
-FindResult FindSign(const Options& options, Tracer* tracer);
+// timeoutMs is the wait for one answer on each port; tracer may be null.
+FindResult FindSign(int timeoutMs, Tracer* tracer);
 
 // "no sign found: COM1 (/dev/ttyS0) silent, COM2 (...) busy: ...; check ...".
 std::string NoSignText(const FindResult& found);
@@ -37,8 +37,8 @@ std::string NoSignText(const FindResult& found);
 // opened (the sign may be behind one), else not confirmed.
 ExitStatus NoSignStatus(const FindResult& found);
 
-// The port a sign command talks to: --port, or the one find uses. No sign
+// The port a sign command talks to: the one named, or the one find uses. No sign
 // found is CliFailure (NoSignStatus) that says why for every port.
-std::string ChosenPort(const Options& options, Tracer* tracer);
+std::string ChosenPort(const std::optional<std::string>& port, int timeoutMs, Tracer* tracer);
 
-}  // namespace tarvo_cli
+}  // namespace station

@@ -3,7 +3,7 @@
 // no other is sent, so that the write can end with a read-back and its
 // journal record instead of a sign left half-changed without a word.
 
-namespace tarvo_cli {
+namespace station {
 
 // From now on SIGINT and SIGTERM are noted, not fatal; a second one during
 // the read-back ends that too.
@@ -13,4 +13,4 @@ void CatchStopSignals();
 int StopsCaught();
 int FirstStopSignal();
 
-}  // namespace tarvo_cli
+}  // namespace station

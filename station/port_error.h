@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "cli/failure.h"
+#include "station/failure.h"
 #include "serial/CPort.h"
 
-namespace tarvo_cli {
+namespace station {
 
 // The cause and fix (without the port) of an error met on the named port. A failed open is
 // told from the device node (busy and by whom, no access and the group, not
@@ -17,4 +17,4 @@ std::string PortErrorText(const EComPort& error, const std::string& portName);
 // The failure (port error status) that ends the program with that line.
 CliFailure PortFailure(const EComPort& error, const std::string& portName);
 
-}  // namespace tarvo_cli
+}  // namespace station

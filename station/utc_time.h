@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace tarvo_cli {
+namespace station {
 
 // strftime's `format` of the time now, then "." and the milliseconds, then
 // `suffix`: ("%H:%M:%S", "") gives "09:30:00.123".
@@ -13,4 +13,4 @@ std::string UtcTime(const char* format, const char* suffix);
 // 2026-12-08T09:30:00.123Z.
 inline std::string UtcTimeStamp() { return UtcTime("%Y-%m-%dT%H:%M:%S", "Z"); }
 
-}  // namespace tarvo_cli
+}  // namespace station

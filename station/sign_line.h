@@ -5,13 +5,12 @@
 #include <optional>
 #include <string>
 
-#include "cli/options.h"
-#include "cli/trace.h"
+#include "station/trace.h"
 #include "protocol/com_port_link.h"
 #include "protocol/exchange_context.h"
 #include "serial/CPort.h"
 
-namespace tarvo_cli {
+namespace station {
 
 // A send refused because a stop signal came: nothing more goes on the line.
 struct SendingStopped {};
@@ -42,7 +41,7 @@ class StopGate final : public SignPort {
 class SignLine {
  public:
   // Opens the port; its errors leave as EComPort. tracer may be null.
-  SignLine(const std::string& portName, const Options& options, Tracer* tracer);
+  SignLine(const std::string& portName, int timeoutMs, Tracer* tracer);
   SignLine(const SignLine&) = delete;
   SignLine& operator=(const SignLine&) = delete;
 
@@ -63,4 +62,4 @@ class SignLine {
   sign_exchange::ExchangeContext context_;
 };
 
-}  // namespace tarvo_cli
+}  // namespace station

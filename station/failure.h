@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace tarvo_cli {
+namespace station {
 
 enum class ExitStatus {
   kDone = 0,          // done, every written panel verified
@@ -37,4 +37,4 @@ class CliFailure : public std::runtime_error {
 nlohmann::json ErrorJson(ExitStatus status, const std::string& message,
                          const std::string& port = {});
 
-}  // namespace tarvo_cli
+}  // namespace station

@@ -1,14 +1,14 @@
 #include "station/text.h"
-#include "cli/sign_panels.h"
+#include "station/sign_panels.h"
 
 #include <cstdio>
 
-#include "cli/failure.h"
+#include "station/failure.h"
 #include "station/panel_json.h"
 #include "station/panel_request.h"
 #include "protocol/read_sign.h"
 
-namespace tarvo_cli {
+namespace station {
 
 SignPanels ReadPanels(SignLine& line, const std::string& where) {
   const sign_exchange::ExchangeContext& context = line.Context();
@@ -72,4 +72,4 @@ void PrintPanels(std::ostream& out, const SignPanels& panels) {
   }
 }
 
-}  // namespace tarvo_cli
+}  // namespace station

@@ -1,8 +1,8 @@
-#include "fleet/push_operation.h"
+#include "fleet_push/push_operation.h"
 
 #include <algorithm>
 
-#include "fleet/failure.h"
+#include "fleet_push/failure.h"
 #include "mqtt/topics.h"
 
 namespace tarvo_fleet {

@@ -1,8 +1,8 @@
-#include "cli/sign_line.h"
+#include "station/sign_line.h"
 
-#include "cli/stop_signals.h"
+#include "station/stop_signals.h"
 
-namespace tarvo_cli {
+namespace station {
 
 namespace {
 
@@ -16,8 +16,8 @@ sign_exchange::ExchangeContext ContextFor(std::string& replyBuffer, int timeoutM
 
 }  // namespace
 
-SignLine::SignLine(const std::string& portName, const Options& options, Tracer* tracer)
-    : context_(ContextFor(replyBuffer_, options.timeoutMs)) {
+SignLine::SignLine(const std::string& portName, int timeoutMs, Tracer* tracer)
+    : context_(ContextFor(replyBuffer_, timeoutMs)) {
   port_.SetPort(portName);
   port_.SetBaudRate(br19200);
   port_.SetDiscardNull(true);
@@ -35,4 +35,4 @@ int32_t StopGate::SendText(const std::string& text) {
   return sent;
 }
 
-}  // namespace tarvo_cli
+}  // namespace station

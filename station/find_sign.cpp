@@ -1,28 +1,28 @@
 #include "station/text.h"
-#include "cli/find_sign.h"
+#include "station/find_sign.h"
 
 #include <algorithm>
 #include <cstring>
 #include <thread>
 
-#include "cli/failure.h"
-#include "cli/port_error.h"
+#include "station/failure.h"
+#include "station/port_error.h"
 #include "station/port_state.h"
-#include "cli/sign_line.h"
+#include "station/sign_line.h"
 #include "protocol/sign_probe.h"
 #include "serial/port/port_list.h"
 #include "serial/port/port_names.h"
 
-namespace tarvo_cli {
+namespace station {
 
 namespace {
 
 // Only quoted in the probe's log, as the window does.
 constexpr int kSearchDelay = 200;
 
-void Probe(ProbeOutcome& outcome, const Options& options, Tracer* tracer) {
+void Probe(ProbeOutcome& outcome, int timeoutMs, Tracer* tracer) {
   try {
-    SignLine line(outcome.name, options, tracer);
+    SignLine line(outcome.name, timeoutMs, tracer);
     outcome.answered =
         sign_exchange::ProbeAnswersLikeSign(line.Port(), line.Context(), kSearchDelay);
   } catch (const EComPort& error) {
@@ -48,14 +48,14 @@ std::vector<std::string> ListedPorts() {
   return names;
 }
 
-FindResult FindSign(const Options& options, Tracer* tracer) {
+FindResult FindSign(int timeoutMs, Tracer* tracer) {
   FindResult result;
   for (const std::string& name : ListedPorts())
     result.ports.push_back({name, DeviceForPort(name).value_or(""), false, ""});
   {
     std::vector<std::jthread> probes;
     for (ProbeOutcome& outcome : result.ports)
-      probes.emplace_back([&outcome, &options, tracer] { Probe(outcome, options, tracer); });
+      probes.emplace_back([&outcome, timeoutMs, tracer] { Probe(outcome, timeoutMs, tracer); });
   }
   for (const ProbeOutcome& outcome : result.ports) {
     if (outcome.answered &&
@@ -84,11 +84,11 @@ std::string NoSignText(const FindResult& found) {
   return station::Format("no sign found: %s; check the sign's cable and power", {why});
 }
 
-std::string ChosenPort(const Options& options, Tracer* tracer) {
-  if (options.port) return *options.port;
-  const FindResult found = FindSign(options, tracer);
+std::string ChosenPort(const std::optional<std::string>& port, int timeoutMs, Tracer* tracer) {
+  if (port) return *port;
+  const FindResult found = FindSign(timeoutMs, tracer);
   if (found.used) return *found.used;
   throw CliFailure(NoSignStatus(found), NoSignText(found));
 }
 
-}  // namespace tarvo_cli
+}  // namespace station

@@ -1,5 +1,5 @@
 #include "station/text.h"
-#include "cli/port_error.h"
+#include "station/port_error.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include "station/port_state.h"
 #include "serial/port/port_names.h"
 
-namespace tarvo_cli {
+namespace station {
 
 namespace {
 
@@ -53,4 +53,4 @@ CliFailure PortFailure(const EComPort& error, const std::string& portName) {
                     portName);
 }
 
-}  // namespace tarvo_cli
+}  // namespace station

@@ -1,10 +1,10 @@
-#include "cli/utc_time.h"
+#include "station/utc_time.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 
-namespace tarvo_cli {
+namespace station {
 
 std::string UtcTime(const char* format, const char* suffix) {
   const auto now = std::chrono::system_clock::now();
@@ -19,4 +19,4 @@ std::string UtcTime(const char* format, const char* suffix) {
   return text;
 }
 
-}  // namespace tarvo_cli
+}  // namespace station

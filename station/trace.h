@@ -9,7 +9,7 @@
 
 #include "protocol/sign_port.h"
 
-namespace tarvo_cli {
+namespace station {
 
 // One sink for all ports; find probes them from several threads at once.
 class Tracer {
@@ -42,4 +42,4 @@ class TracingPort final : public SignPort {
   std::string name_;
 };
 
-}  // namespace tarvo_cli
+}  // namespace station

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fleet/fleet_view.h"
+#include "fleet_push/fleet_view.h"
 #include "mqtt/documents.h"
 
 namespace tarvo_fleet {

@@ -1,10 +1,10 @@
-#include "cli/stop_signals.h"
+#include "station/stop_signals.h"
 
 #include <signal.h>
 
 #include <atomic>
 
-namespace tarvo_cli {
+namespace station {
 
 namespace {
 
@@ -31,4 +31,4 @@ void CatchStopSignals() {
 int StopsCaught() { return caught.load(); }
 int FirstStopSignal() { return first.load(); }
 
-}  // namespace tarvo_cli
+}  // namespace station

@@ -7,10 +7,10 @@
 #include <optional>
 #include <ostream>
 
-#include "cli/sign_line.h"
+#include "station/sign_line.h"
 #include "protocol/sign_link.h"
 
-namespace tarvo_cli {
+namespace station {
 
 // The record of each panel, or nothing for a panel without a proper reply.
 using SignPanels = std::map<uint8_t, std::optional<sign_link::PanelRecord>>;
@@ -31,4 +31,4 @@ void PrintPanels(std::ostream& out, const SignPanels& panels);
 // The price, grade and inscription of a record, as PrintPanels shows them.
 std::string RecordText(const sign_link::PanelRecord& record);
 
-}  // namespace tarvo_cli
+}  // namespace station

@@ -1,4 +1,4 @@
-#include "fleet/fleet_view.h"
+#include "fleet_push/fleet_view.h"
 
 #include "mqtt/topics.h"
 

@@ -1,8 +1,8 @@
-#include "cli/trace.h"
+#include "station/trace.h"
 
-#include "cli/utc_time.h"
+#include "station/utc_time.h"
 
-namespace tarvo_cli {
+namespace station {
 
 void Tracer::Line(const std::string& port, bool sent, const std::string& bytes) {
   const std::string stamp = UtcTime("%H:%M:%S", "");
@@ -21,4 +21,4 @@ int32_t TracingPort::ReadBytes(std::string& text, int32_t count) {
   return read;
 }
 
-}  // namespace tarvo_cli
+}  // namespace station

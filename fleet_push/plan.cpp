@@ -1,4 +1,4 @@
-#include "fleet/plan.h"
+#include "fleet_push/plan.h"
 
 #include <algorithm>
 
