@@ -27,7 +27,7 @@ int64_t Millis(clockid_t clock) {
 AgentClock::AgentClock(sd_event* loop, std::function<void(int64_t)> onJump) : onJump_(std::move(onJump)) {
   timerFd_ = timerfd_create(CLOCK_REALTIME, TFD_CLOEXEC | TFD_NONBLOCK);
   if (timerFd_ < 0) throw std::system_error(errno, std::generic_category(), "timerfd_create");
-  ArmChangeWatch();
+  if (!ArmChangeWatch()) throw std::system_error(errno, std::generic_category(), "timerfd_settime");
   int result = sd_event_add_io(loop, &clockSource_, timerFd_, EPOLLIN, &AgentClock::OnClockSet, this);
   if (result < 0) throw std::system_error(-result, std::generic_category(), "sd_event_add_io");
   if (const char* file = std::getenv("TARVO_AGENT_CLOCK_OFFSET_FILE"); file != nullptr && *file) {
@@ -56,10 +56,10 @@ uint64_t AgentClock::RealtimeUsecAt(int64_t ms) const {
 // A timer far in the future that the kernel cancels when the clock is set:
 // the latest instant the kernel's timers hold (year 2262), not one a clock
 // may reach and pass.
-void AgentClock::ArmChangeWatch() {
+bool AgentClock::ArmChangeWatch() {
   itimerspec never{};
   never.it_value.tv_sec = std::numeric_limits<int64_t>::max() / 1000000000 - 1;
-  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &never, nullptr);
+  return timerfd_settime(timerFd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &never, nullptr) == 0;
 }
 
 void AgentClock::ReadOffset() {

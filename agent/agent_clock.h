@@ -31,7 +31,7 @@ class AgentClock {
  private:
   static int OnClockSet(sd_event_source* source, int fd, uint32_t events, void* self);
   static int OnOffsetFile(sd_event_source* source, const struct inotify_event* event, void* self);
-  void ArmChangeWatch();
+  bool ArmChangeWatch();  // false (errno set) when the kernel refused it
   void ReadOffset();
   void Moved();
 

@@ -253,9 +253,19 @@ void FleetLink::Reconcile(const tarvo_mqtt::Desired& plan) {
   for (const HeadOfficeRevision& held : std::vector(revisions_.pending))
     if (held.effectiveAt && !listed(plan.scheduled, held.changeId))
       core_.Cancel(held.agentId, "head office", [](const json&) {});
+  // An entry withdrawn after it came due here (the head office's clock was
+  // behind, or the plan came late) has set its fields: what the plan wants
+  // now is written again over them.
+  const bool withdrawnLate =
+      before && std::any_of(before->scheduled.begin(), before->scheduled.end(), [&](const auto& entry) {
+        const bool held = std::any_of(revisions_.pending.begin(), revisions_.pending.end(),
+                                      [&](const auto& r) { return r.changeId == entry.changeId; });
+        return !held && !listed(plan.scheduled, entry.changeId) &&
+               MillisecondsOf(entry.effectiveAt) <= core_.NowMs();
+      });
   const bool wantsNow = !plan.panels.empty() || plan.brightness;
-  if (wantsNow &&
-      (!before || before->panels != plan.panels || before->brightness != plan.brightness)) {
+  if (wantsNow && (!before || withdrawnLate || before->panels != plan.panels ||
+                   before->brightness != plan.brightness)) {
     ChangeRequest now;
     now.panels = plan.panels;
     now.brightness = plan.brightness;

@@ -24,6 +24,7 @@ Examples:
   tarvo-fleet push --station S1 --station S2 row1=45.60:95 row2=52.10:ДТ
   tarvo-fleet push --all row1=45.90 --at 2026-12-09T06:00:00+03:00
   tarvo-fleet push --new --station S9 row1=45.60:95
+  tarvo-fleet cancel c-5f2a9e41d3b7c086
   tarvo-fleet forget S9)";
 
 [[noreturn]] void BadInput(const std::string& what) {
@@ -51,16 +52,23 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
   app.add_subcommand("status", "every station seen: online or lost, revisions, state, drift")
       ->callback([&options] { options.command = Command::kStatus; });
 
+  // push and cancel name their stations alike.
+  const auto addStations = [&options](CLI::App* verb, const char* allHelp) {
+    // One id per --station, so that the SPECs after it stay SPECs.
+    auto* stations = verb->add_option("--station", options.stations, "a station id (repeat for more)")
+                         ->allow_extra_args(false);
+    auto* all = verb->add_flag("--all", options.all, allHelp);
+    auto* file =
+        verb->add_option("--stations", options.stationsFile, "a file of station ids, one a line");
+    stations->excludes(all, file);
+    all->excludes(file);
+    verb->add_option("--timeout", options.timeoutS,
+                     "how long to wait for confirmations, in s (default 60)")
+        ->check(CLI::Range(1, 86400));
+  };
   CLI::App* push = app.add_subcommand(
       "push", "publish the stations' next revision and wait until each reports it verified");
-  // One id per --station, so that the SPECs after it stay SPECs.
-  auto* stations = push->add_option("--station", options.stations, "a station id (repeat for more)")
-                       ->allow_extra_args(false);
-  auto* all = push->add_flag("--all", options.all, "every station seen on the broker");
-  auto* file =
-      push->add_option("--stations", options.stationsFile, "a file of station ids, one a line");
-  stations->excludes(all, file);
-  all->excludes(file);
+  addStations(push, "every station seen on the broker");
   push->add_option("SPEC", options.specs,
                    "rowR=PRICE[:GRADE[:INSCRIPTION]] (R 1..5, both halves) or panelA=... (A 0..4, "
                    "8..12), as tarvo-cli write takes them")
@@ -70,10 +78,13 @@ std::optional<Options> ParseCommandLine(int argc, const char* const* argv, std::
                    "2026-12-10 06:00 or RFC 3339; default now");
   push->add_flag("--new", options.isNew,
                  "the stations may be new: never seen on the broker (else refused as mistyped)");
-  push->add_option("--timeout", options.timeoutS,
-                   "how long to wait for confirmations, in s (default 60)")
-      ->check(CLI::Range(1, 86400));
   push->callback([&options] { options.command = Command::kPush; });
+
+  CLI::App* cancel = app.add_subcommand(
+      "cancel", "withdraw a scheduled change before its time and wait until each station took that");
+  cancel->add_option("CHANGE_ID", options.cancels, "the change id tarvo-fleet push printed")->required();
+  addStations(cancel, "every station seen on the broker (default: every station whose plan holds it)");
+  cancel->callback([&options] { options.command = Command::kCancel; });
 
   CLI::App* events = app.add_subcommand(
       "events", "the stations' events since this cursor's last call (the broker keeps them)");

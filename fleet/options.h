@@ -11,7 +11,7 @@
 
 namespace tarvo_fleet {
 
-enum class Command { kStatus, kPush, kEvents, kForget };
+enum class Command { kStatus, kPush, kCancel, kEvents, kForget };
 
 // The keys of fleet.toml and the options of the same names.
 struct BrokerOptions {
@@ -27,7 +27,7 @@ struct Options {
   Command command = Command::kStatus;
   BrokerOptions broker;
   bool json = false;
-  // push
+  // push and cancel
   std::vector<std::string> stations;
   bool all = false;
   std::optional<std::string> stationsFile;
@@ -35,6 +35,7 @@ struct Options {
   std::optional<std::string> at;
   int timeoutS = 60;
   bool isNew = false;  // --new: a station that has never connected
+  std::optional<std::string> cancels;  // cancel CHANGE_ID
   // events (--station), forget (STATION)
   std::optional<std::string> station;
   bool follow = false;

@@ -95,8 +95,10 @@ ExitStatus RunPush(const Options& options, Console& console) {
   // Everything the line says is checked before anything is published.
   PlanChange change;
   change.panels = station::ParseSpecs(options.specs);
-  change.effectiveAt = EffectiveAt(
-      options, station::WallNow(), console);
+  change.effectiveAt = EffectiveAt(options, station::WallNow(), console);
+  change.cancels = options.cancels;
+  if (change.cancels && !IsStationId(*change.cancels))
+    BadInput("\"" + *change.cancels + "\" is not a change id (letters, digits, - and _)");
   std::vector<std::string> stations = NamedStations(options);
   const ClientSettings settings = BrokerSettings(options.broker);
   change.issuer = Issuer(settings.username);
@@ -110,6 +112,12 @@ ExitStatus RunPush(const Options& options, Console& console) {
     for (const auto& [id, station] : session.View().Stations())
       if (station.Seen()) stations.push_back(id);
     if (stations.empty()) BadInput("--all: no station has been seen on the broker");
+  } else if (change.cancels && stations.empty()) {
+    for (const auto& [id, station] : session.View().Stations())
+      if (station.desired && ScheduledEntryOf(*station.desired, *change.cancels, station::WallNow()))
+        stations.push_back(id);
+    if (stations.empty())
+      BadInput("no station's plan holds change " + *change.cancels + " still to come");
   }
   for (const std::string& id : stations) {
     const StationView* known = session.View().Find(id);
@@ -160,6 +168,7 @@ ExitStatus RunPush(const Options& options, Console& console) {
     for (const StationOutcome& result : push.Outcomes())
       console.out << std::left << std::setw(16) << result.station << std::setw(15)
                   << OutcomeName(result.outcome) << result.detail << '\n';
+    console.out << "change " << change.changeId << '\n';  // what `tarvo-fleet cancel` takes
   }
   if (status != ExitStatus::kDone)
     console.err << "tarvo-fleet: " << stations.size() - confirmed << " of " << stations.size()

@@ -15,6 +15,7 @@ ExitStatus Run(const Options& options, Console& console) {
     case Command::kStatus:
       return RunStatus(options, console);
     case Command::kPush:
+    case Command::kCancel:
       return RunPush(options, console);
     case Command::kEvents:
       return RunEvents(options, console);

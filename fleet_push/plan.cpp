@@ -52,6 +52,10 @@ Desired Merge(const std::optional<Desired>& plan, const PlanChange& change, int6
     if (entry->brightness) merged.brightness = entry->brightness;
   }
   merged.scheduled.erase(merged.scheduled.begin(), due);
+  if (change.cancels) {
+    std::erase_if(merged.scheduled, [&](const ScheduledEntry& e) { return e.changeId == *change.cancels; });
+    return merged;
+  }
   if (!change.effectiveAt || *change.effectiveAt <= now) {
     SetOver(merged.panels, change.panels);
     if (change.brightness) merged.brightness = change.brightness;
@@ -66,7 +70,16 @@ Desired Merge(const std::optional<Desired>& plan, const PlanChange& change, int6
   return merged;
 }
 
+const ScheduledEntry* ScheduledEntryOf(const Desired& plan, const std::string& changeId, WallTime now) {
+  const auto entry = std::find_if(plan.scheduled.begin(), plan.scheduled.end(),
+                                  [&](const ScheduledEntry& e) { return e.changeId == changeId; });
+  return entry == plan.scheduled.end() || entry->effectiveAt <= now ? nullptr : &*entry;
+}
+
 bool Carries(const Desired& plan, const PlanChange& change, WallTime now) {
+  if (change.cancels)
+    return std::none_of(plan.scheduled.begin(), plan.scheduled.end(),
+                        [&](const ScheduledEntry& e) { return e.changeId == *change.cancels; });
   const bool entry = std::any_of(plan.scheduled.begin(), plan.scheduled.end(),
                                  [&](const ScheduledEntry& e) { return e.changeId == change.changeId; });
   if (entry) return true;

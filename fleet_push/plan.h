@@ -13,25 +13,33 @@
 
 namespace tarvo_fleet {
 
-// What one push asks of every station it names.
+// What one push asks of every station it names: fields to set, now or at a
+// time, or (`cancels`) the withdrawal of a scheduled entry before its time.
 struct PlanChange {
   std::string changeId;
   std::string issuer;
   std::vector<station::PanelRequest> panels;
   std::optional<std::string> brightness;
   std::optional<tarvo_mqtt::WallTime> effectiveAt;  // none: now
+  std::optional<std::string> cancels;  // the change id of the entry withdrawn
 };
 
 // `plan` (none: the station has none yet) with `change` in it, as revision
 // `rev`: entries whose time has passed by `now` first join what the plan
 // wants now, in their order; then a change for now sets its fields over the
-// plan's, a scheduled one joins the entries in the order of their times.
+// plan's, a scheduled one joins the entries in the order of their times, a
+// cancel takes its entry out.
 tarvo_mqtt::Desired Merge(const std::optional<tarvo_mqtt::Desired>& plan, const PlanChange& change,
                           int64_t rev, tarvo_mqtt::WallTime now);
 
 // Whether `plan` still carries `change`: its entry, or (for now, or once its
-// time has passed) every field it set.
+// time has passed) every field it set; for a cancel, no entry it withdraws.
 bool Carries(const tarvo_mqtt::Desired& plan, const PlanChange& change, tarvo_mqtt::WallTime now);
+
+// The entry of `plan` with this change id that is still to come at `now`.
+const tarvo_mqtt::ScheduledEntry* ScheduledEntryOf(const tarvo_mqtt::Desired& plan,
+                                                   const std::string& changeId,
+                                                   tarvo_mqtt::WallTime now);
 
 // Whether the read-back shows every field the plan wants now.
 bool Shows(const std::vector<station::PanelRequest>& readback,

@@ -78,12 +78,33 @@ PushOperation::PushOperation(FleetView view, std::vector<std::string> stations, 
                          id + ": no office rev is left above " + std::to_string(kHighestRev) +
                              " (a document carried the highest there is)");
     outcomes_.push_back({id, *rev, Outcome::kWaiting, ""});
-    pending_.push_back({station.desired, Merge(station.desired, change_, *rev, now)});
+    pending_.push_back({station.desired, Merge(station.desired, change_, *rev, now), false, 0, std::nullopt});
+    if (!change_.cancels) continue;
+    const ScheduledEntry* entry =
+        station.desired ? ScheduledEntryOf(*station.desired, *change_.cancels, now) : nullptr;
+    if (entry) pending_.back().withdrawnAt = entry->effectiveAt;
+    if (entry && !(station.reported && LeftThere(pending_.back(), *station.reported))) continue;
+    outcomes_.back().outcome = Outcome::kNotConfirmed;
+    outcomes_.back().detail =
+        "change " + *change_.cancels +
+        (entry ? " no longer waits at the station (it came due there, or was cancelled there)"
+               : " is not scheduled in the station's plan (it took effect, or never came here)") +
+        "; nothing was published";
   }
 }
 
+// The station holds the plan the cancel was merged into, but not the entry:
+// it came due there (a station's clock ahead of ours) or was cancelled there.
+bool PushOperation::LeftThere(const Pending& pending, const Reported& reported) const {
+  return pending.base && reported.rev == pending.base->rev &&
+         reported.changeId == pending.base->changeId &&
+         std::none_of(reported.pending.begin(), reported.pending.end(),
+                      [&](auto& p) { return p.changeId == *change_.cancels; });
+}
+
 void PushOperation::Start() {
-  for (size_t i = 0; i < outcomes_.size(); ++i) Publish(i);
+  for (size_t i = 0; i < outcomes_.size(); ++i)
+    if (outcomes_[i].outcome == Outcome::kWaiting) Publish(i);
 }
 
 void PushOperation::Publish(size_t i) {
@@ -101,7 +122,7 @@ void PushOperation::Take(const Message& message, WallTime now) {
   if (found == outcomes_.end() || found->outcome != Outcome::kWaiting) return;
   const size_t i = static_cast<size_t>(found - outcomes_.begin());
   Pending& pending = pending_[i];
-  if (topic->kind == TopicKind::kReported) return Judge(i);
+  if (topic->kind == TopicKind::kReported) return Judge(i, now);
   if (topic->kind != TopicKind::kDesired) return;
   const StationView& station = *view_.Find(topic->station);
   if (!station.desired) {
@@ -124,11 +145,16 @@ void PushOperation::Take(const Message& message, WallTime now) {
 void PushOperation::Replaced(size_t i, const Desired& plan, WallTime now) {
   Pending& pending = pending_[i];
   StationOutcome& outcome = outcomes_[i];
+  if (pending.withdrawnAt && now >= *pending.withdrawnAt)
+    return Settle(i, Outcome::kNotConfirmed,
+                  "too late: replaced by change " + plan.changeId + " (" + Rev(plan.rev) +
+                      ") while change " + *change_.cancels + " came due at " +
+                      station::Rfc3339Utc(*pending.withdrawnAt));
   if (Carries(plan, change_, now)) {
     pending.plan = plan;
     outcome.rev = plan.rev;
     if (callbacks_.changed) callbacks_.changed(outcome);
-    return Judge(i);
+    return Judge(i, now);
   }
   const std::string by = "replaced by change " + plan.changeId + " (" + Rev(plan.rev) + ")";
   const std::optional<int64_t> rev = NextRev(*view_.Find(outcome.station), now);
@@ -145,7 +171,7 @@ void PushOperation::Replaced(size_t i, const Desired& plan, WallTime now) {
 
 // Confirmed only on what the sign shows: the plan taken, the read-back
 // equal to what it wants now and verified, no local change over its panels.
-void PushOperation::Judge(size_t i) {
+void PushOperation::Judge(size_t i, WallTime now) {
   const StationView* station = view_.Find(outcomes_[i].station);
   if (station == nullptr || !station->reported) return;
   const Reported& reported = *station->reported;
@@ -156,7 +182,11 @@ void PushOperation::Judge(size_t i) {
     return Settle(i, Outcome::kNotConfirmed,
                   "the station refused " + rev + " as " + reported.refused->reason + " (" +
                       Held(reported) + ")");
+  if (change_.cancels && LeftThere(pending_[i], reported))
+    return Settle(i, Outcome::kNotConfirmed,
+                  "too late: change " + *change_.cancels + " came due at the station before it took " + rev);
   if (reported.rev != plan.rev || reported.changeId != plan.changeId) return;
+  if (change_.cancels) return JudgeCancel(i, reported, now);
   if (change_.effectiveAt) {
     const auto entry = std::find_if(reported.pending.begin(), reported.pending.end(),
                                     [&](auto& p) { return p.changeId == change_.changeId; });
@@ -177,6 +207,22 @@ void PushOperation::Judge(size_t i) {
       reported.state == StationState::kVerified || reported.state == StationState::kScheduled;
   if (settled && checked && Shows(reported.panels, plan.panels))
     Settle(i, Outcome::kConfirmed, rev + " verified");
+}
+
+// A withdrawal is confirmed once the station took the plan without the entry
+// before the entry's time: after it, the sign may have shown the change.
+void PushOperation::JudgeCancel(size_t i, const Reported& reported, WallTime now) {
+  const std::string& cancelled = *change_.cancels;
+  if (std::any_of(reported.pending.begin(), reported.pending.end(),
+                  [&](auto& p) { return p.changeId == cancelled; }))
+    return;
+  const std::string at = station::Rfc3339Utc(*pending_[i].withdrawnAt);
+  const std::string rev = Rev(pending_[i].plan.rev);
+  if (now >= *pending_[i].withdrawnAt)
+    return Settle(i, Outcome::kNotConfirmed,
+                  "too late: the station took " + rev + " after change " + cancelled +
+                      " came due at " + at + "; the sign may have shown it");
+  Settle(i, Outcome::kConfirmed, rev + ": change " + cancelled + " withdrawn before " + at);
 }
 
 void PushOperation::Expire() {

@@ -49,7 +49,9 @@ class PushOperation {
  public:
   // `view`: the broker's documents as they stand; `stations`: valid station
   // ids, each named once. Throws FleetFailure (bad input) when a station's
-  // plan has no revision left; nothing is published then.
+  // plan has no revision left; nothing is published then. A cancel is not
+  // confirmed, and not published, at a station whose plan holds no entry of
+  // that change still to come.
   PushOperation(FleetView view, std::vector<std::string> stations, PlanChange change,
                 tarvo_mqtt::WallTime now, PushCallbacks callbacks);
 
@@ -71,9 +73,12 @@ class PushOperation {
     tarvo_mqtt::Desired plan;                 // the plan that carries the change
     bool echoed = false;       // the broker has sent our own plan back
     int retries = 0;
+    std::optional<tarvo_mqtt::WallTime> withdrawnAt;  // a cancel: the time of the entry it withdraws
   };
   void Publish(size_t i);
-  void Judge(size_t i);
+  void Judge(size_t i, tarvo_mqtt::WallTime now);
+  bool LeftThere(const Pending& pending, const tarvo_mqtt::Reported& reported) const;
+  void JudgeCancel(size_t i, const tarvo_mqtt::Reported& reported, tarvo_mqtt::WallTime now);
   void Replaced(size_t i, const tarvo_mqtt::Desired& plan, tarvo_mqtt::WallTime now);
   void Settle(size_t i, Outcome outcome, std::string detail);
 

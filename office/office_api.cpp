@@ -77,7 +77,8 @@ json PushJson(const PushRecord& push) {
   return {{"change_id", push.changeId},   {"issuer", push.issuer},
           {"created_at", TimeText(push.created)}, {"effective_at", TimeText(push.effectiveAt)},
           {"panels", push.panels},        {"target", push.target},
-          {"stations", stations}};
+          {"cancels", push.cancels ? json(*push.cancels) : json()},
+          {"cancelled_by", push.cancelledBy}, {"stations", stations}};
 }
 
 HttpResponse OfficeApi::Handle(const HttpRequest& request) {
@@ -118,7 +119,8 @@ HttpResponse OfficeApi::Route(const HttpRequest& request) {
     return JsonResponse(200, {{"user", session->user.name},
                               {"role", RoleName(session->user.role)},
                               {"csrf", session->csrf}});
-  if (changes && api[0] != "groups" && !(api.size() == 1 && api[0] == "pushes"))
+  const bool cancel = api.size() == 3 && api[0] == "pushes" && api[2] == "cancel";
+  if (changes && api[0] != "groups" && !(api.size() == 1 && api[0] == "pushes") && !cancel)
     Refuse(405, "this resource is read only");
   if (api.size() == 1 && api[0] == "stations") return Stations(request);
   if (api.size() == 2 && api[0] == "stations") return StationPart(request, api[1], "");
@@ -132,6 +134,10 @@ HttpResponse OfficeApi::Route(const HttpRequest& request) {
   }
   if (api[0] == "pushes") {
     if (api.size() == 1 && method == "POST") return CreatePush(request, *session);
+    if (cancel) {
+      if (method != "POST") Refuse(405, "a push is cancelled by POST");
+      return CancelPush(api[1], *session);
+    }
     if (method != "GET") Refuse(405, "pushes are made by POST /api/v1/pushes");
     if (api.size() == 1) {
       json list = json::array();

@@ -46,6 +46,8 @@ class OfficeApi {
                            const std::string& part);
   HttpResponse Export(const HttpRequest& request);
   HttpResponse CreatePush(const HttpRequest& request, const Session& session);
+  HttpResponse CancelPush(const std::string& changeId, const Session& session);
+  HttpResponse Publish(const PushOrder& order);
   HttpResponse Groups(const HttpRequest& request, const std::string& name, const Session* session);
   HttpResponse Metrics(const HttpRequest& request);
   HttpResponse StaticFile(const std::string& name) const;

@@ -38,7 +38,7 @@ CREATE TABLE IF NOT EXISTS groups (
   name TEXT NOT NULL, station TEXT NOT NULL, PRIMARY KEY (name, station)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS pushes (
   change_id TEXT PRIMARY KEY, issuer TEXT NOT NULL, created_ms INTEGER NOT NULL,
-  effective_ms INTEGER, panels TEXT NOT NULL, target TEXT NOT NULL);
+  effective_ms INTEGER, panels TEXT NOT NULL, target TEXT NOT NULL, cancels TEXT);
 CREATE TABLE IF NOT EXISTS push_stations (
   change_id TEXT NOT NULL REFERENCES pushes (change_id), station TEXT NOT NULL,
   rev INTEGER NOT NULL, outcome TEXT NOT NULL, detail TEXT NOT NULL, at_ms INTEGER,
@@ -74,7 +74,15 @@ json TimeText(std::optional<Millis> at) {
 
 std::string EventKey(const tarvo_mqtt::Event& event) { return std::to_string(event.seq); }
 
-OfficeStore::OfficeStore(const std::string& path) : db_(path) { db_.Execute(kSchema); }
+OfficeStore::OfficeStore(const std::string& path) : db_(path) {
+  db_.Execute(kSchema);
+  // A database from before cancels were recorded gains their column.
+  bool cancels = false;
+  Statement columns(db_, "SELECT name FROM pragma_table_info('pushes')");
+  while (columns.Step()) cancels = cancels || columns.Text(0) == "cancels";
+  if (!cancels) db_.Execute("ALTER TABLE pushes ADD COLUMN cancels TEXT");
+  db_.Execute("CREATE INDEX IF NOT EXISTS pushes_by_cancelled ON pushes (cancels)");
+}
 
 bool OfficeStore::TakeStatus(const std::string& station, const tarvo_mqtt::Status& status,
                              Millis now) {
@@ -430,10 +438,11 @@ void OfficeStore::SetGroup(const std::string& name, const std::vector<std::strin
 void OfficeStore::AddPush(const PushRecord& push) {
   Transaction transaction(db_);
   Statement insert(db_,
-                   "INSERT INTO pushes (change_id, issuer, created_ms, effective_ms, panels, target)"
-                   " VALUES (?, ?, ?, ?, ?, ?)");
+                   "INSERT INTO pushes (change_id, issuer, created_ms, effective_ms, panels, target,"
+                   " cancels) VALUES (?, ?, ?, ?, ?, ?, ?)");
   insert.Bind(1, push.changeId).Bind(2, push.issuer).Bind(3, push.created);
-  insert.Bind(4, push.effectiveAt).Bind(5, push.panels.dump()).Bind(6, push.target.dump()).Step();
+  insert.Bind(4, push.effectiveAt).Bind(5, push.panels.dump()).Bind(6, push.target.dump());
+  insert.Bind(7, push.cancels).Step();
   for (const PushStation& station : push.stations) {
     Statement row(db_,
                   "INSERT INTO push_stations (change_id, station, rev, outcome, detail, at_ms) "
@@ -472,8 +481,8 @@ std::vector<PushRecord> OfficeStore::PushRows(const std::optional<std::string>& 
                                               int limit) const {
   std::vector<PushRecord> list;
   Statement rows(db_,
-                 "SELECT change_id, issuer, created_ms, effective_ms, panels, target FROM pushes "
-                 "WHERE ? IS NULL OR change_id = ? ORDER BY created_ms DESC LIMIT ?");
+                 "SELECT change_id, issuer, created_ms, effective_ms, panels, target, cancels "
+                 "FROM pushes WHERE ? IS NULL OR change_id = ? ORDER BY created_ms DESC LIMIT ?");
   rows.Bind(1, changeId).Bind(2, changeId).Bind(3, int64_t{limit});
   while (rows.Step()) {
     PushRecord& push = list.emplace_back();
@@ -483,8 +492,14 @@ std::vector<PushRecord> OfficeStore::PushRows(const std::optional<std::string>& 
     push.effectiveAt = rows.OptionalInteger(3);
     push.panels = json::parse(rows.Text(4));
     push.target = json::parse(rows.Text(5));
+    push.cancels = rows.OptionalText(6);
   }
-  for (PushRecord& push : list) push.stations = PushStations(push.changeId);
+  for (PushRecord& push : list) {
+    push.stations = PushStations(push.changeId);
+    Statement cancels(db_, "SELECT change_id FROM pushes WHERE cancels = ? ORDER BY created_ms");
+    cancels.Bind(1, push.changeId);
+    while (cancels.Step()) push.cancelledBy.push_back(cancels.Text(0));
+  }
   return list;
 }
 

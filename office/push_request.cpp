@@ -1,6 +1,7 @@
 // POST /api/v1/pushes: the same change as `tarvo-fleet push` (SPECs or
 // panels, stations or a group, now or at a time), checked whole before
-// anything is published.
+// anything is published; POST /api/v1/pushes/ID/cancel withdraws a
+// scheduled one before its time, as `tarvo-fleet cancel`.
 #include <set>
 
 #include "mqtt/topics.h"
@@ -81,6 +82,27 @@ HttpResponse OfficeApi::CreatePush(const HttpRequest& request, const Session& se
     if (!parts_.pushes.Known(id)) Refuse(400, "station " + id + " has not been seen on the broker");
   }
   order.issuer = session.user.name;
+  return Publish(order);
+}
+
+HttpResponse OfficeApi::CancelPush(const std::string& changeId, const Session& session) {
+  if (session.user.role != Role::kPricing) Refuse(403, "a viewer may not cancel a push");
+  const std::optional<PushRecord> push = parts_.store.Push(changeId);
+  if (!push) Refuse(404, "no push " + changeId);
+  if (push->cancels) Refuse(409, "push " + changeId + " is a cancel itself");
+  if (!push->effectiveAt) Refuse(409, "push " + changeId + " was for now: push the old prices instead");
+  if (*push->effectiveAt <= NowMillis())
+    Refuse(409, "push " + changeId + " came due at " + TimeText(push->effectiveAt).get<std::string>() +
+                    ": push the old prices instead");
+  PushOrder order;
+  for (const PushStation& station : push->stations) order.stations.push_back(station.station);
+  order.target = push->target;
+  order.issuer = session.user.name;
+  order.cancels = changeId;
+  return Publish(order);
+}
+
+HttpResponse OfficeApi::Publish(const PushOrder& order) {
   if (!parts_.brokerConnected()) Refuse(503, "the broker is not connected; nothing was pushed");
   try {
     return JsonResponse(201, PushJson(parts_.pushes.Create(order)));

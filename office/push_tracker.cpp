@@ -52,6 +52,7 @@ PushRecord PushTracker::Create(const PushOrder& order) {
   change.effectiveAt = order.effectiveAt;
   change.panels = order.panels;
   change.brightness = order.brightness;
+  change.cancels = order.cancels;
   PushRecord record;
   record.changeId = change.changeId;
   record.issuer = order.issuer;
@@ -59,6 +60,7 @@ PushRecord PushTracker::Create(const PushOrder& order) {
   if (order.effectiveAt) record.effectiveAt = ToMillis(*order.effectiveAt);
   record.panels = tarvo_mqtt::PanelsJson(order.panels);
   record.target = order.target;
+  record.cancels = order.cancels;
   // Outcomes that come while the push starts are stored once it is recorded.
   struct Early {
     bool recorded = false;

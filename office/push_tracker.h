@@ -26,6 +26,7 @@ struct PushOrder {
   std::vector<std::string> stations;
   nlohmann::json target;
   std::string issuer;
+  std::optional<std::string> cancels;  // withdraws this scheduled push instead
 };
 
 class PushTracker {

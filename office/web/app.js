@@ -166,8 +166,6 @@ function showOutcomes(push) {
 
 async function sendPush(event) {
   event.preventDefault();
-  const error = document.getElementById("push-error");
-  error.textContent = "";
   const specs = document.getElementById("push-specs").value.split("\n").map((s) => s.trim()).filter(Boolean)
     .concat(editorSpecs());
   const request = {specs};
@@ -176,9 +174,16 @@ async function sendPush(event) {
   else request.stations = document.getElementById("push-stations").value.split(",").map((s) => s.trim()).filter(Boolean);
   const at = document.getElementById("push-at").value;
   if (at) request.at = new Date(at).toISOString();
+  await startPush("pushes", request);
+}
+
+// A push or a cancel: its confirmations shown as they arrive.
+async function startPush(path, request) {
+  const error = document.getElementById("push-error");
+  error.textContent = "";
   document.querySelector("#push-outcomes tbody").replaceChildren();
   try {
-    const push = await api("pushes", {method: "POST", body: JSON.stringify(request)});
+    const push = await api(path, {method: "POST", body: JSON.stringify(request)});
     if (pushStream) pushStream.close();
     pushStream = new EventSource("/api/v1/events?push=" + encodeURIComponent(push.change_id));
     pushStream.addEventListener("push", (message) => showOutcomes({stations: [JSON.parse(message.data)]}));
@@ -188,6 +193,27 @@ async function sendPush(event) {
   } catch (failure) {
     error.textContent = failure.status === 403 && session.role === "viewer" ? t("viewerRefused") + " (" + failure.message + ")" : failure.message;
   }
+  loadScheduled();
+}
+
+// Pushes still to come, each with its cancel.
+async function loadScheduled() {
+  const now = Date.now();
+  const rows = (await api("pushes")).filter((p) => p.effective_at && new Date(p.effective_at) > now &&
+    !p.cancels && p.cancelled_by.length === 0).map((push) => {
+    const tr = element("tr");
+    tr.dataset.change = push.change_id;
+    const cancel = Object.assign(element("button", "push-cancel", t("cancel")), {type: "button"});
+    cancel.addEventListener("click", () => startPush("pushes/" + encodeURIComponent(push.change_id) + "/cancel", {}));
+    const target = push.target.group ? push.target.group : push.stations.map((s) => s.station).join(", ");
+    const panels = [...new Set(push.panels.map((p) => "row" + p.row + "=" + (p.price || "")))].join(" ");
+    const action = element("td");
+    action.append(cancel);
+    tr.append(element("td", null, when(push.effective_at)), element("td", null, push.issuer),
+      element("td", null, panels), element("td", null, target), action);
+    return tr;
+  });
+  document.querySelector("#scheduled-pushes tbody").replaceChildren(...rows);
 }
 
 function addEvent(e) {
@@ -217,6 +243,7 @@ function route() {
   const views = {stations: hash === "#/", station: hash.startsWith("#/station/"), push: hash === "#/push", events: hash === "#/events"};
   for (const [name, shown] of Object.entries(views)) document.getElementById("view-" + name).hidden = !shown;
   if (views.station) showStation(decodeURIComponent(hash.slice("#/station/".length)));
+  if (views.push) loadScheduled();
 }
 
 document.addEventListener("DOMContentLoaded", async () => {

@@ -16,6 +16,7 @@ const TEXTS = {
     none: "none", at_: "at", kind: "Event", text: "Text", from: "From", to: "To", issuer: "Issuer",
     editor: "Panel editor (rows 1..5, both halves)", price: "Price", grade: "Grade",
     inscription: "Inscription", exportCsv: "Export CSV", lagging: "lagging",
+    scheduledPushes: "Scheduled pushes", specs_: "Panels", target_: "Stations", cancel: "Cancel",
   },
   ru: {
     title: "TARVO: головной офис", user: "Пользователь", password: "Пароль", login: "Войти",
@@ -32,6 +33,7 @@ const TEXTS = {
     none: "нет", at_: "в", kind: "Событие", text: "Текст", from: "С", to: "По", issuer: "Кто",
     editor: "Панели (строки 1..5, обе половины)", price: "Цена", grade: "Марка",
     inscription: "Надпись", exportCsv: "Выгрузить CSV", lagging: "отстаёт",
+    scheduledPushes: "Запланированные изменения", specs_: "Панели", target_: "АЗС", cancel: "Отменить",
   },
 };
 const LANGUAGE = (navigator.language || "en").toLowerCase().startsWith("ru") ? "ru" : "en";

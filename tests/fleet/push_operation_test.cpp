@@ -31,12 +31,12 @@ FleetView Fleet(int64_t rev = 5) {
 
 PlanChange Row1(const std::string& id, std::optional<WallTime> at = std::nullopt,
                 const std::string& price = "4560") {
-  return {id, "ho", {{4, price, {}, {}}, {12, price, {}, {}}}, std::nullopt, at};
+  return {id, "ho", {{4, price, {}, {}}, {12, price, {}, {}}}, std::nullopt, at, {}};
 }
 
 struct Driven {
-  Driven(FleetView view, PlanChange change)
-      : push(std::move(view), {"S1"}, std::move(change), kNow,
+  Driven(FleetView view, PlanChange change, WallTime start = kNow)
+      : push(std::move(view), {"S1"}, std::move(change), start,
              {.publish =
                   [this](const std::string&, const std::string& payload) {
                     published.push_back(ParseDesired(payload));
@@ -45,8 +45,8 @@ struct Driven {
               .changed = nullptr}) {
     push.Start();
   }
-  void Take(TopicKind kind, const std::string& payload) {
-    push.Take(Retained(kind, payload), kNow);
+  void Take(TopicKind kind, const std::string& payload, WallTime at = kNow) {
+    push.Take(Retained(kind, payload), at);
   }
   Outcome Now() const { return push.Outcomes().at(0).outcome; }
 
@@ -70,11 +70,11 @@ TEST(PushOperation, AScheduledEntryStaysInThePlanAPushForNowAndItsTimeFoldItIn) 
   Driven later(Fleet(), Row1("tomorrow", kNow + 24h));
   FleetView view = Fleet();
   view.Take(Retained(TopicKind::kDesired, Serialise(later.published[0])));
-  Driven correction(view, PlanChange{"now", "ho", {{8, "5210", {}, {}}}, std::nullopt, {}});
+  Driven correction(view, PlanChange{"now", "ho", {{8, "5210", {}, {}}}, std::nullopt, {}, {}});
   const Desired& plan = correction.published[0];
   ASSERT_EQ(plan.scheduled.size(), 1u);
   EXPECT_EQ(plan.scheduled[0].changeId, "tomorrow");
-  const Desired folded = Merge(plan, PlanChange{"after", "ho", {}, std::nullopt, {}}, plan.rev + 1,
+  const Desired folded = Merge(plan, PlanChange{"after", "ho", {}, std::nullopt, {}, {}}, plan.rev + 1,
                                kNow + 25h);
   EXPECT_TRUE(folded.scheduled.empty());
   EXPECT_TRUE(Shows(folded.panels, Row1("tomorrow").panels));
@@ -165,7 +165,7 @@ TEST(PushOperation, AStationThatStaysAwayIsOfflineAndAScheduledOneConfirmsItsEnt
 // change carried by that plan; one verified report confirms both.
 TEST(PushOperation, ConcurrentPushesEndInOnePlanThatCarriesBoth) {
   Driven a(Fleet(), Row1("a"));
-  Driven b(Fleet(), PlanChange{"b", "ho", {{8, "5210", {}, {}}}, std::nullopt, {}});
+  Driven b(Fleet(), PlanChange{"b", "ho", {{8, "5210", {}, {}}}, std::nullopt, {}, {}});
   const std::string planA = Serialise(a.published[0]);
   const std::string planB = Serialise(b.published[0]);
   for (Driven* side : {&a, &b}) {
@@ -197,6 +197,41 @@ TEST(PushOperation, ALaterPushOfTheSameRowReplacesItAndItSaysSo) {
   EXPECT_EQ(a.published.size(), 1u);
   EXPECT_EQ(a.Now(), Outcome::kNotConfirmed);
   EXPECT_NE(a.push.Outcomes()[0].detail.find("replaced by change b"), std::string::npos);
+}
+
+// A cancel takes its entry out of the plan. It is confirmed only once the
+// station took that plan before the entry's time; where the entry is due
+// already it publishes nothing and says so.
+TEST(PushOperation, ACancelIsConfirmedOnlyWhenTheStationTookItBeforeTheEntrysTime) {
+  Driven scheduled(Fleet(), Row1("tomorrow", kNow + 1h));
+  FleetView view = Fleet();
+  view.Take(Retained(TopicKind::kDesired, Serialise(scheduled.published[0])));
+  const PlanChange cancel{"x", "ho", {}, std::nullopt, std::nullopt, "tomorrow"};
+  for (const auto& [at, outcome] : {std::pair{kNow + 30min, Outcome::kConfirmed},
+                                    std::pair{kNow + 1h, Outcome::kNotConfirmed}}) {
+    Driven driven(view, cancel);
+    ASSERT_EQ(driven.published.size(), 1u);
+    EXPECT_TRUE(driven.published[0].scheduled.empty());
+    Reported reported = Report(driven.published[0].rev, StationState::kVerified, {{0, "1111", '1', '0'}});
+    reported.changeId = "x";
+    reported.pending = {{driven.published[0].rev, "tomorrow", kNow + 1h}};
+    driven.Take(TopicKind::kReported, Serialise(reported), at);
+    EXPECT_EQ(driven.Now(), Outcome::kWaiting) << "the station still holds the entry";
+    reported.pending.clear();
+    driven.Take(TopicKind::kReported, Serialise(reported), at);
+    EXPECT_EQ(driven.Now(), outcome) << driven.push.Outcomes()[0].detail;
+  }
+  // The station's clock ran ahead: it reports the plan it held, the entry gone.
+  Reported cameDue = Report(scheduled.published[0].rev, StationState::kVerified, {});
+  cameDue.changeId = "tomorrow";
+  Driven raced(view, cancel);
+  raced.Take(TopicKind::kReported, Serialise(cameDue), kNow + 30min);
+  EXPECT_EQ(raced.Now(), Outcome::kNotConfirmed);
+  EXPECT_NE(raced.push.Outcomes()[0].detail.find("too late"), std::string::npos);
+  Driven due(view, cancel, kNow + 2h);
+  EXPECT_TRUE(due.published.empty());
+  EXPECT_EQ(due.Now(), Outcome::kNotConfirmed);
+  EXPECT_NE(due.push.Outcomes()[0].detail.find("not scheduled"), std::string::npos);
 }
 
 }  // namespace

@@ -282,6 +282,44 @@ TEST_F(StationsTest, NoPushDropsAnEarlierOneWhetherTheStationWasAwayOrNot) {
   EXPECT_EQ(stations_["S1"].sign->Panel(2), Record("panel2=22.22:98:1"));
 }
 
+// A scheduled change cancelled before its time never reaches the sign. One
+// that came due already at the station (its clock ahead) cannot be cancelled
+// and is said so; a plan that drops it late has what it wants now written
+// back over it.
+TEST_F(StationsTest, ACancelledScheduledChangeNeverReachesTheSignAndALateOneSaysSo) {
+  StartAgent("S1");
+  Pushed({"push", "--station", "S1", "row3=33.33:98:1"});
+  const auto scheduled = [this](const std::string& spec, const std::string& at) {
+    const ProcessResult push =
+        Fleet({"push", "--station", "S1", spec, "--at", at, "--timeout", "20", "--json"});
+    EXPECT_EQ(push.status, 0) << push.out << push.err;
+    return json::parse(push.out)["change_id"].get<std::string>();
+  };
+  const std::string early = scheduled("row1=11.11:92:1", "2099-01-01T06:00:00Z");
+  const ProcessResult cancel = Fleet({"cancel", early, "--timeout", "20"});
+  EXPECT_EQ(cancel.status, 0) << cancel.out << cancel.err;
+  EXPECT_NE(cancel.out.find("withdrawn before 2099-01-01T06:00:00"), std::string::npos) << cancel.out;
+  EXPECT_TRUE(watch_->Station("S1").reported->pending.empty());
+  const std::string late = scheduled("row3=22.22:98:1", "2099-01-02T06:00:00Z");
+  MoveAgentClockTo("S1", std::chrono::sys_days(std::chrono::year(2099) / 1 / 2) + 6h + 1s);
+  ASSERT_TRUE(WaitFor([&] { return stations_["S1"].sign->Panel(2) == Record("panel2=22.22:98:1"); },
+                      20s)) << stations_["S1"].agent->Log();
+  EXPECT_NE(stations_["S1"].sign->Panel(4), Record("panel4=11.11:92:1"));
+  ASSERT_TRUE(WaitFor([&] { return watch_->Station("S1").reported->pending.empty(); }));
+  const ProcessResult tooLate = Fleet({"cancel", late, "--station", "S1", "--timeout", "20"});
+  EXPECT_EQ(tooLate.status, 1) << tooLate.out;
+  EXPECT_NE(tooLate.out.find("no longer waits at the station"), std::string::npos) << tooLate.out;
+
+  tarvo_mqtt::Desired plan = *watch_->Station("S1").desired;
+  ASSERT_EQ(plan.scheduled.size(), 1u);
+  plan.scheduled.clear();
+  plan.rev += 1;
+  plan.changeId = "withdrawn-late";
+  PublishAs("head-office", "S1", tarvo_mqtt::Serialise(plan));
+  EXPECT_TRUE(WaitFor([&] { return stations_["S1"].sign->Panel(2) == Record("panel2=33.33:98:1"); },
+                      20s)) << stations_["S1"].agent->Log();
+}
+
 // The broker lost its retained state (killed before it saved it) while the
 // station was away: the next push still numbers above what the station holds.
 TEST_F(StationsTest, ABrokerThatLostItsStateCannotMakeAPushReuseARevision) {

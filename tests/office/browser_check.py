@@ -3,7 +3,7 @@
 
 Usage: browser_check.py URL PRICING_USER:PASSWORD VIEWER_USER:PASSWORD AGENT_PID
 Logs in, sees both stations, pushes row 1 to north-1 and sees it confirmed,
-kills the agent of north-2 (AGENT_PID) and sees the station turn lost, and
+schedules a push and cancels it from the list and sees that confirmed, kills the agent of north-2 (AGENT_PID) and sees the station turn lost, and
 sees a viewer refused a push. Exit status 0 when all held; else the step that
 failed, on stderr.
 """
@@ -59,11 +59,18 @@ def row(driver, station):
     return rows[0] if rows else None
 
 
-def push(driver, url, specs, station):
+def push(driver, url, specs, station, at=""):
     driver.get(url + "/#/push")
-    driver.find_element(By.ID, "push-specs").send_keys(specs)
-    driver.find_element(By.ID, "push-stations").send_keys(station)
+    for field, text in (("push-specs", specs), ("push-stations", station)):
+        driver.find_element(By.ID, field).clear()  # what the last push left
+        driver.find_element(By.ID, field).send_keys(text)
+    driver.execute_script("document.getElementById('push-at').value = arguments[0]", at)
     driver.find_element(By.ID, "push-send").click()
+
+
+def confirmed(driver, station):
+    return driver.find_elements(By.CSS_SELECTOR, f'#push-outcomes tr[data-station="{station}"] '
+                                '.outcome[data-outcome="confirmed"]')
 
 
 def main():
@@ -77,10 +84,16 @@ def main():
                                row(d, s).find_element(By.CLASS_NAME, "online").text == "online"
                                for s in ("north-1", "north-2")))
             push(driver, url, "row1=47.90:95", "north-1")
-            wait(driver, "north-1's confirmation of the push",
-                 lambda d: d.find_elements(By.CSS_SELECTOR,
-                                           '#push-outcomes tr[data-station="north-1"] '
-                                           '.outcome[data-outcome="confirmed"]'))
+            wait(driver, "north-1's confirmation of the push", lambda d: confirmed(d, "north-1"))
+            push(driver, url, "row2=50.50:95", "north-1", "2099-01-01T06:00:00")
+            wait(driver, "north-1's confirmation of the scheduled push",
+                 lambda d: confirmed(d, "north-1"))
+            wait(driver, "the scheduled push listed with its cancel",
+                 lambda d: d.find_elements(By.CSS_SELECTOR, "#scheduled-pushes .push-cancel"))
+            driver.find_element(By.CSS_SELECTOR, "#scheduled-pushes .push-cancel").click()
+            wait(driver, "north-1's confirmation of the cancel, and the list empty",
+                 lambda d: confirmed(d, "north-1") and
+                 not d.find_elements(By.CSS_SELECTOR, "#scheduled-pushes .push-cancel"))
             os.kill(agent, signal.SIGKILL)
             driver.get(url + "/#/")
             wait(driver, "north-2 shown lost",

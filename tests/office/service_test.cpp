@@ -167,6 +167,40 @@ TEST_F(OfficeTest, APushFromTheApiIsConfirmedAndRecordsItsWebUser) {
   EXPECT_EQ(office_.Get(pricing_, "/api/v1/pushes")[0]["issuer"], "anna");
 }
 
+// A scheduled push is withdrawn from the page's API by a pricing user: a
+// viewer is refused and changes nothing; the cancel is confirmed by the
+// station, listed with the push it cancels; a push for now has none.
+TEST_F(OfficeTest, AScheduledPushIsCancelledByAPricingUserNotByAViewer) {
+  ScriptedStation north("north-1", Station("north-1"));
+  ASSERT_TRUE(WaitFor([&] { return Online("north-1"); }, 20s));
+  const auto push = [&](const std::string& body) {
+    const HttpAnswer created = Http(office_.Port(), "POST", "/api/v1/pushes", pricing_, body);
+    EXPECT_EQ(created.status, 201) << created.body;
+    return json::parse(created.body)["change_id"].get<std::string>();
+  };
+  const auto outcome = [&](const std::string& id) {
+    return office_.Get(pricing_, "/api/v1/pushes/" + id)["stations"][0]["outcome"];
+  };
+  const std::string later =
+      push(R"({"specs": ["row2=52.40:92"], "stations": ["north-1"], "at": "2099-01-01T06:00:00Z"})");
+  ASSERT_TRUE(WaitFor([&] { return outcome(later) == "confirmed"; }, 20s));
+  const std::string cancelPath = "/api/v1/pushes/" + later + "/cancel";
+  EXPECT_EQ(Http(office_.Port(), "POST", cancelPath, viewer_, "").status, 403);
+  EXPECT_EQ(north.Desired().size(), 1u);
+  const HttpAnswer cancelled = Http(office_.Port(), "POST", cancelPath, pricing_, "");
+  ASSERT_EQ(cancelled.status, 201) << cancelled.body;
+  const std::string cancel = json::parse(cancelled.body)["change_id"];
+  ASSERT_TRUE(WaitFor([&] { return outcome(cancel) == "confirmed"; }, 20s))
+      << office_.Get(pricing_, "/api/v1/pushes/" + cancel).dump();
+  EXPECT_TRUE(north.Desired().back().scheduled.empty());
+  EXPECT_EQ(north.Desired().back().issuer, "anna");
+  EXPECT_EQ(office_.Get(pricing_, "/api/v1/pushes/" + cancel)["cancels"], later);
+  EXPECT_EQ(office_.Get(pricing_, "/api/v1/pushes/" + later)["cancelled_by"], json::array({cancel}));
+  const std::string now = push(R"({"specs": ["row2=52.40:92"], "stations": ["north-1"]})");
+  EXPECT_EQ(Http(office_.Port(), "POST", "/api/v1/pushes/" + now + "/cancel", pricing_, "").status, 409);
+  EXPECT_EQ(Http(office_.Port(), "POST", "/api/v1/pushes/nobody/cancel", pricing_, "").status, 404);
+}
+
 struct Refusal {
   const char* name;
   const char* method;
