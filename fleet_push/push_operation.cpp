@@ -78,7 +78,7 @@ PushOperation::PushOperation(FleetView view, std::vector<std::string> stations, 
                          id + ": no office rev is left above " + std::to_string(kHighestRev) +
                              " (a document carried the highest there is)");
     outcomes_.push_back({id, *rev, Outcome::kWaiting, ""});
-    pending_.push_back({station.desired, Merge(station.desired, change_, *rev, now), false, 0, std::nullopt});
+    pending_.push_back({station.desired, Merge(station.desired, change_, *rev, now), false, 0, std::nullopt, ""});
     if (!change_.cancels) continue;
     const ScheduledEntry* entry =
         station.desired ? ScheduledEntryOf(*station.desired, *change_.cancels, now) : nullptr;
@@ -178,10 +178,16 @@ void PushOperation::Judge(size_t i, WallTime now) {
   const Desired& plan = pending_[i].plan;
   const std::string rev = Rev(plan.rev);
   if (reported.refused && reported.refused->rev == plan.rev &&
-      reported.refused->changeId == plan.changeId)
-    return Settle(i, Outcome::kNotConfirmed,
-                  "the station refused " + rev + " as " + reported.refused->reason + " (" +
-                      Held(reported) + ")");
+      reported.refused->changeId == plan.changeId) {
+    std::string refusal = "the station refused " + rev + " as " + reported.refused->reason + " (" +
+                          Held(reported) + ")";
+    // A conflict: another push numbered its plan as ours. It sees ours over
+    // its own and merges itself into it under the next rev, which carries us;
+    // only the deadline makes the refusal final.
+    if (reported.refused->reason != "conflict") return Settle(i, Outcome::kNotConfirmed, refusal);
+    pending_[i].refusal = std::move(refusal);
+    return;
+  }
   if (change_.cancels && LeftThere(pending_[i], reported))
     return Settle(i, Outcome::kNotConfirmed,
                   "too late: change " + *change_.cancels + " came due at the station before it took " + rev);
@@ -230,7 +236,9 @@ void PushOperation::Expire() {
     if (outcomes_[i].outcome != Outcome::kWaiting) continue;
     const StationView* station = view_.Find(outcomes_[i].station);
     const std::string rev = Rev(pending_[i].plan.rev);
-    if (station == nullptr || !station->status || !station->status->online) {
+    if (!pending_[i].refusal.empty()) {
+      Settle(i, Outcome::kNotConfirmed, pending_[i].refusal);
+    } else if (station == nullptr || !station->status || !station->status->online) {
       Settle(i, Outcome::kOffline, rev + " waits on the broker until the station connects");
     } else if (!station->reported) {
       Settle(i, Outcome::kNotConfirmed, "the station has reported nothing");

@@ -74,6 +74,7 @@ class PushOperation {
     bool echoed = false;       // the broker has sent our own plan back
     int retries = 0;
     std::optional<tarvo_mqtt::WallTime> withdrawnAt;  // a cancel: the time of the entry it withdraws
+    std::string refusal;  // the station refused the plan as a conflict: the deadline's word
   };
   void Publish(size_t i);
   void Judge(size_t i, tarvo_mqtt::WallTime now);

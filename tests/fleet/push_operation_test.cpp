@@ -112,9 +112,11 @@ Reported WithOverride(std::vector<int> panels, std::vector<station::PanelRequest
   return reported;
 }
 
-Reported Refused() {
-  Reported reported = Report(kNowMs - 1, StationState::kVerified, kShown);
-  reported.refused = RefusedPlan{kNowMs, "c", "stale"};
+// "stale": below the rev held; "conflict": the rev held, by another push.
+Reported Refused(const std::string& reason) {
+  Reported reported = Report(kNowMs - (reason == "stale"), StationState::kVerified, kShown);
+  if (reason == "conflict") reported.changeId = "other";
+  reported.refused = RefusedPlan{kNowMs, "c", reason};
   return reported;
 }
 
@@ -131,7 +133,9 @@ const Standing kStandings[] = {
      Outcome::kWaiting, Outcome::kNotConfirmed},
     {"ApplyingWaits", Report(kNowMs, StationState::kApplying, kShown), Outcome::kWaiting,
      Outcome::kNotConfirmed},
-    {"RefusedAsStale", Refused(), Outcome::kNotConfirmed, Outcome::kNotConfirmed},
+    {"RefusedAsStale", Refused("stale"), Outcome::kNotConfirmed, Outcome::kNotConfirmed},
+    // The other push merges this one into its next plan; only the deadline is final.
+    {"RefusedAsConflictWaits", Refused("conflict"), Outcome::kWaiting, Outcome::kNotConfirmed},
 };
 
 class StandingTest : public ::testing::TestWithParam<Standing> {};
