@@ -93,6 +93,17 @@ PushOperation::PushOperation(FleetView view, std::vector<std::string> stations, 
   }
 }
 
+PushOperation::PushOperation(std::vector<StationOutcome> waiting, PlanChange change,
+                             std::optional<WallTime> withdrawnAt, PushCallbacks callbacks)
+    : change_(std::move(change)), callbacks_(std::move(callbacks)), outcomes_(std::move(waiting)) {
+  for (const StationOutcome& outcome : outcomes_) {
+    Pending& pending = pending_.emplace_back();
+    pending.plan.rev = outcome.rev;
+    pending.withdrawnAt = withdrawnAt;
+    pending.known = false;
+  }
+}
+
 // The station holds the plan the cancel was merged into, but not the entry:
 // it came due there (a station's clock ahead of ours) or was cancelled there.
 bool PushOperation::LeftThere(const Pending& pending, const Reported& reported) const {
@@ -131,6 +142,25 @@ void PushOperation::Take(const Message& message, WallTime now) {
     return;
   }
   const Desired& plan = *station.desired;
+  if (!pending.known) {
+    // Resumed: the broker's plan is ours, one published over it since, or
+    // one from before ours (the driver stopped before ours reached the
+    // broker), which ours is merged into again.
+    pending.known = pending.echoed = true;
+    if (plan.rev > pending.plan.rev) return Replaced(i, plan, now);
+    if (plan.rev == pending.plan.rev) {
+      pending.plan = plan;
+      return Judge(i, now);
+    }
+    const std::optional<int64_t> rev = NextRev(station, now);
+    if (!rev) return Settle(i, Outcome::kNotConfirmed, "no office rev is left for the push");
+    pending.base = plan;
+    pending.plan = Merge(plan, change_, *rev, now);
+    pending.echoed = false;
+    found->rev = *rev;
+    if (callbacks_.changed) callbacks_.changed(*found);
+    return Publish(i);
+  }
   if (plan.rev == pending.plan.rev && plan.changeId == pending.plan.changeId) {
     pending.echoed = true;
     return;
@@ -173,7 +203,7 @@ void PushOperation::Replaced(size_t i, const Desired& plan, WallTime now) {
 // equal to what it wants now and verified, no local change over its panels.
 void PushOperation::Judge(size_t i, WallTime now) {
   const StationView* station = view_.Find(outcomes_[i].station);
-  if (station == nullptr || !station->reported) return;
+  if (station == nullptr || !station->reported || !pending_[i].known) return;
   const Reported& reported = *station->reported;
   const Desired& plan = pending_[i].plan;
   const std::string rev = Rev(plan.rev);

@@ -54,6 +54,12 @@ class PushOperation {
   // that change still to come.
   PushOperation(FleetView view, std::vector<std::string> stations, PlanChange change,
                 tarvo_mqtt::WallTime now, PushCallbacks callbacks);
+  // A push that was waiting when its driver stopped (`waiting`: each
+  // station's office rev): nothing is published again; each station's plan
+  // is known again when the broker sends it, and judged from then on as
+  // before. `withdrawnAt`: for a cancel, the time of the entry it withdraws.
+  PushOperation(std::vector<StationOutcome> waiting, PlanChange change,
+                std::optional<tarvo_mqtt::WallTime> withdrawnAt, PushCallbacks callbacks);
 
   // Publishes every station's plan.
   void Start();
@@ -75,6 +81,7 @@ class PushOperation {
     int retries = 0;
     std::optional<tarvo_mqtt::WallTime> withdrawnAt;  // a cancel: the time of the entry it withdraws
     std::string refusal;  // the station refused the plan as a conflict: the deadline's word
+    bool known = true;    // resumed: false until the broker sent the plan of its rev
   };
   void Publish(size_t i);
   void Judge(size_t i, tarvo_mqtt::WallTime now);

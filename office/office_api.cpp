@@ -77,6 +77,7 @@ json PushJson(const PushRecord& push) {
   return {{"change_id", push.changeId},   {"issuer", push.issuer},
           {"created_at", TimeText(push.created)}, {"effective_at", TimeText(push.effectiveAt)},
           {"panels", push.panels},        {"target", push.target},
+          {"brightness", push.brightness ? json(*push.brightness) : json()},
           {"cancels", push.cancels ? json(*push.cancels) : json()},
           {"cancelled_by", push.cancelledBy}, {"stations", stations}};
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 
 #include "mqtt/document_fields.h"
 #include "station/panel_json.h"
@@ -38,7 +39,7 @@ CREATE TABLE IF NOT EXISTS groups (
   name TEXT NOT NULL, station TEXT NOT NULL, PRIMARY KEY (name, station)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS pushes (
   change_id TEXT PRIMARY KEY, issuer TEXT NOT NULL, created_ms INTEGER NOT NULL,
-  effective_ms INTEGER, panels TEXT NOT NULL, target TEXT NOT NULL, cancels TEXT);
+  effective_ms INTEGER, panels TEXT NOT NULL, target TEXT NOT NULL, cancels TEXT, brightness TEXT);
 CREATE TABLE IF NOT EXISTS push_stations (
   change_id TEXT NOT NULL REFERENCES pushes (change_id), station TEXT NOT NULL,
   rev INTEGER NOT NULL, outcome TEXT NOT NULL, detail TEXT NOT NULL, at_ms INTEGER,
@@ -76,11 +77,13 @@ std::string EventKey(const tarvo_mqtt::Event& event) { return std::to_string(eve
 
 OfficeStore::OfficeStore(const std::string& path) : db_(path) {
   db_.Execute(kSchema);
-  // A database from before cancels were recorded gains their column.
-  bool cancels = false;
-  Statement columns(db_, "SELECT name FROM pragma_table_info('pushes')");
-  while (columns.Step()) cancels = cancels || columns.Text(0) == "cancels";
-  if (!cancels) db_.Execute("ALTER TABLE pushes ADD COLUMN cancels TEXT");
+  // A database from before a push recorded these gains their columns.
+  std::set<std::string> columns;
+  Statement names(db_, "SELECT name FROM pragma_table_info('pushes')");
+  while (names.Step()) columns.insert(names.Text(0));
+  for (const char* column : {"cancels", "brightness"})
+    if (!columns.count(column))
+      db_.Execute((std::string("ALTER TABLE pushes ADD COLUMN ") + column + " TEXT").c_str());
   db_.Execute("CREATE INDEX IF NOT EXISTS pushes_by_cancelled ON pushes (cancels)");
 }
 
@@ -439,10 +442,10 @@ void OfficeStore::AddPush(const PushRecord& push) {
   Transaction transaction(db_);
   Statement insert(db_,
                    "INSERT INTO pushes (change_id, issuer, created_ms, effective_ms, panels, target,"
-                   " cancels) VALUES (?, ?, ?, ?, ?, ?, ?)");
+                   " cancels, brightness) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
   insert.Bind(1, push.changeId).Bind(2, push.issuer).Bind(3, push.created);
   insert.Bind(4, push.effectiveAt).Bind(5, push.panels.dump()).Bind(6, push.target.dump());
-  insert.Bind(7, push.cancels).Step();
+  insert.Bind(7, push.cancels).Bind(8, push.brightness).Step();
   for (const PushStation& station : push.stations) {
     Statement row(db_,
                   "INSERT INTO push_stations (change_id, station, rev, outcome, detail, at_ms) "
@@ -481,8 +484,8 @@ std::vector<PushRecord> OfficeStore::PushRows(const std::optional<std::string>& 
                                               int limit) const {
   std::vector<PushRecord> list;
   Statement rows(db_,
-                 "SELECT change_id, issuer, created_ms, effective_ms, panels, target, cancels "
-                 "FROM pushes WHERE ? IS NULL OR change_id = ? ORDER BY created_ms DESC LIMIT ?");
+                 "SELECT change_id, issuer, created_ms, effective_ms, panels, target, cancels, "
+                 "brightness FROM pushes WHERE ? IS NULL OR change_id = ? ORDER BY created_ms DESC LIMIT ?");
   rows.Bind(1, changeId).Bind(2, changeId).Bind(3, int64_t{limit});
   while (rows.Step()) {
     PushRecord& push = list.emplace_back();
@@ -493,6 +496,7 @@ std::vector<PushRecord> OfficeStore::PushRows(const std::optional<std::string>& 
     push.panels = json::parse(rows.Text(4));
     push.target = json::parse(rows.Text(5));
     push.cancels = rows.OptionalText(6);
+    push.brightness = rows.OptionalText(7);
   }
   for (PushRecord& push : list) {
     push.stations = PushStations(push.changeId);

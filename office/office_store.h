@@ -42,6 +42,7 @@ struct PushRecord {
   std::optional<Millis> effectiveAt;
   nlohmann::json panels;    // as the desired document carries them
   nlohmann::json target;    // {"stations": [...]} or {"group": "..."}
+  std::optional<std::string> brightness;  // "auto" or "0".."9"; none: untouched
   std::optional<std::string> cancels;  // a cancel: the scheduled push it withdraws
   std::vector<std::string> cancelledBy;  // the cancels made of this push
   std::vector<PushStation> stations;

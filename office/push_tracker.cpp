@@ -23,12 +23,31 @@ std::string OutcomeWord(tarvo_fleet::Outcome outcome) {
 PushTracker::PushTracker(OfficeStore& store, Publish publish, std::chrono::seconds timeout,
                          std::function<void(const std::string&, const PushStation&)> outcome)
     : store_(store), publish_(std::move(publish)), timeout_(timeout), outcome_(std::move(outcome)) {
-  // A push that was waiting when the service stopped cannot be judged on
-  // what came meanwhile: it says so rather than stay waiting for ever.
+  // A push that was waiting when the service stopped waits again, on the
+  // documents the broker sends now, with a deadline of its own.
+  std::map<std::string, std::vector<tarvo_fleet::StationOutcome>> waiting;
   for (const auto& [changeId, station] : store_.Waiting())
-    store_.SetOutcome(changeId, {station.station, station.rev, "not-confirmed",
-                                 "not confirmed: the office restarted while it waited",
-                                 NowMillis()});
+    waiting[changeId].push_back({station.station, station.rev, tarvo_fleet::Outcome::kWaiting, ""});
+  for (auto& [changeId, outcomes] : waiting) {
+    const std::optional<PushRecord> push = store_.Push(changeId);
+    tarvo_fleet::PlanChange change;
+    change.changeId = changeId;
+    change.issuer = push->issuer;
+    change.panels = tarvo_mqtt::Fields(nlohmann::json{{"panels", push->panels}}, "push").Panels("panels");
+    change.brightness = push->brightness;
+    if (push->effectiveAt) change.effectiveAt = tarvo_mqtt::WallTime(std::chrono::milliseconds(*push->effectiveAt));
+    change.cancels = push->cancels;
+    std::optional<tarvo_mqtt::WallTime> withdrawnAt;
+    if (push->cancels)
+      if (const std::optional<PushRecord> cancelled = store_.Push(*push->cancels); cancelled && cancelled->effectiveAt)
+        withdrawnAt = tarvo_mqtt::WallTime(std::chrono::milliseconds(*cancelled->effectiveAt));
+    tarvo_fleet::PushCallbacks callbacks{publish_, [this, changeId](const tarvo_fleet::StationOutcome& changed) {
+                                           Record(changed, changeId);
+                                         }};
+    running_.push_back({std::make_unique<tarvo_fleet::PushOperation>(std::move(outcomes), std::move(change),
+                                                                     withdrawnAt, std::move(callbacks)),
+                        std::chrono::steady_clock::now() + timeout_});
+  }
 }
 
 void PushTracker::Record(const tarvo_fleet::StationOutcome& outcome, const std::string& changeId) {
@@ -61,6 +80,7 @@ PushRecord PushTracker::Create(const PushOrder& order) {
   record.panels = tarvo_mqtt::PanelsJson(order.panels);
   record.target = order.target;
   record.cancels = order.cancels;
+  record.brightness = order.brightness;
   // Outcomes that come while the push starts are stored once it is recorded.
   struct Early {
     bool recorded = false;

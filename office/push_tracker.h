@@ -2,7 +2,8 @@
 // Pushes from the web page, each the fleet's own PushOperation (the one
 // tarvo-fleet push runs) driven from the service's loop: it is handed every
 // message of the fleet's topics and the deadline. Outcomes are stored as they
-// come and handed to `outcome`.
+// come and handed to `outcome`; pushes stored as waiting wait again after a
+// restart.
 
 #include <chrono>
 #include <functional>

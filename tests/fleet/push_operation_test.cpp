@@ -238,4 +238,29 @@ TEST(PushOperation, ACancelIsConfirmedOnlyWhenTheStationTookItBeforeTheEntrysTim
   EXPECT_NE(due.push.Outcomes()[0].detail.find("not scheduled"), std::string::npos);
 }
 
+// Resumed after its driver stopped: a plan of its rev on the broker is its
+// own and is judged, not published again; an older one means its own never
+// got there, and it is merged into that one and published.
+TEST(PushOperation, AResumedPushJudgesItsOwnPlanOrPublishesOneThatNeverArrived) {
+  for (const int64_t onBroker : {kNowMs, kNowMs - 10}) {
+    std::vector<Desired> published;
+    PushOperation push({{"S1", kNowMs, Outcome::kWaiting, ""}}, Row1("c"), std::nullopt,
+                       {.publish =
+                            [&](const std::string&, const std::string& payload) {
+                              published.push_back(ParseDesired(payload));
+                              return true;
+                            },
+                        .changed = nullptr});
+    Desired plan{onBroker, onBroker == kNowMs ? "c" : "old", "ho", {{0, "1111", '1', '0'}}, {}, {}};
+    if (onBroker == kNowMs) plan.panels = kShown;
+    push.Take(Retained(TopicKind::kDesired, Serialise(plan)), kNow);
+    EXPECT_EQ(published.size(), onBroker == kNowMs ? 0u : 1u);
+    const int64_t rev = published.empty() ? kNowMs : published[0].rev;
+    EXPECT_GT(rev, onBroker - 1);
+    Reported reported = Report(rev, StationState::kVerified, kShown);
+    push.Take(Retained(TopicKind::kReported, Serialise(reported)), kNow);
+    EXPECT_EQ(push.Outcomes()[0].outcome, Outcome::kConfirmed) << push.Outcomes()[0].detail;
+  }
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fleet_push/plan.h"
 #include "mqtt/documents.h"
 #include "mqtt/topics.h"
 #include "station/panel_request.h"
@@ -115,6 +116,32 @@ TEST_F(OfficeTest, KilledDuringABurstTheServiceLosesAndDoublesNothing) {
   ASSERT_TRUE(WaitFor([&] { return StoredEvents("north-1") >= kBurst; }, 30s))
       << StoredEvents("north-1");
   EXPECT_EQ(StoredEvents("north-1"), kBurst);
+}
+
+// A push waiting on a station gone away when the service is killed waits
+// again after its restart, and is confirmed by what the station sent meanwhile.
+TEST_F(OfficeTest, APushWaitingWhenTheServiceWasKilledIsConfirmedAfterItsRestart) {
+  const std::string push = R"({"specs": ["row2=52.40:92"], "stations": ["north-1"]})";
+  {
+    ScriptedStation north("north-1", Station("north-1"));
+    ASSERT_TRUE(WaitFor([&] { return Online("north-1"); }, 20s));
+    ASSERT_EQ(Http(office_.Port(), "POST", "/api/v1/pushes", pricing_, push).status, 201);
+    ASSERT_TRUE(WaitFor([&] { return north.Desired().size() == 1 && north.Settled(); }, 20s));
+  }  // gone from the broker, not yet lost for the office
+  // Killed at once: its plan may or may not have reached the broker.
+  const HttpAnswer created = Http(office_.Port(), "POST", "/api/v1/pushes", pricing_,
+                                  R"({"specs": ["row3=53.40:95"], "stations": ["north-1"]})");
+  ASSERT_EQ(created.status, 201) << created.body;
+  const std::string id = json::parse(created.body)["change_id"];
+  office_.Stop(SIGKILL);
+  ScriptedStation north("north-1", Station("north-1"));
+  office_.Start();
+  pricing_ = office_.Login("anna", "anna-pass");
+  ASSERT_TRUE(WaitFor([&] {
+    return office_.Get(pricing_, "/api/v1/pushes/" + id)["stations"][0]["outcome"] == "confirmed";
+  }, 20s)) << office_.Get(pricing_, "/api/v1/pushes/" + id).dump();
+  const std::vector<tarvo_mqtt::Desired> plans = north.Desired();
+  EXPECT_TRUE(tarvo_fleet::Shows(plans.back().panels, station::ParseSpecs({"row2=52.40:92", "row3=53.40:95"})));
 }
 
 TEST_F(OfficeTest, ShownAnswersFromVerifiedReadBacksAndUnknownForAGap) {
