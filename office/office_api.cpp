@@ -163,9 +163,16 @@ HttpResponse OfficeApi::Login(const HttpRequest& request) {
   if (!body.contains("user") || !body["user"].is_string() || !body.contains("password") ||
       !body["password"].is_string())
     Refuse(400, "give \"user\" and \"password\"");
-  const std::optional<User> user =
-      CheckPassword(parts_.config.usersFile, body["user"], body["password"]);
-  if (!user) Refuse(401, "wrong user name or password");
+  const std::string name = body["user"];
+  const auto now = LoginThrottle::Clock::now();
+  if (const std::chrono::seconds wait = throttle_.Wait(name, now); wait.count() > 0)
+    Refuse(429, "too many failed logins as " + name + "; try again in " + std::to_string(wait.count()) + " s");
+  const std::optional<User> user = CheckPassword(parts_.config.usersFile, name, body["password"]);
+  if (!user) {
+    throttle_.Failed(name, now);
+    Refuse(401, "wrong user name or password");
+  }
+  throttle_.Succeeded(name);
   Session session;
   const std::string cookie = sessions_.Open(*user, request.tls, session);
   HttpResponse response = JsonResponse(

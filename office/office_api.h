@@ -9,6 +9,7 @@
 
 #include "office/http_server.h"
 #include "office/ingest.h"
+#include "office/login_throttle.h"
 #include "office/office_config.h"
 #include "office/office_store.h"
 #include "office/push_tracker.h"
@@ -55,6 +56,7 @@ class OfficeApi {
 
   Parts parts_;
   Sessions sessions_;
+  LoginThrottle throttle_;
 };
 
 // Query and body values, refused with ApiError 400 naming what is wrong.

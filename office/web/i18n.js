@@ -4,6 +4,7 @@ const TEXTS = {
   en: {
     title: "TARVO head office", user: "User", password: "Password", login: "Log in",
     badLogin: "Wrong user name or password", logout: "Log out",
+    lockedOut: "Too many failed logins: wait a while",
     stations: "Stations", push: "Push", events: "Events", search: "Search",
     allGroups: "All groups", station: "Station", online: "Online", lost: "lost", yes: "online",
     state: "State", rev: "Applied / office rev", verified: "Last verification", drift: "Drift",
@@ -21,6 +22,7 @@ const TEXTS = {
   ru: {
     title: "TARVO: головной офис", user: "Пользователь", password: "Пароль", login: "Войти",
     badLogin: "Неверное имя пользователя или пароль", logout: "Выйти",
+    lockedOut: "Слишком много неудачных попыток входа: подождите",
     stations: "АЗС", push: "Цены", events: "События", search: "Поиск",
     allGroups: "Все группы", station: "АЗС", online: "На связи", lost: "нет связи", yes: "на связи",
     state: "Состояние", rev: "Ревизия: применена / офиса", verified: "Последняя проверка", drift: "Расхождения",

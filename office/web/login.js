@@ -12,6 +12,8 @@ document.getElementById("login-form").addEventListener("submit", async (event) =
   });
   if (answer.ok) {
     location.href = "/";
+  } else if (answer.status === 429) {
+    error.textContent = t("lockedOut") + " (" + (await answer.json()).error + ")";
   } else {
     error.textContent = t("badLogin");
   }

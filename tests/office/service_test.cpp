@@ -228,6 +228,21 @@ TEST_F(OfficeTest, AScheduledPushIsCancelledByAPricingUserNotByAViewer) {
   EXPECT_EQ(Http(office_.Port(), "POST", "/api/v1/pushes/nobody/cancel", pricing_, "").status, 404);
 }
 
+// Guessing passwords: the sixth try after five wrong ones is refused even
+// with the right password, and another user still logs in.
+TEST_F(OfficeTest, WrongPasswordsLockTheUserOutForAWhile) {
+  const auto login = [&](const std::string& user, const std::string& password) {
+    return Http(office_.Port(), "POST", "/api/v1/login", {},
+                json{{"user", user}, {"password", password}}.dump());
+  };
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(login("anna", "guess-" + std::to_string(i)).status, 401);
+  const HttpAnswer locked = login("anna", "anna-pass");
+  EXPECT_EQ(locked.status, 429);
+  EXPECT_NE(locked.body.find("too many failed logins"), std::string::npos) << locked.body;
+  EXPECT_EQ(locked.headers.count("set-cookie"), 0u);
+  EXPECT_EQ(login("victor", "victor-pass").status, 200);
+}
+
 struct Refusal {
   const char* name;
   const char* method;
