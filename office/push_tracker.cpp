@@ -29,25 +29,40 @@ PushTracker::PushTracker(OfficeStore& store, Publish publish, std::chrono::secon
   for (const auto& [changeId, station] : store_.Waiting())
     waiting[changeId].push_back({station.station, station.rev, tarvo_fleet::Outcome::kWaiting, ""});
   for (auto& [changeId, outcomes] : waiting) {
-    const std::optional<PushRecord> push = store_.Push(changeId);
-    tarvo_fleet::PlanChange change;
-    change.changeId = changeId;
-    change.issuer = push->issuer;
-    change.panels = tarvo_mqtt::Fields(nlohmann::json{{"panels", push->panels}}, "push").Panels("panels");
-    change.brightness = push->brightness;
-    if (push->effectiveAt) change.effectiveAt = tarvo_mqtt::WallTime(std::chrono::milliseconds(*push->effectiveAt));
-    change.cancels = push->cancels;
-    std::optional<tarvo_mqtt::WallTime> withdrawnAt;
-    if (push->cancels)
-      if (const std::optional<PushRecord> cancelled = store_.Push(*push->cancels); cancelled && cancelled->effectiveAt)
-        withdrawnAt = tarvo_mqtt::WallTime(std::chrono::milliseconds(*cancelled->effectiveAt));
-    tarvo_fleet::PushCallbacks callbacks{publish_, [this, changeId](const tarvo_fleet::StationOutcome& changed) {
-                                           Record(changed, changeId);
-                                         }};
-    running_.push_back({std::make_unique<tarvo_fleet::PushOperation>(std::move(outcomes), std::move(change),
-                                                                     withdrawnAt, std::move(callbacks)),
-                        std::chrono::steady_clock::now() + timeout_});
+    try {
+      running_.push_back({Resumed(changeId, outcomes), std::chrono::steady_clock::now() + timeout_});
+    } catch (const std::exception& error) {
+      // What cannot be judged again says so rather than stay waiting for ever.
+      for (const tarvo_fleet::StationOutcome& station : outcomes)
+        store_.SetOutcome(changeId, {station.station, station.rev, "not-confirmed",
+                                     std::string("not confirmed: after a restart, ") + error.what(),
+                                     NowMillis()});
+    }
   }
+}
+
+std::unique_ptr<tarvo_fleet::PushOperation> PushTracker::Resumed(
+    const std::string& changeId, std::vector<tarvo_fleet::StationOutcome> outcomes) {
+  const auto instant = [](Millis ms) { return tarvo_mqtt::WallTime(std::chrono::milliseconds(ms)); };
+  const std::optional<PushRecord> push = store_.Push(changeId);
+  if (!push) throw std::runtime_error("its push is not in office.db");
+  tarvo_fleet::PlanChange change;
+  change.changeId = changeId;
+  change.issuer = push->issuer;
+  change.panels = tarvo_mqtt::Fields(nlohmann::json{{"panels", push->panels}}, "push").Panels("panels");
+  change.brightness = push->brightness;
+  if (push->effectiveAt) change.effectiveAt = instant(*push->effectiveAt);
+  change.cancels = push->cancels;
+  std::optional<tarvo_mqtt::WallTime> withdrawnAt;
+  if (push->cancels) {
+    const std::optional<PushRecord> cancelled = store_.Push(*push->cancels);
+    if (!cancelled || !cancelled->effectiveAt) throw std::runtime_error("the push it cancels is not known");
+    withdrawnAt = instant(*cancelled->effectiveAt);
+  }
+  tarvo_fleet::PushCallbacks callbacks{
+      publish_, [this, changeId](const tarvo_fleet::StationOutcome& changed) { Record(changed, changeId); }};
+  return std::make_unique<tarvo_fleet::PushOperation>(std::move(outcomes), std::move(change), withdrawnAt,
+                                                      std::move(callbacks));
 }
 
 void PushTracker::Record(const tarvo_fleet::StationOutcome& outcome, const std::string& changeId) {

@@ -55,6 +55,9 @@ class PushTracker {
     std::chrono::steady_clock::time_point deadline;
   };
   void Record(const tarvo_fleet::StationOutcome& outcome, const std::string& changeId);
+  // A stored push that was waiting, to wait again; throws what keeps it from that.
+  std::unique_ptr<tarvo_fleet::PushOperation> Resumed(const std::string& changeId,
+                                                      std::vector<tarvo_fleet::StationOutcome> outcomes);
 
   OfficeStore& store_;
   Publish publish_;
