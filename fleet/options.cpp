@@ -24,7 +24,7 @@ Examples:
   tarvo-fleet push --station S1 --station S2 row1=45.60:95 row2=52.10:ДТ
   tarvo-fleet push --all row1=45.90 --at 2026-12-09T06:00:00+03:00
   tarvo-fleet push --new --station S9 row1=45.60:95
-  tarvo-fleet cancel c-5f2a9e41d3b7c086
+  tarvo-fleet cancel 5f2a9e41-d3b7-4c08-9a61-0e2f7b3c1d55
   tarvo-fleet forget S9)";
 
 [[noreturn]] void BadInput(const std::string& what) {
